@@ -1,0 +1,59 @@
+# Thin wrapper around CMake. Every target installs what is missing first, so a
+# fresh Debian machine needs nothing but `make test` or `make demo`.
+
+JOBS      ?= $(shell nproc)
+GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
+CTEST_ARGS ?=
+
+DEB_PACKAGES := g++ make cmake ninja-build pkg-config git \
+    googletest libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
+    libsystemd-dev dbus-daemon dbus-bin \
+    clang libclang-rt-dev
+
+.PHONY: all deps build test test-asan test-tsan bench clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:$$missing"; \
+	    SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	    $$SUDO apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+# $(1): build folder, $(2): extra CMake arguments
+define configure_and_build
+	@cmake -S . -B $(1) -G "$(GENERATOR)" $(2) >/dev/null
+	@cmake --build $(1) -j $(JOBS)
+endef
+
+define run_tests
+	@cd $(1) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+endef
+
+build: deps
+	$(call configure_and_build,build,-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+
+test: build
+	$(call run_tests,build)
+
+test-asan: deps
+	$(call configure_and_build,build-asan,-DCMAKE_BUILD_TYPE=Debug -DDMBTPEG_SANITIZE=address -DDMBTPEG_BUILD_BENCH=OFF)
+	@cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-tsan: deps
+	$(call configure_and_build,build-tsan,-DCMAKE_BUILD_TYPE=Debug -DDMBTPEG_SANITIZE=thread -DDMBTPEG_BUILD_BENCH=OFF)
+	@cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	    ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+bench: deps
+	$(call configure_and_build,build-release,-DCMAKE_BUILD_TYPE=Release -DDMBTPEG_BUILD_TESTS=OFF)
+	@for b in build-release/bin/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf build build-asan build-tsan build-release

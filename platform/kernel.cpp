@@ -1,0 +1,309 @@
+#include "platform/kernel.h"
+
+#include <pthread.h>
+
+#include <atomic>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/kernel_object.h"
+
+namespace platform {
+namespace detail {
+namespace {
+
+std::condition_variable& WaitCondition() {
+    static std::condition_variable condition;
+    return condition;
+}
+
+class HandleTable {
+public:
+    HANDLE Insert(std::shared_ptr<KernelObject> object) {
+        std::lock_guard lock(m_mutex);
+        m_next += 4;
+        m_objects.emplace(m_next, std::move(object));
+        return reinterpret_cast<HANDLE>(m_next);
+    }
+    std::shared_ptr<KernelObject> Lookup(HANDLE handle) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_objects.find(reinterpret_cast<std::uintptr_t>(handle));
+        return it == m_objects.end() ? nullptr : it->second;
+    }
+    std::shared_ptr<KernelObject> Remove(HANDLE handle) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_objects.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (it == m_objects.end()) {
+            return nullptr;
+        }
+        auto object = std::move(it->second);
+        m_objects.erase(it);
+        return object;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::uintptr_t m_next = 0x100;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> m_objects;
+};
+
+HandleTable& Table() {
+    static HandleTable* table = new HandleTable;  // outlives threads still running at exit
+    return *table;
+}
+
+}  // namespace
+
+std::mutex& WaitLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+
+void NotifyWaiters() { WaitCondition().notify_all(); }
+
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) { return Table().Insert(std::move(object)); }
+
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) { return Table().Lookup(handle); }
+
+}  // namespace detail
+
+namespace {
+
+using detail::KernelObject;
+
+thread_local DWORD tLastError = ERROR_SUCCESS;
+
+class Event final : public KernelObject {
+public:
+    Event(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
+    bool IsSignalled() const override { return m_signalled; }
+    void OnWaitSatisfied() override {
+        if (!m_manualReset) {
+            m_signalled = false;
+        }
+    }
+    void Set(bool signalled) { m_signalled = signalled; }
+
+private:
+    bool m_manualReset;
+    bool m_signalled;
+};
+
+class Thread final : public KernelObject {
+public:
+    Thread(LPTHREAD_START_ROUTINE start, void* parameter) : m_start(start), m_parameter(parameter) {}
+    bool IsSignalled() const override { return m_ended; }
+
+    DWORD ExitCode() const {
+        std::lock_guard lock(detail::WaitLock());
+        return m_ended ? m_exitCode : STILL_ACTIVE;
+    }
+
+    static void* Main(void* raw);
+
+    DWORD m_id = 0;
+
+private:
+    LPTHREAD_START_ROUTINE m_start;
+    void* m_parameter;
+    bool m_ended = false;
+    DWORD m_exitCode = STILL_ACTIVE;
+};
+
+std::atomic<DWORD> gNextThreadId{0x1000};
+thread_local DWORD tThreadId = 0;
+
+void* Thread::Main(void* raw) {
+    // The running thread holds its own reference, so closing the handle never
+    // frees the object under it.
+    std::unique_ptr<std::shared_ptr<Thread>> holder(static_cast<std::shared_ptr<Thread>*>(raw));
+    std::shared_ptr<Thread> self = *holder;
+    holder.reset();
+    tThreadId = self->m_id;
+    DWORD code = self->m_start(self->m_parameter);
+    {
+        std::lock_guard lock(detail::WaitLock());
+        self->m_exitCode = code;
+        self->m_ended = true;
+    }
+    detail::NotifyWaiters();
+    return nullptr;
+}
+
+// Wait lock held. Consumes what the wait takes (auto-reset events, mutexes).
+DWORD TrySatisfy(const std::vector<std::shared_ptr<KernelObject>>& objects, bool waitAll) {
+    if (waitAll) {
+        for (const auto& o : objects) {
+            if (!o->IsSignalled()) {
+                return WAIT_TIMEOUT;
+            }
+        }
+        for (const auto& o : objects) {
+            o->OnWaitSatisfied();
+        }
+        return WAIT_OBJECT_0;
+    }
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (objects[i]->IsSignalled()) {
+            objects[i]->OnWaitSatisfied();
+            return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+        }
+    }
+    return WAIT_TIMEOUT;
+}
+
+}  // namespace
+
+DWORD GetLastError() { return tLastError; }
+void SetLastError(DWORD error) { tLastError = error; }
+
+HANDLE CreateEvent(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    if (name != nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return detail::InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
+}
+
+namespace {
+BOOL SetEventState(HANDLE handle, bool signalled) {
+    auto event = detail::LookupHandleAs<Event>(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    {
+        std::lock_guard lock(detail::WaitLock());
+        event->Set(signalled);
+    }
+    if (signalled) {
+        detail::NotifyWaiters();
+    }
+    return TRUE;
+}
+}  // namespace
+
+BOOL SetEvent(HANDLE event) { return SetEventState(event, true); }
+BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms) { return WaitForMultipleObjects(1, &handle, FALSE, ms); }
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms) {
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    std::vector<std::shared_ptr<KernelObject>> objects;
+    objects.reserve(count);
+    for (DWORD i = 0; i < count; ++i) {
+        auto object = detail::LookupHandle(handles[i]);
+        if (!object) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        objects.push_back(std::move(object));
+    }
+    const bool forever = ms == INFINITE;
+    const auto deadline = forever ? Clock::time_point::max() : Clock::now() + ScaledDuration(ms);
+    std::unique_lock lock(detail::WaitLock());
+    for (;;) {
+        if (DWORD result = TrySatisfy(objects, waitAll != FALSE); result != WAIT_TIMEOUT) {
+            return result;
+        }
+        if (ms == 0 || (!forever && Clock::now() >= deadline)) {
+            return WAIT_TIMEOUT;
+        }
+        if (forever) {
+            detail::WaitCondition().wait(lock);
+        } else {
+            detail::WaitCondition().wait_until(lock, deadline);
+        }
+    }
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    // The object itself is released outside the table's lock: destroying it
+    // may close files or wake waiters.
+    auto object = detail::Table().Remove(handle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    object.reset();
+    return TRUE;
+}
+
+HANDLE DuplicateHandle(HANDLE handle) {
+    auto object = detail::LookupHandle(handle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return detail::InsertHandle(std::move(object));
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
+                    void* parameter, DWORD creationFlags, DWORD* threadId) {
+    if (start == nullptr || creationFlags != 0) {
+        // Suspended creation is not offered: nothing in this system uses it.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto thread = std::make_shared<Thread>(start, parameter);
+    thread->m_id = gNextThreadId.fetch_add(4);
+
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    if (stackSize != 0) {
+        pthread_attr_setstacksize(&attr, std::max<std::size_t>(stackSize, PTHREAD_STACK_MIN));
+    }
+    auto* holder = new std::shared_ptr<Thread>(thread);
+    pthread_t tid;
+    int rc = pthread_create(&tid, &attr, &Thread::Main, holder);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        delete holder;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (threadId != nullptr) {
+        *threadId = thread->m_id;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return detail::InsertHandle(std::move(thread));
+}
+
+BOOL GetExitCodeThread(HANDLE handle, DWORD* exitCode) {
+    auto thread = detail::LookupHandleAs<Thread>(handle);
+    if (!thread || exitCode == nullptr) {
+        SetLastError(thread ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *exitCode = thread->ExitCode();
+    return TRUE;
+}
+
+DWORD GetCurrentThreadId() {
+    if (tThreadId == 0) {
+        tThreadId = gNextThreadId.fetch_add(4);
+    }
+    return tThreadId;
+}
+
+void InitializeCriticalSection(CRITICAL_SECTION* section) { section->mutex = new std::recursive_mutex; }
+
+void DeleteCriticalSection(CRITICAL_SECTION* section) {
+    delete section->mutex;
+    section->mutex = nullptr;
+}
+
+void EnterCriticalSection(CRITICAL_SECTION* section) { section->mutex->lock(); }
+
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) { return section->mutex->try_lock() ? TRUE : FALSE; }
+
+void LeaveCriticalSection(CRITICAL_SECTION* section) { section->mutex->unlock(); }
+
+}  // namespace platform

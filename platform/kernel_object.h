@@ -1,0 +1,38 @@
+// Internals of the kernel objects, shared by the platform's own modules.
+//
+// Every waitable object keeps its signal state under one process-wide lock,
+// the wait lock; a change of state notifies the one wait condition. A single
+// wait engine over typed objects keeps the lowest-index rule and wait-all
+// atomicity simple, and the handful of threads of this system never makes the
+// shared condition a bottleneck.
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "platform/types.h"
+
+namespace platform::detail {
+
+class KernelObject {
+public:
+    virtual ~KernelObject() = default;
+    // Both called with the wait lock held.
+    virtual bool IsSignalled() const = 0;
+    virtual void OnWaitSatisfied() {}
+};
+
+std::mutex& WaitLock();
+// Call after changing any object's signal state, wait lock held or not.
+void NotifyWaiters();
+
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
+
+template <typename T>
+std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+}
+
+}  // namespace platform::detail
