@@ -1,0 +1,143 @@
+#include <algorithm>
+
+#include "app/service_globals.h"
+#include "app/tdmb_main.h"
+#include "platform/device_fs.h"
+#include "platform/format.h"
+#include "platform/message_queue.h"
+#include "platform/timer.h"
+#include "platform/window.h"
+#include "support/configuration.h"
+
+using namespace platform;
+
+namespace {
+
+const DialogTemplate& MainWindowTemplate() {
+    static const DialogTemplate dialog{kMainWindowTemplate, WS_POPUP, 0, 0, 23, 30, u""};
+    RegisterDialogTemplate(dialog);
+    return dialog;
+}
+
+}  // namespace
+
+TDmbMain::TDmbMain() : Dialog(MainWindowTemplate()), mTsPlayer(&FeedMscData) {}
+
+TDmbMain::~TDmbMain() {
+    // Normally ShutdownService has ended the worker; a service that ended
+    // without it (a failed start) must still not free what a worker uses.
+    StopWorker();
+    WaitForScanEnd();
+    CloseEvents();
+    if (mhScanDone != nullptr) {
+        CloseHandle(mhScanDone);
+    }
+    if (mbLockReady) {
+        DeleteCriticalSection(&mcsChannelInfo);
+    }
+}
+
+std::atomic<std::int32_t>& TDmbMain::gnSignalReportRef() { return gnSignalReport; }
+
+ChannelSelection TDmbMain::Selection() {
+    return {mChannel, mChannelInfo, mChannelState, mszChannelLabel, mcsChannelInfo, mhChannelEvent};
+}
+
+GraphBuild TDmbMain::Build() {
+    return {mTsPlayer,       mChannelState, mbTuningPass, mhPassEndEvent, mcsChannelInfo,
+            mnGraphMode,     mChannel.mdwCountry, mChannel.mdwBand};
+}
+
+void TDmbMain::UpdateChannelInfo() { ::UpdateChannelInfo(Selection()); }
+
+void TDmbMain::ReportChannels() { ::ReportChannels(mChannel); }
+
+bool TDmbMain::BuildGraph() { return ::BuildGraph(Build()); }
+
+void TDmbMain::OpenMarkerFile() {
+    HANDLE marker = CreateFile(u"TPEGDMBINFO.ENV", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (marker != INVALID_HANDLE_VALUE) {
+        DebugPrintf(u"[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n");
+        CloseHandle(marker);
+    }
+}
+
+BOOL TDmbMain::InitMainWindow() {
+    SetWindowText(GetHwnd(), kMainWindowTitle);
+    OpenMarkerFile();
+    std::fill(std::begin(mszChannelLabel), std::end(mszChannelLabel), u'\0');
+    mnGraphMode = kGraphModeData;
+    mChannelState = kChannelInvalid;
+    SetDShowThreadPriority(true);
+    mbScanFileFound = mChannel.Load();
+    mbReportSignal = 0;
+    InitializeCriticalSection(&mcsChannelInfo);
+    mbLockReady = true;
+    SetWindowPos(GetHwnd(), HWND_BOTTOM, 800, 0, 0, 0, SWP_HIDEWINDOW | SWP_NOACTIVATE);
+    SetTimer(GetHwnd(), ID_TIMER_START, 7000, nullptr);
+    return TRUE;
+}
+
+void TDmbMain::CreateEvents() {
+    mhQuitEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    mhChannelEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    mhPassEndEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+}
+
+void TDmbMain::CloseEvents() {
+    for (HANDLE* event : {&mhQuitEvent, &mhChannelEvent, &mhPassEndEvent}) {
+        if (*event != nullptr) {
+            CloseHandle(*event);
+            *event = nullptr;
+        }
+    }
+}
+
+void TDmbMain::StopWorker() {
+    HANDLE thread = mhThread.load();
+    if (thread == nullptr) {
+        return;
+    }
+    SetEvent(mhQuitEvent);
+    // The worker's pause wakes on the quit event, so it leaves within one
+    // round of tuner calls; only then may its events and graph go.
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    mhThread = nullptr;
+}
+
+void TDmbMain::WaitForScanEnd() {
+    if (mhScanDone != nullptr) {
+        WaitForSingleObject(mhScanDone, INFINITE);
+    }
+}
+
+int TDmbMain::ShutdownService() {
+    DebugPrintf(u"[Lumo DMB] DestoryWindow Call!\r\n");
+    KillTimer(GetHwnd(), ID_TIMER_CAMERA);
+    KillTimer(GetHwnd(), ID_TIMER_SIGNAL);
+    if (mbDecoderRunning.load() == 1) {
+        StopDecoders(Decoders());
+    }
+    if (gbScanRunning.load() == 1) {
+        gbScanAbort = 1;
+    }
+    // A scan in its last steps (saving, rebuilding) has cleared its flag
+    // already but still uses the list and the graph.
+    WaitForScanEnd();
+    gbScanRunning = 0;
+    if (mhThread.load() != nullptr) {
+        DebugPrintf(u"[Lumo DMB] mhThread! \r\n");
+    }
+    StopWorker();
+    mTsPlayer.StopGraph();
+    CloseEvents();
+    mTsPlayer.DisconnectFilters();
+    mTsPlayer.RemoveDataFilter();
+    mTsPlayer.ReleaseGraph();
+    SetDShowThreadPriority(false);
+    PostMessage(HWND_BROADCAST, TC_SUSPEND_ACK.load(), 0, 0);
+    UninitDecoders();
+    Sleep(100);
+    return 1;
+}

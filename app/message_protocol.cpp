@@ -1,0 +1,87 @@
+#include "app/service_globals.h"
+#include "app/tdmb_main.h"
+#include "platform/format.h"
+#include "platform/message_queue.h"
+#include "platform/window.h"
+#include "tpeg/tpeg_events.h"
+
+using namespace platform;
+
+namespace {
+
+void RegisterOnce(std::atomic<UINT>& slot, const WCHAR* name) {
+    if (slot.load() == 0) {
+        slot = RegisterWindowMessage(name);
+    }
+}
+
+}  // namespace
+
+LRESULT TDmbMain::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    return MainWindowProc(message, wParam, lParam);
+}
+
+LRESULT TDmbMain::MainWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NAVAPP_REQUEST) {
+        if (wParam == kNavAppStatus) {
+            if (mbDecoderRunning.load() != 0) {
+                DebugPrintf(u"\r\n [LUMO DMB TPEG] SetBSTpeg Running - skipped\r\n\r\n");
+                NotifyNavApp(WM_DMBANTLV.load(), 1);
+                gnSignalReport = 0;
+                mbReportSignal = 1;
+            }
+        } else if (wParam == kNavAppEnd) {
+            DebugPrintf(u"\r\n ##### ROVANGO END !!! ##### \r\n");
+            return EndSequence(u"ROVAN_END", message, wParam, lParam);
+        }
+    } else if (wParam == 30 && lParam == 1) {
+        return EndSequence(u"ROVAN_END", message, wParam, lParam);
+    } else if (message == WM_CLOSE) {
+        if (gbServiceClosing.load() == 1) {
+            return 0;
+        }
+        KillTimer(GetHwnd(), ID_TIMER_START);
+        return EndSequence(u"WM_CLOSE", message, wParam, lParam);
+    }
+    return Dispatch(message, wParam, lParam);
+}
+
+LRESULT TDmbMain::EndSequence(const WCHAR* tag, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (gbServiceClosing.load() == 1) {
+        return 0;
+    }
+    DebugPrintf(u"%s\r\n", tag);
+    gbServiceClosing = 1;
+    ShutdownService();
+    PostQuitMessage(0);
+    return Dispatch(message, wParam, lParam);
+}
+
+LRESULT TDmbMain::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    RegisterOnce(TCC_TDMB_RESET_CHANNEL_MSG, u"TCC_TDMB_RESET_CHANNEL_MSG");
+    RegisterOnce(TCC_TDMB_AUDIOCHANGE_MSG, u"TCC_TDMB_AUDIOCHANGE_MSG");
+    RegisterOnce(TCC_TDMB_RECONFIG_MSG, u"TCC_TDMB_RECONFIG_MSG");
+    if (message == TCC_TDMB_RESET_CHANNEL_MSG.load()) {
+        DebugPrintf(u"[TDMBPlayer] TCC_TDMB_RESET_CHANNEL_MSG\r\n");
+    }
+    switch (message) {
+        case WM_TIMER:
+            OnServiceTimer(wParam);
+            return 0;
+        case WM_TPEG_EVENT:
+            return OnTpegEvent(wParam, lParam);
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            BeginPaint(GetHwnd(), &paint);
+            EndPaint(GetHwnd(), &paint);
+            return 0;
+        }
+        default:
+            break;
+    }
+    if (message != 0 && message == DMBTPEG_CHANNEL_SCAN_MSG.load()) {
+        AutoScan(wParam != 0);
+        return 1;
+    }
+    return Dialog::WindowProc(message, wParam, lParam);
+}

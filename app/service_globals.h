@@ -1,0 +1,44 @@
+// Process-wide state of the service and the numbers of its messages and
+// timers. There is one main window per process, so these belong to it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/types.h"
+
+// Reception is set up (1) or given up to the camera manager (0).
+extern std::atomic<std::int32_t> gbReceptionOn;
+// Set once by the first end request; from then on reception is neither
+// started nor given up again.
+extern std::atomic<std::int32_t> gbServiceClosing;
+// Consecutive signal polls without signal (0 to 3).
+extern std::atomic<std::int32_t> gnNoSignalCount;
+// Repeated signal-present notifications (0 to 2).
+extern std::atomic<std::int32_t> gnSignalReport;
+// Channel scan running, and the request to abort it.
+extern std::atomic<std::int32_t> gbScanRunning;
+extern std::atomic<std::int32_t> gbScanAbort;
+
+// Registered at process start.
+extern std::atomic<platform::UINT> TC_SUSPEND_ACK;
+// Registered on the first message the main window handles.
+extern std::atomic<platform::UINT> TCC_TDMB_RESET_CHANNEL_MSG;
+extern std::atomic<platform::UINT> TCC_TDMB_AUDIOCHANGE_MSG;
+extern std::atomic<platform::UINT> TCC_TDMB_RECONFIG_MSG;
+// This service's own request to scan the channels (wParam 1 start, 0 abort).
+extern std::atomic<platform::UINT> DMBTPEG_CHANNEL_SCAN_MSG;
+
+inline constexpr platform::WCHAR kScanRequestName[] = u"DMBTPEG_CHANNEL_SCAN";
+
+// Requests of the navigation application (wParam).
+inline constexpr platform::UINT WM_NAVAPP_REQUEST = 8590;
+inline constexpr platform::WPARAM kNavAppEnd = 10;
+inline constexpr platform::WPARAM kNavAppStatus = 11;
+
+inline constexpr platform::UINT_PTR ID_TIMER_SIGNAL = 9002;
+inline constexpr platform::UINT_PTR ID_TIMER_CAMERA = 9012;
+inline constexpr platform::UINT_PTR ID_TIMER_START = 9013;
+
+// Registers the messages known from process start.
+void RegisterServiceMessages();
