@@ -42,8 +42,8 @@ public:
 
     // Reads the scan file into the list. No file at either location leaves
     // the list and the header as they were; a wrong version shows a message
-    // box and leaves the list empty.
-    void Load();
+    // box and leaves the list empty. True when a scan file was read.
+    bool Load();
     // Writes the list to the scan file, replacing it atomically, and sets
     // mdwChannelCount to the number of entries. Nothing is written when
     // neither location is writable.

@@ -190,14 +190,16 @@ std::string CChannelList::Serialize() const {
     return out;
 }
 
-void CChannelList::Load() {
+bool CChannelList::Load() {
     std::optional<std::string> text = ReadDeviceFile(kScanFileOnCard);
     if (!text) {
         text = ReadDeviceFile(kScanFileInFlash);
     }
-    if (text) {
-        Parse(*text);
+    if (!text) {
+        return false;
     }
+    Parse(*text);
+    return true;
 }
 
 void CChannelList::Save() {
