@@ -2,6 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "platform/device_fs.h"
 #include "tests/support/temp_dir.h"
 
@@ -58,7 +62,10 @@ TEST_F(DevicePath, RefusesEveryWayOut) {
     EXPECT_EQ(MapDevicePath(withNul), std::nullopt);
 }
 
-TEST_F(DevicePath, RefusedPathsFailTheFileCalls) {
+TEST_F(DevicePath, RefusedPathsFailTheFileCallsAndWriteNothingOutside) {
+    testsupport::TempDir outer;
+    ASSERT_EQ(::mkdir((outer / "root").c_str(), 0755), 0);
+    testsupport::ScopedEnv env("DMBTPEG_ROOT", outer / "root");
     EXPECT_EQ(CreateFile(u"\\..\\x", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_BAD_PATHNAME);
@@ -66,8 +73,13 @@ TEST_F(DevicePath, RefusedPathsFailTheFileCalls) {
     EXPECT_EQ(GetLastError(), ERROR_BAD_PATHNAME);
     EXPECT_FALSE(WriteFileAtomically(u"a\\..\\..\\x", "data"));
     EXPECT_EQ(GetLastError(), ERROR_BAD_PATHNAME);
-    struct stat st {};
-    EXPECT_NE(::stat((m_root.Path() + "/../x").c_str(), &st), 0);
+    EXPECT_FALSE(CreateDirectory(u"\\..\\x", nullptr));
+    EXPECT_FALSE(MoveFileEx(u"\\..\\root", u"\\y", 0));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(outer.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"root"});
 }
 
 TEST_F(DevicePath, MemoryCardIsPresentWhenItsFolderExists) {
