@@ -2,6 +2,9 @@
 //   platform_helper mutex NAME   holds the named mutex until killed; prints "held <last error>"
 //   platform_helper log THREADS LINES   writes lines from several threads to the debug output
 //   platform_helper scale        prints the time scale in force
+//   platform_helper regset KEY NAME NUMBER   sets a REG_DWORD below HKLM; prints "set <result>"
+//   platform_helper regget KEY NAME          prints the REG_DWORD below HKLM, or "missing"
+//   platform_helper regfill KEY PREFIX COUNT sets PREFIX0..PREFIX<COUNT-1> one call each
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,7 +16,29 @@
 #include "platform/clock.h"
 #include "platform/format.h"
 #include "platform/kernel.h"
+#include "platform/registry.h"
 #include "platform/text.h"
+
+namespace {
+
+platform::LONG SetDword(const std::string& key, const std::string& name, platform::DWORD number) {
+    platform::HKEY handle = nullptr;
+    auto path = platform::FromUtf8(key);
+    platform::LONG result =
+        platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                 platform::KEY_ALL_ACCESS, nullptr, &handle, nullptr);
+    if (result != platform::ERROR_SUCCESS) {
+        return result;
+    }
+    auto valueName = platform::FromUtf8(name);
+    result =
+        platform::RegSetValueEx(handle, valueName.c_str(), 0, platform::REG_DWORD,
+                                reinterpret_cast<const platform::BYTE*>(&number), sizeof number);
+    platform::RegCloseKey(handle);
+    return result;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
@@ -49,6 +74,36 @@ int main(int argc, char** argv) {
         std::printf("%g\n", platform::TimeScale());
         return 0;
     }
-    std::fprintf(stderr, "usage: platform_helper mutex NAME | log THREADS LINES | scale\n");
+    if (mode == "regset" && argc == 5) {
+        auto number = static_cast<platform::DWORD>(std::strtoul(argv[4], nullptr, 10));
+        std::printf("set %d\n", SetDword(argv[2], argv[3], number));
+        return 0;
+    }
+    if (mode == "regget" && argc == 4) {
+        auto value = platform::RegGetDword(
+            platform::HKEY_LOCAL_MACHINE, platform::FromUtf8(argv[2]), platform::FromUtf8(argv[3]));
+        if (value) {
+            std::printf("%u\n", *value);
+        } else {
+            std::printf("missing\n");
+        }
+        return 0;
+    }
+    if (mode == "regfill" && argc == 5) {
+        int count = std::atoi(argv[4]);
+        for (int i = 0; i < count; ++i) {
+            platform::LONG result =
+                SetDword(argv[2], argv[3] + std::to_string(i), static_cast<platform::DWORD>(i));
+            if (result != platform::ERROR_SUCCESS) {
+                std::printf("failed %d\n", result);
+                return 1;
+            }
+        }
+        std::printf("filled\n");
+        return 0;
+    }
+    std::fprintf(stderr,
+                 "usage: platform_helper mutex NAME | log THREADS LINES | scale | regset KEY NAME "
+                 "NUMBER | regget KEY NAME | regfill KEY PREFIX COUNT\n");
     return 2;
 }

@@ -1,0 +1,620 @@
+#include "platform/registry.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "platform/device_fs.h"
+#include "platform/kernel_object.h"
+#include "platform/log.h"
+#include "platform/registry_hive.h"
+#include "platform/text.h"
+
+namespace platform {
+
+const HKEY HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(std::uintptr_t{0x80000000});
+const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(std::uintptr_t{0x80000002});
+
+namespace {
+
+static_assert(REG_DWORD == kHiveValueDword && REG_SZ == kHiveValueString);
+
+// Hives are a few kilobytes; anything far larger is damage, not data.
+constexpr off_t kMaxHiveBytes = 16 * 1024 * 1024;
+
+enum class HiveId { kClassesRoot, kLocalMachine };
+
+struct KeyRef {
+    HiveId hive;
+    std::u16string path;
+    REGSAM sam;
+};
+
+class RegistryKey final : public detail::KernelObject {
+  public:
+    explicit RegistryKey(KeyRef ref) : m_ref(std::move(ref)) {}
+    bool IsSignalled() const override { return false; }
+    const KeyRef& Ref() const { return m_ref; }
+
+  private:
+    KeyRef m_ref;
+};
+
+REGSAM NormalizeSam(REGSAM sam) {
+    constexpr REGSAM kGenericRead = 0x80000000, kGenericWrite = 0x40000000,
+                     kGenericAll = 0x10000000, kMaximumAllowed = 0x02000000;
+    if (sam & kGenericRead) {
+        sam |= KEY_READ;
+    }
+    if (sam & kGenericWrite) {
+        sam |= KEY_WRITE;
+    }
+    if (sam & (kGenericAll | kMaximumAllowed)) {
+        sam |= KEY_ALL_ACCESS;
+    }
+    return sam;
+}
+
+bool Allowed(const KeyRef& ref, REGSAM needed) {
+    return (ref.sam & needed) == needed;
+}
+
+std::optional<KeyRef> Resolve(HKEY key) {
+    if (key == HKEY_CLASSES_ROOT) {
+        return KeyRef{HiveId::kClassesRoot, u"", KEY_ALL_ACCESS};
+    }
+    if (key == HKEY_LOCAL_MACHINE) {
+        return KeyRef{HiveId::kLocalMachine, u"", KEY_ALL_ACCESS};
+    }
+    auto object = detail::LookupHandleAs<RegistryKey>(reinterpret_cast<HANDLE>(key));
+    if (!object) {
+        return std::nullopt;
+    }
+    return object->Ref();
+}
+
+HKEY NewKeyHandle(KeyRef ref) {
+    return reinterpret_cast<HKEY>(
+        detail::InsertHandle(std::make_shared<RegistryKey>(std::move(ref))));
+}
+
+// The full path of `subKey` below `base`; nullopt when a name is too long or
+// the result too deep.
+std::optional<std::u16string> JoinPath(std::u16string_view base, std::u16string_view subKey) {
+    std::u16string joined(base);
+    joined += u'\\';
+    joined += subKey;
+    auto parts = SplitKeyPath(joined);
+    if (!parts) {
+        return std::nullopt;
+    }
+    std::u16string path;
+    for (const auto& part : *parts) {
+        if (!path.empty()) {
+            path += u'\\';
+        }
+        path += part;
+    }
+    return path;
+}
+
+bool MakeDirs(const std::string& path) {
+    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            std::string part = path.substr(0, pos);
+            if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::string Timestamp() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    tm utc{};
+    ::gmtime_r(&now.tv_sec, &utc);
+    char text[48];
+    std::size_t n = std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%09ldZ", static_cast<long>(now.tv_nsec));
+    return text;
+}
+
+// One call's view of a hive file: the lock, held for the session's life, and
+// the hive as read under it. A change session may save.
+class HiveSession {
+  public:
+    HiveSession(HiveId id, bool change) : m_exclusive(change) {
+        std::string folder = DeviceRoot() + "/.registry";
+        m_path = folder + (id == HiveId::kClassesRoot ? "/HKCR.hive" : "/HKLM.hive");
+        struct stat st {};
+        if (!change && ::stat(folder.c_str(), &st) != 0 && errno == ENOENT) {
+            return;
+        }
+        if (change && !MakeDirs(folder)) {
+            m_status = static_cast<LONG>(ErrorFromErrno(errno));
+            return;
+        }
+        std::string lockPath = m_path + ".lock";
+        m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (m_lockFd < 0) {
+            m_lockFd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        if (m_lockFd < 0) {
+            if (change) {
+                m_status = static_cast<LONG>(ErrorFromErrno(errno));
+                return;
+            }
+            // Readers can do without: hives are only ever replaced whole.
+        } else {
+            Lock(change ? LOCK_EX : LOCK_SH);
+        }
+        m_status = Load();
+    }
+    ~HiveSession() {
+        if (m_lockFd >= 0) {
+            ::close(m_lockFd);
+        }
+    }
+    HiveSession(const HiveSession&) = delete;
+    HiveSession& operator=(const HiveSession&) = delete;
+
+    LONG Status() const { return m_status; }
+    Hive& Data() { return m_hive; }
+
+    LONG Save() {
+        DWORD savedError = GetLastError();
+        LONG result = ERROR_SUCCESS;
+        if (!WriteHostFileAtomically(m_path, SerializeHive(m_hive))) {
+            result = static_cast<LONG>(GetLastError());
+            DebugOutput(FromUtf8("dmbtpeg: cannot save registry hive " + m_path + "\n"));
+        }
+        SetLastError(savedError);
+        return result;
+    }
+
+  private:
+    void Lock(int operation) {
+        while (::flock(m_lockFd, operation) != 0 && errno == EINTR) {
+        }
+    }
+
+    LONG Load() {
+        int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return errno == ENOENT ? ERROR_SUCCESS : static_cast<LONG>(ErrorFromErrno(errno));
+        }
+        std::string text;
+        std::string problem;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            problem = "cannot be examined";
+        } else if (st.st_size > kMaxHiveBytes) {
+            problem = "larger than " + std::to_string(kMaxHiveBytes) + " bytes";
+        } else {
+            char buffer[8192];
+            for (;;) {
+                ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0 || text.size() > static_cast<std::size_t>(kMaxHiveBytes)) {
+                    if (n < 0) {
+                        problem = "cannot be read";
+                    }
+                    break;
+                }
+                text.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        ::close(fd);
+        if (problem.empty()) {
+            HiveParseResult parsed = ParseHive(text);
+            if (parsed.hive) {
+                m_hive = std::move(*parsed.hive);
+                return ERROR_SUCCESS;
+            }
+            problem = "line " + std::to_string(parsed.line) + ": " + parsed.error;
+        }
+        if (!m_exclusive && m_lockFd >= 0) {
+            // Setting the file aside is a change; another process may also have
+            // replaced it meanwhile, so look again under the exclusive lock.
+            Lock(LOCK_EX);
+            m_exclusive = true;
+            return Load();
+        }
+        SetAside(problem);
+        m_hive = Hive();
+        return ERROR_SUCCESS;
+    }
+
+    void SetAside(const std::string& problem) {
+        std::string aside = m_path + ".corrupt-" + Timestamp();
+        std::string line = "dmbtpeg: registry hive " + m_path + " is corrupt (" + problem + "); ";
+        if (::rename(m_path.c_str(), aside.c_str()) == 0) {
+            line += "set aside as " + aside + ", starting with an empty hive\n";
+        } else {
+            line += "cannot set it aside (" + std::string(std::strerror(errno)) +
+                    "), reading it as empty\n";
+        }
+        DebugOutput(FromUtf8(line));
+    }
+
+    std::string m_path;
+    int m_lockFd = -1;
+    bool m_exclusive;
+    Hive m_hive;
+    LONG m_status = ERROR_SUCCESS;
+};
+
+std::vector<BYTE> ValueBytes(const HiveValue& value) {
+    std::vector<BYTE> bytes;
+    if (value.type == REG_DWORD) {
+        bytes.resize(sizeof(DWORD));
+        std::memcpy(bytes.data(), &value.number, sizeof(DWORD));
+    } else {
+        bytes.resize((value.text.size() + 1) * sizeof(char16_t));
+        std::memcpy(bytes.data(), value.text.c_str(), bytes.size());
+    }
+    return bytes;
+}
+
+LONG CopyValue(const HiveValue& value, DWORD* type, BYTE* data, DWORD* size) {
+    if (type != nullptr) {
+        *type = value.type;
+    }
+    std::vector<BYTE> bytes = ValueBytes(value);
+    auto needed = static_cast<DWORD>(bytes.size());
+    if (data == nullptr) {
+        if (size != nullptr) {
+            *size = needed;
+        }
+        return ERROR_SUCCESS;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(data, bytes.data(), bytes.size());
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LONG CopyName(std::u16string_view source, LPWSTR name, DWORD* nameLength) {
+    if (*nameLength <= source.size()) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, source.data(), source.size() * sizeof(char16_t));
+    name[source.size()] = u'\0';
+    *nameLength = static_cast<DWORD>(source.size());
+    return ERROR_SUCCESS;
+}
+
+std::u16string_view NameOf(LPCWSTR valueName) {
+    return valueName ? std::u16string_view(valueName) : std::u16string_view();
+}
+
+std::optional<HiveValue> ReadValue(HKEY root, std::u16string_view subKey,
+                                   std::u16string_view valueName) {
+    auto ref = Resolve(root);
+    if (!ref || valueName.find(u'\0') != std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    auto path = JoinPath(ref->path, subKey);
+    if (!path) {
+        return std::nullopt;
+    }
+    HiveSession session(ref->hive, false);
+    const HiveKey* key = session.Data().Find(*path);
+    const HiveValue* value = key ? key->FindValue(valueName) : nullptr;
+    if (session.Status() != ERROR_SUCCESS || value == nullptr) {
+        return std::nullopt;
+    }
+    return *value;
+}
+
+}  // namespace
+
+LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM sam,
+                    LPSECURITY_ATTRIBUTES, HKEY* result, DWORD* disposition) {
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = nullptr;
+    auto base = Resolve(key);
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    auto path = JoinPath(base->path, NameOf(subKey));
+    if (!path) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    HiveSession session(base->hive, true);
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    if (!session.Data().Find(base->path)) {
+        return ERROR_KEY_DELETED;
+    }
+    bool created = false;
+    if (!session.Data().Find(*path)) {
+        if (!Allowed(*base, KEY_CREATE_SUB_KEY)) {
+            return ERROR_ACCESS_DENIED;
+        }
+        session.Data().Create(*path);
+        created = true;
+        if (LONG saved = session.Save(); saved != ERROR_SUCCESS) {
+            return saved;
+        }
+    }
+    *result = NewKeyHandle({base->hive, std::move(*path), NormalizeSam(sam)});
+    if (disposition != nullptr) {
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM sam, HKEY* result) {
+    if (result == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *result = nullptr;
+    auto base = Resolve(key);
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    auto path = JoinPath(base->path, NameOf(subKey));
+    if (!path) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    HiveSession session(base->hive, false);
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    if (!session.Data().Find(base->path)) {
+        return ERROR_KEY_DELETED;
+    }
+    if (!session.Data().Find(*path)) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    *result = NewKeyHandle({base->hive, std::move(*path), NormalizeSam(sam)});
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+    if (key == HKEY_CLASSES_ROOT || key == HKEY_LOCAL_MACHINE) {
+        return ERROR_SUCCESS;
+    }
+    auto handle = reinterpret_cast<HANDLE>(key);
+    if (!detail::LookupHandleAs<RegistryKey>(handle)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    DWORD savedError = GetLastError();
+    BOOL closed = CloseHandle(handle);
+    SetLastError(savedError);
+    return closed ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
+    auto ref = Resolve(key);
+    if (!ref) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!Allowed(*ref, KEY_SET_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (data == nullptr && size != 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    HiveValue value;
+    value.name = NameOf(valueName);
+    value.type = type;
+    if (type == REG_DWORD) {
+        if (size != sizeof(DWORD)) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::memcpy(&value.number, data, sizeof(DWORD));
+    } else if (type == REG_SZ) {
+        value.text.resize(size / sizeof(char16_t));
+        if (!value.text.empty()) {
+            std::memcpy(value.text.data(), data, value.text.size() * sizeof(char16_t));
+        }
+        value.text.resize(std::min(value.text.size(), value.text.find(u'\0')));
+    } else {
+        return ERROR_NOT_SUPPORTED;
+    }
+
+    HiveSession session(ref->hive, true);
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    HiveKey* target = session.Data().Find(ref->path);
+    if (target == nullptr) {
+        return ERROR_KEY_DELETED;
+    }
+    if (HiveValue* existing = target->FindValue(value.name)) {
+        existing->type = value.type;
+        existing->number = value.number;
+        existing->text = std::move(value.text);
+    } else {
+        target->values.push_back(std::move(value));
+    }
+    return session.Save();
+}
+
+LONG RegQueryValueEx(HKEY key, LPCWSTR valueName, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
+    auto ref = Resolve(key);
+    if (!ref) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!Allowed(*ref, KEY_QUERY_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (data != nullptr && size == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    HiveSession session(ref->hive, false);
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    const HiveKey* target = session.Data().Find(ref->path);
+    if (target == nullptr) {
+        return ERROR_KEY_DELETED;
+    }
+    const HiveValue* value = target->FindValue(NameOf(valueName));
+    if (value == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return CopyValue(*value, type, data, size);
+}
+
+LONG RegDeleteValue(HKEY key, LPCWSTR valueName) {
+    auto ref = Resolve(key);
+    if (!ref) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!Allowed(*ref, KEY_SET_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    HiveSession session(ref->hive, true);
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    HiveKey* target = session.Data().Find(ref->path);
+    if (target == nullptr) {
+        return ERROR_KEY_DELETED;
+    }
+    const HiveValue* value = target->FindValue(NameOf(valueName));
+    if (value == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    target->values.erase(target->values.begin() + (value - target->values.data()));
+    return session.Save();
+}
+
+LONG RegDeleteTree(HKEY key, LPCWSTR subKey) {
+    auto base = Resolve(key);
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    auto path = JoinPath(base->path, NameOf(subKey));
+    if (!path) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // With a subkey, Win32 opens it afresh; only emptying the key itself goes
+    // through this handle's rights.
+    if (*path == base->path && !Allowed(*base, DELETE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    HiveSession session(base->hive, true);
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    if (!session.Data().Find(base->path)) {
+        return ERROR_KEY_DELETED;
+    }
+    if (!session.Data().Find(*path)) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (*path == base->path) {
+        session.Data().Empty(*path);
+    } else {
+        session.Data().DeleteTree(*path);
+    }
+    return session.Save();
+}
+
+LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD*, LPWSTR keyClass,
+                  DWORD* classLength, void*) {
+    auto ref = Resolve(key);
+    if (!ref) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!Allowed(*ref, KEY_ENUMERATE_SUB_KEYS)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (name == nullptr || nameLength == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    HiveSession session(ref->hive, false);
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    if (!session.Data().Find(ref->path)) {
+        return ERROR_KEY_DELETED;
+    }
+    auto names = session.Data().SubkeyNames(ref->path);
+    if (index >= names.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    if (LONG copied = CopyName(names[index], name, nameLength); copied != ERROR_SUCCESS) {
+        return copied;
+    }
+    if (keyClass != nullptr && classLength != nullptr && *classLength > 0) {
+        keyClass[0] = u'\0';
+    }
+    if (classLength != nullptr) {
+        *classLength = 0;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD*, DWORD* type,
+                  BYTE* data, DWORD* dataLength) {
+    auto ref = Resolve(key);
+    if (!ref) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!Allowed(*ref, KEY_QUERY_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (name == nullptr || nameLength == nullptr || (data != nullptr && dataLength == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    HiveSession session(ref->hive, false);
+    if (session.Status() != ERROR_SUCCESS) {
+        return session.Status();
+    }
+    const HiveKey* target = session.Data().Find(ref->path);
+    if (target == nullptr) {
+        return ERROR_KEY_DELETED;
+    }
+    if (index >= target->values.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    const HiveValue& value = target->values[index];
+    if (LONG copied = CopyName(value.name, name, nameLength); copied != ERROR_SUCCESS) {
+        return copied;
+    }
+    return CopyValue(value, type, data, dataLength);
+}
+
+std::optional<DWORD> RegGetDword(HKEY root, std::u16string_view subKey,
+                                 std::u16string_view valueName) {
+    auto value = ReadValue(root, subKey, valueName);
+    if (!value || value->type != REG_DWORD) {
+        return std::nullopt;
+    }
+    return value->number;
+}
+
+std::optional<std::u16string> RegGetString(HKEY root, std::u16string_view subKey,
+                                           std::u16string_view valueName) {
+    auto value = ReadValue(root, subKey, valueName);
+    if (!value || value->type != REG_SZ) {
+        return std::nullopt;
+    }
+    return value->text;
+}
+
+}  // namespace platform

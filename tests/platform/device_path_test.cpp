@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/device_fs.h"
+#include "tests/support/temp_dir.h"
+
+using namespace platform;
+
+namespace {
+
+class DevicePath : public testing::Test {
+  protected:
+    testsupport::TempDir m_root;
+    testsupport::ScopedEnv m_env{"DMBTPEG_ROOT", m_root.Path()};
+};
+
+TEST_F(DevicePath, KeepsNamesWithSpacesBelowTheRoot) {
+    EXPECT_EQ(MapDevicePath(u"\\SDMMC Disk\\SysData\\TDMBScan.dat"),
+              m_root / "SDMMC Disk/SysData/TDMBScan.dat");
+    EXPECT_EQ(MapDevicePath(u"\\Nand\\TDMBScan.dat"), m_root / "Nand/TDMBScan.dat");
+    EXPECT_EQ(MapDevicePath(u"\\TPEGDATA\\TPCTTL3.BIN"), m_root / "TPEGDATA/TPCTTL3.BIN");
+}
+
+TEST_F(DevicePath, BareNameLandsInTheRoot) {
+    EXPECT_EQ(MapDevicePath(u"TPEGDMBINFO.ENV"), m_root / "TPEGDMBINFO.ENV");
+}
+
+TEST_F(DevicePath, MixedAndRepeatedSeparatorsAndDotsCollapse) {
+    EXPECT_EQ(MapDevicePath(u"/TPEGDATA\\\\./sub//x.bin"), m_root / "TPEGDATA/sub/x.bin");
+    EXPECT_EQ(MapDevicePath(u"\\a\\...\\b"), m_root / "a/.../b") << "only `..` itself is special";
+}
+
+TEST_F(DevicePath, FollowsTheRootVariableAtEveryCall) {
+    testsupport::TempDir other;
+    testsupport::ScopedEnv env("DMBTPEG_ROOT", other.Path() + "/");
+    EXPECT_EQ(MapDevicePath(u"x"), other / "x");
+}
+
+TEST_F(DevicePath, DefaultRootFollowsTheStateFolder) {
+    testsupport::ScopedEnv unset("DMBTPEG_ROOT", "");
+    testsupport::ScopedEnv state("XDG_STATE_HOME", "/state");
+    EXPECT_EQ(DeviceRoot(), "/state/dmbtpeg/device");
+    testsupport::ScopedEnv noState("XDG_STATE_HOME", "");
+    testsupport::ScopedEnv home("HOME", "/home/u");
+    EXPECT_EQ(DeviceRoot(), "/home/u/.local/state/dmbtpeg/device");
+}
+
+TEST_F(DevicePath, RefusesEveryWayOut) {
+    for (std::u16string_view path : {u"..", u"\\..", u"..\\etc\\passwd", u"\\TPEGDATA\\..\\..\\x",
+                                     u"\\TPEGDATA\\..", u"a/../b", u"\\TPEGDATA/..\\x", u"", u"\\",
+                                     u"\\.\\.\\", u"\\.registry\\HKLM.hive", u"/.REGISTRY"}) {
+        EXPECT_EQ(MapDevicePath(path), std::nullopt) << std::string(path.begin(), path.end());
+    }
+    std::u16string withNul = u"\\TPEGDATA\\a";
+    withNul += u'\0';
+    withNul += u"b";
+    EXPECT_EQ(MapDevicePath(withNul), std::nullopt);
+}
+
+TEST_F(DevicePath, RefusedPathsFailTheFileCallsAndWriteNothingOutside) {
+    testsupport::TempDir outer;
+    ASSERT_EQ(::mkdir((outer / "root").c_str(), 0755), 0);
+    testsupport::ScopedEnv env("DMBTPEG_ROOT", outer / "root");
+    EXPECT_EQ(CreateFile(u"\\..\\x", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(OpenDeviceFile(u"..\\x", "w"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_BAD_PATHNAME);
+    EXPECT_FALSE(WriteFileAtomically(u"a\\..\\..\\x", "data"));
+    EXPECT_EQ(GetLastError(), ERROR_BAD_PATHNAME);
+    EXPECT_FALSE(CreateDirectory(u"\\..\\x", nullptr));
+    EXPECT_FALSE(MoveFileEx(u"\\..\\root", u"\\y", 0));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(outer.Path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"root"});
+}
+
+TEST_F(DevicePath, MemoryCardIsPresentWhenItsFolderExists) {
+    EXPECT_FALSE(MemoryCardPresent());
+    ASSERT_TRUE(CreateDirectory(u"\\SDMMC Disk", nullptr));
+    EXPECT_TRUE(MemoryCardPresent());
+    EXPECT_EQ(GetFileAttributes(u"\\SDMMC Disk"), FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(DevicePath, AFileNamedLikeTheCardIsNoCard) {
+    HANDLE file = CreateFile(u"\\SDMMC Disk", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_FALSE(MemoryCardPresent());
+}
+
+}  // namespace

@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/kernel.h"
+#include "platform/log.h"
+#include "platform/registry.h"
+#include "platform/registry_hive.h"
+#include "platform/text.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+using namespace platform;
+using testsupport::ChildProcess;
+
+namespace {
+
+class Registry : public testing::Test {
+  protected:
+    ~Registry() override {
+        for (HKEY key : m_open) {
+            RegCloseKey(key);
+        }
+    }
+
+    HKEY Create(HKEY root, const char16_t* path, DWORD* disposition = nullptr,
+                REGSAM sam = KEY_ALL_ACCESS) {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyEx(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, sam, nullptr,
+                                 &key, disposition),
+                  ERROR_SUCCESS);
+        m_open.push_back(key);
+        return key;
+    }
+    HKEY Open(HKEY root, const char16_t* path, REGSAM sam = KEY_ALL_ACCESS) {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyEx(root, path, 0, sam, &key), ERROR_SUCCESS);
+        m_open.push_back(key);
+        return key;
+    }
+    static LONG SetDword(HKEY key, const char16_t* name, DWORD value) {
+        return RegSetValueEx(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                             sizeof value);
+    }
+    static LONG SetString(HKEY key, const char16_t* name, std::u16string_view text) {
+        std::u16string terminated(text);
+        return RegSetValueEx(key, name, 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(terminated.c_str()),
+                             static_cast<DWORD>((terminated.size() + 1) * sizeof(char16_t)));
+    }
+    static LONG OpenStatus(HKEY root, const char16_t* path) {
+        HKEY key = nullptr;
+        LONG result = RegOpenKeyEx(root, path, 0, KEY_READ, &key);
+        RegCloseKey(key);
+        return result;
+    }
+    std::string HivePath(const char* name = "HKLM.hive") const {
+        return m_root.Path() + "/.registry/" + name;
+    }
+    std::vector<std::string> RegistryFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_root / ".registry")) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    testsupport::TempDir m_root;
+    testsupport::ScopedEnv m_env{"DMBTPEG_ROOT", m_root.Path()};
+    std::vector<HKEY> m_open;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(Registry, CreateMakesParentsAndThenOpensTheExistingKey) {
+    DWORD disposition = 0;
+    Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority", &disposition);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft"), ERROR_SUCCESS);
+
+    Create(HKEY_LOCAL_MACHINE, u"software\\MICROSOFT\\directshow", &disposition);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+
+    // Relative to an opened key, and hives kept apart.
+    HKEY software = Open(HKEY_LOCAL_MACHINE, u"Software");
+    Create(software, u"Microsoft\\DirectShow", &disposition);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    EXPECT_EQ(OpenStatus(HKEY_CLASSES_ROOT, u"SOFTWARE"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Other"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, ReadingAMissingHiveCreatesNothing) {
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"SOFTWARE"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"SOFTWARE", u"x"), std::nullopt);
+    struct stat st {};
+    EXPECT_NE(::stat((m_root / ".registry").c_str(), &st), 0);
+}
+
+TEST_F(Registry, DwordAndStringValuesRoundTrip) {
+    HKEY key = Create(HKEY_CLASSES_ROOT, u"CLSID\\{1234}\\InprocServer32");
+    const std::u16string path = u"lib\\\"tuner\" 튜너\n\U0001F4FB.so";
+    ASSERT_EQ(SetString(key, nullptr, path), ERROR_SUCCESS);
+    ASSERT_EQ(SetString(key, u"ThreadingModel", u"Both"), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key, u"Priority", 0xFFFFFFFE), ERROR_SUCCESS);
+
+    EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, u"CLSID\\{1234}\\InprocServer32", u""), path);
+    EXPECT_EQ(RegGetDword(HKEY_CLASSES_ROOT, u"clsid\\{1234}\\inprocserver32", u"priority"),
+              0xFFFFFFFEu);
+    EXPECT_EQ(RegGetDword(HKEY_CLASSES_ROOT, u"CLSID\\{1234}\\InprocServer32", u"ThreadingModel"),
+              std::nullopt)
+        << "a string is not a number";
+    EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, u"CLSID\\{1234}\\InprocServer32", u"Priority"),
+              std::nullopt);
+
+    DWORD type = REG_NONE;
+    WCHAR text[8];
+    DWORD size = sizeof text;
+    ASSERT_EQ(RegQueryValueEx(key, u"threadingmodel", nullptr, &type, reinterpret_cast<BYTE*>(text),
+                              &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, 10u) << "four characters and the terminator, in bytes";
+    EXPECT_EQ(std::u16string(text), u"Both");
+}
+
+TEST_F(Registry, StringsAreStoredUpToTheirFirstNulAndReadBackTerminated) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"K");
+    const char16_t unterminated[] = {u'a', u'b'};
+    ASSERT_EQ(RegSetValueEx(key, u"u", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated),
+                            sizeof unterminated),
+              ERROR_SUCCESS);
+    const char16_t embedded[] = u"ab\0cd";
+    ASSERT_EQ(RegSetValueEx(key, u"e", 0, REG_SZ, reinterpret_cast<const BYTE*>(embedded),
+                            sizeof embedded),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, u"K", u"u"), u"ab");
+    EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, u"K", u"e"), u"ab");
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueEx(key, u"u", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 6u);
+}
+
+TEST_F(Registry, SmallBufferGivesMoreDataWithTheSizeNeeded) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"K");
+    ASSERT_EQ(SetString(key, u"Label", u"Traffic"), ERROR_SUCCESS);
+    DWORD size = 0;
+    DWORD type = REG_NONE;
+    EXPECT_EQ(RegQueryValueEx(key, u"Label", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 16u);
+    EXPECT_EQ(type, REG_SZ);
+
+    WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
+    size = 14;
+    EXPECT_EQ(
+        RegQueryValueEx(key, u"Label", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size),
+        ERROR_MORE_DATA);
+    EXPECT_EQ(size, 16u);
+    EXPECT_EQ(buffer[7], u'x') << "nothing written past the given size";
+    EXPECT_EQ(
+        RegQueryValueEx(key, u"Label", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(buffer), u"Traffic");
+
+    ASSERT_EQ(SetDword(key, u"n", 7), ERROR_SUCCESS);
+    DWORD number = 0;
+    size = 2;
+    EXPECT_EQ(RegQueryValueEx(key, u"n", nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(RegQueryValueEx(key, u"missing", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, ValueNamesIgnoreCaseAndAreReplacedNotDuplicated) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"K");
+    ASSERT_EQ(SetDword(key, u"Count", 1), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key, u"COUNT", 2), ERROR_SUCCESS);
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"k", u"count"), 2u);
+    WCHAR name[16];
+    DWORD nameLength = 16;
+    EXPECT_EQ(RegEnumValue(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    nameLength = 16;
+    EXPECT_EQ(RegEnumValue(key, 1, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+
+    EXPECT_EQ(RegDeleteValue(key, u"cOuNt"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValue(key, u"Count"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, EnumeratesSubkeysAndValues) {
+    HKEY clsid = Create(HKEY_CLASSES_ROOT, u"CLSID");
+    Create(clsid, u"{B}");
+    Create(clsid, u"{a}\\InprocServer32");
+    Create(clsid, u"{C}");
+    std::vector<std::u16string> names;
+    for (DWORD i = 0;; ++i) {
+        WCHAR name[64];
+        DWORD length = 64;
+        LONG result = RegEnumKeyEx(clsid, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        ASSERT_EQ(result, ERROR_SUCCESS);
+        EXPECT_EQ(length, 3u);
+        names.emplace_back(name, length);
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"{a}", u"{B}", u"{C}"}));
+    WCHAR tiny[3];
+    DWORD tinyLength = 3;
+    EXPECT_EQ(RegEnumKeyEx(clsid, 0, tiny, &tinyLength, nullptr, nullptr, nullptr, nullptr),
+              ERROR_MORE_DATA);
+
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"Values");
+    ASSERT_EQ(SetDword(key, u"Second", 2), ERROR_SUCCESS);
+    ASSERT_EQ(SetString(key, u"First", u"one"), ERROR_SUCCESS);
+    WCHAR name[16];
+    DWORD nameLength = 16;
+    DWORD type = REG_NONE;
+    BYTE data[4];
+    DWORD dataLength = sizeof data;
+    ASSERT_EQ(RegEnumValue(key, 1, name, &nameLength, nullptr, &type, data, &dataLength),
+              ERROR_MORE_DATA)
+        << "\"one\" needs 8 bytes";
+    EXPECT_EQ(dataLength, 8u);
+    nameLength = 16;
+    ASSERT_EQ(RegEnumValue(key, 0, name, &nameLength, nullptr, &type, data, &dataLength),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(name, nameLength), u"Second");
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(dataLength, 4u);
+}
+
+TEST_F(Registry, DeleteTreeRemovesTheSubtreeOnly) {
+    HKEY root = Create(HKEY_LOCAL_MACHINE, u"A");
+    ASSERT_EQ(SetDword(root, u"kept", 1), ERROR_SUCCESS);
+    HKEY doomed = Create(HKEY_LOCAL_MACHINE, u"A\\B\\C");
+    Create(HKEY_LOCAL_MACHINE, u"A\\B\\D");
+    // Siblings whose names start like the deleted key, or sort between it and
+    // its children.
+    Create(HKEY_LOCAL_MACHINE, u"A\\BC");
+    Create(HKEY_LOCAL_MACHINE, u"A\\B C\\x");
+    Create(HKEY_LOCAL_MACHINE, u"A B");
+
+    EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, u"a\\b"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A\\B"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A\\B\\D"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A\\BC"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A\\B C\\x"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A B"), ERROR_SUCCESS);
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"A", u"kept"), 1u);
+    EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, u"A\\B"), ERROR_FILE_NOT_FOUND);
+
+    // A handle to a deleted key fails cleanly, also for creating below it.
+    EXPECT_EQ(SetDword(doomed, u"x", 1), ERROR_KEY_DELETED);
+    HKEY child = nullptr;
+    EXPECT_EQ(RegCreateKeyEx(doomed, u"E", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+              ERROR_KEY_DELETED);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A\\B"), ERROR_FILE_NOT_FOUND);
+
+    // Without a subkey only what is below the key goes.
+    EXPECT_EQ(RegDeleteTree(root, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A\\BC"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"A", u"kept"), std::nullopt);
+    EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"A B"), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, ClosedAndForeignHandlesFailCleanly) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"K");
+    m_open.clear();
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, u"x", 1), ERROR_INVALID_HANDLE);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueEx(key, u"x", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+
+    UniqueHandle event(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+    auto notAKey = reinterpret_cast<HKEY>(event.Get());
+    EXPECT_EQ(RegCloseKey(notAKey), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(SetDword(notAKey, u"x", 1), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    EXPECT_EQ(OpenStatus(reinterpret_cast<HKEY>(std::uintptr_t{0x80000001}), u"x"),
+              ERROR_INVALID_HANDLE)
+        << "only the two hives exist";
+}
+
+TEST_F(Registry, AccessFollowsTheRightsTheKeyWasOpenedWith) {
+    Create(HKEY_LOCAL_MACHINE, u"K");
+    HKEY reader = Open(HKEY_LOCAL_MACHINE, u"K", KEY_READ);
+    EXPECT_EQ(SetDword(reader, u"x", 1), ERROR_ACCESS_DENIED);
+    HKEY child = nullptr;
+    EXPECT_EQ(
+        RegCreateKeyEx(reader, u"New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+        ERROR_ACCESS_DENIED);
+    HKEY writer = Open(HKEY_LOCAL_MACHINE, u"K", KEY_WRITE);
+    EXPECT_EQ(SetDword(writer, u"x", 1), ERROR_SUCCESS);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueEx(writer, u"x", nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegQueryValueEx(reader, u"x", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, RefusesWhatItCannotStore) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"K");
+    WORD half = 1;
+    EXPECT_EQ(RegSetValueEx(key, u"x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&half), 2),
+              ERROR_INVALID_PARAMETER);
+    BYTE blob[3] = {1, 2, 3};
+    EXPECT_EQ(RegSetValueEx(key, u"x", 0, 3, blob, 3), ERROR_NOT_SUPPORTED);
+    std::u16string longName(kMaxKeyNameLength + 1, u'n');
+    HKEY child = nullptr;
+    EXPECT_EQ(RegCreateKeyEx(key, longName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child,
+                             nullptr),
+              ERROR_INVALID_PARAMETER);
+    std::u16string withNul = u"K";
+    withNul += u'\0';
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, withNul, u"x"), std::nullopt);
+}
+
+TEST_F(Registry, CorruptHiveIsSetAsideAndReplacedByAnEmptyOne) {
+    Create(HKEY_LOCAL_MACHINE, u"K");
+    const std::string garbage = "dmbtpeg-hive 1\nkey \"K\nend\n\x01\xff";
+    std::ofstream(HivePath(), std::ios::binary | std::ios::trunc) << garbage;
+
+    CapturingLogSink log;
+    {
+        ScopedLogSink scoped(log);
+        EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"K"), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"K", u"x"), std::nullopt);
+    }
+    ASSERT_EQ(log.Lines().size(), 1u) << log.Text();
+    EXPECT_NE(log.Text().find("corrupt"), std::string::npos) << log.Text();
+    EXPECT_NE(log.Text().find("line 2"), std::string::npos) << log.Text();
+
+    std::string aside;
+    for (const auto& name : RegistryFiles()) {
+        if (name.rfind("HKLM.hive.corrupt-", 0) == 0) {
+            aside = name;
+        }
+    }
+    ASSERT_FALSE(aside.empty());
+    EXPECT_EQ(ReadAll(m_root / (".registry/" + aside)), garbage);
+
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"Fresh");
+    ASSERT_EQ(SetDword(key, u"n", 5), ERROR_SUCCESS);
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"Fresh", u"n"), 5u);
+    EXPECT_TRUE(ParseHive(ReadAll(HivePath())).hive.has_value());
+}
+
+TEST_F(Registry, AValueSetByOneProcessIsSeenByAnother) {
+    std::map<std::string, std::string> env{{"DMBTPEG_ROOT", m_root.Path()}};
+    {
+        ChildProcess writer("platform_helper", {"regset", "SOFTWARE\\Service", "Channel", "42"},
+                            env);
+        ASSERT_EQ(writer.Wait(std::chrono::seconds(30)), 0) << writer.Errors();
+        EXPECT_EQ(writer.Output(), "set 0\n");
+    }
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"software\\service", u"channel"), 42u);
+
+    HKEY key = Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Service");
+    ASSERT_EQ(SetDword(key, u"Channel", 7), ERROR_SUCCESS);
+    ChildProcess reader("platform_helper", {"regget", "SOFTWARE\\Service", "Channel"}, env);
+    ASSERT_EQ(reader.Wait(std::chrono::seconds(30)), 0) << reader.Errors();
+    EXPECT_EQ(reader.Output(), "7\n");
+}
+
+TEST_F(Registry, ConcurrentWritersInTwoProcessesLoseNoChange) {
+    std::map<std::string, std::string> env{{"DMBTPEG_ROOT", m_root.Path()}};
+    constexpr int kCount = 25;
+    ChildProcess first("platform_helper", {"regfill", "Shared", "a", std::to_string(kCount)}, env);
+    ChildProcess second("platform_helper", {"regfill", "Shared", "b", std::to_string(kCount)}, env);
+    ASSERT_EQ(first.Wait(std::chrono::seconds(60)), 0) << first.Output() << first.Errors();
+    ASSERT_EQ(second.Wait(std::chrono::seconds(60)), 0) << second.Output() << second.Errors();
+    for (int i = 0; i < kCount; ++i) {
+        for (const char* prefix : {"a", "b"}) {
+            std::u16string name = FromUtf8(prefix + std::to_string(i));
+            EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"Shared", name), static_cast<DWORD>(i))
+                << prefix << i;
+        }
+    }
+}
+
+}  // namespace
