@@ -60,7 +60,7 @@ TEST_F(ScanFile, SavedEntriesComeBackByteForByte) {
     EXPECT_EQ(list.mdwChannelCount, 3u);
 
     std::string text = ReadAll(CardFile());
-    EXPECT_EQ(text.substr(0, 20), "1004\n82\n0\n3\n0\n1\n-1\n");
+    EXPECT_EQ(text.substr(0, 19), "1004\n82\n0\n3\n0\n1\n-1\n");
     EXPECT_NE(text.find("\nf1e00448\nTPEG" + std::string(16, '\0') + "\n5\n3\n77\n0\n0\n0\n"), std::string::npos);
 
     CChannelList loaded;
