@@ -56,6 +56,9 @@ enum TunerScanPhase : std::int32_t {
 inline constexpr int kScanEntriesPerStep = 10;
 
 struct ITdmbTunerControl : platform::IUnknown {
+    static constexpr const platform::IID& kIid = IID_ITdmbTunerControl;
+    using InterfaceBase = platform::IUnknown;
+
     virtual platform::HRESULT GetParam(std::int32_t command, TunerParam* record) = 0;
     virtual platform::HRESULT SetParam(std::int32_t command, TunerParam* record, std::int32_t reserved) = 0;
 
@@ -69,6 +72,9 @@ protected:
 using MscDataCallback = std::intptr_t (*)(std::uintptr_t a, std::uintptr_t b, std::uintptr_t c, std::uintptr_t d);
 
 struct IDataAcquisition : platform::IUnknown {
+    static constexpr const platform::IID& kIid = IID_IDataAcquisition;
+    using InterfaceBase = platform::IUnknown;
+
     virtual platform::HRESULT SetDataCallback(MscDataCallback callback, void* context) = 0;
 
 protected:
