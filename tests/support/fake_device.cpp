@@ -18,6 +18,11 @@ std::atomic<bool> gRefuseData{false};
 class OutputPin final : public PinBase {
 public:
     explicit OutputPin(FilterBase& filter) : PinBase(filter, PINDIR_OUTPUT, u"DOut") {}
+
+protected:
+    HRESULT CheckConnect(IPin* peer) override {
+        return FakeDevice::Current().ConnectionRefused() ? VFW_E_CANNOT_CONNECT : PinBase::CheckConnect(peer);
+    }
 };
 
 class InputPin final : public PinBase {
@@ -219,6 +224,16 @@ void FakeDevice::RefuseTunerInterface(bool refuse) {
 }
 
 void FakeDevice::RefuseDataFilter(bool refuse) { gRefuseData = refuse; }
+
+void FakeDevice::RefuseConnection(bool refuse) {
+    std::lock_guard lock(m_mutex);
+    m_refuseConnection = refuse;
+}
+
+bool FakeDevice::ConnectionRefused() const {
+    std::lock_guard lock(m_mutex);
+    return m_refuseConnection;
+}
 
 bool FakeDevice::TunerInterfaceRefused() const {
     std::lock_guard lock(m_mutex);

@@ -41,6 +41,7 @@ public:
     void SetScan(std::vector<std::vector<ChannelInfo>> steps, std::intptr_t reportedOverride = -2);
     void RefuseTunerInterface(bool refuse);
     void RefuseDataFilter(bool refuse);  // its class cannot be created
+    void RefuseConnection(bool refuse);  // the tuner's output pin refuses to connect
 
     // What the data filter was told.
     MscDataCallback Callback() const;
@@ -52,6 +53,7 @@ public:
     platform::HRESULT Handle(bool set, std::int32_t command, TunerParam* record);
     void RememberCallback(MscDataCallback callback, void* context);
     bool TunerInterfaceRefused() const;
+    bool ConnectionRefused() const;
     void CountInstance(bool tuner, int delta);
 
 private:
@@ -64,6 +66,7 @@ private:
     std::vector<std::vector<ChannelInfo>> m_scan;
     std::intptr_t m_reportedOverride = -2;
     bool m_refuseTuner = false;
+    bool m_refuseConnection = false;
     std::intptr_t m_frequency = 0;
     std::intptr_t m_service = 0;
     std::intptr_t m_subChannel = 0;
