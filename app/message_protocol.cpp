@@ -34,8 +34,12 @@ LRESULT TDmbMain::MainWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             DebugPrintf(u"\r\n ##### ROVANGO END !!! ##### \r\n");
             return EndSequence(u"ROVAN_END", message, wParam, lParam);
         }
-    } else if (wParam == 30 && lParam == 1) {
-        return EndSequence(u"ROVAN_END", message, wParam, lParam);
+    } else if (wParam == 30) {
+        // The platform's own end request; any other lParam only gets the
+        // default processing, even for the close message.
+        if (lParam == 1) {
+            return EndSequence(u"ROVAN_END", message, wParam, lParam);
+        }
     } else if (message == WM_CLOSE) {
         if (gbServiceClosing.load() == 1) {
             return 0;

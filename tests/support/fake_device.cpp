@@ -122,6 +122,18 @@ FakeDevice& FakeDevice::Current() {
 }
 
 HRESULT FakeDevice::Handle(bool set, std::int32_t command, TunerParam* r) {
+    if (!set && command == kTunerScan && r->word[1] == kScanStep) {
+        std::function<bool(int)> hook;
+        {
+            std::lock_guard lock(m_mutex);
+            hook = m_scanHook;
+        }
+        if (hook && !hook(static_cast<int>(r->word[2]))) {
+            std::lock_guard lock(m_mutex);
+            m_commands.push_back("get 7 1 " + std::to_string(r->word[2]) + " buffer failed");
+            return E_FAIL;
+        }
+    }
     std::lock_guard lock(m_mutex);
     m_commands.push_back(std::string(set ? "set " : "get ") + std::to_string(command) + " " + Words(r));
     if (m_failing.count(command) != 0) {
@@ -224,6 +236,11 @@ void FakeDevice::RefuseTunerInterface(bool refuse) {
 }
 
 void FakeDevice::RefuseDataFilter(bool refuse) { gRefuseData = refuse; }
+
+void FakeDevice::OnScanStep(std::function<bool(int step)> hook) {
+    std::lock_guard lock(m_mutex);
+    m_scanHook = std::move(hook);
+}
 
 void FakeDevice::RefuseConnection(bool refuse) {
     std::lock_guard lock(m_mutex);

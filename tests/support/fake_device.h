@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -42,6 +43,9 @@ public:
     void RefuseTunerInterface(bool refuse);
     void RefuseDataFilter(bool refuse);  // its class cannot be created
     void RefuseConnection(bool refuse);  // the tuner's output pin refuses to connect
+    // Called (outside the device's lock) before each scan step is answered;
+    // returning false fails that step.
+    void OnScanStep(std::function<bool(int step)> hook);
 
     // What the data filter was told.
     MscDataCallback Callback() const;
@@ -67,6 +71,7 @@ private:
     std::intptr_t m_reportedOverride = -2;
     bool m_refuseTuner = false;
     bool m_refuseConnection = false;
+    std::function<bool(int)> m_scanHook;
     std::intptr_t m_frequency = 0;
     std::intptr_t m_service = 0;
     std::intptr_t m_subChannel = 0;
