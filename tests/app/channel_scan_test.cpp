@@ -30,6 +30,11 @@ std::vector<ChannelInfo> Many(int n, std::uint32_t first) {
 
 class Scan : public testsupport::ServiceTest {
 protected:
+    // The main window with its graph and tuner, as after a start step.
+    void OpenWithTuner() {
+        Open();
+        ASSERT_TRUE(m_main->mTsPlayer.CreateGraphBuilder());
+    }
     void RunScan() {
         m_main->AutoScan(true);
         ASSERT_TRUE(PumpUntil([&] { return m_main->mhThread2.load() == nullptr && gbScanRunning.load() == 0; }));
@@ -73,7 +78,7 @@ TEST_F(Scan, RebuildsTheListWritesTheFileAndRestartsReception) {
 }
 
 TEST_F(Scan, AtMostTenEntriesAStepAndNegativeCountsAsNone) {
-    Open();
+    OpenWithTuner();
     m_device.SetScan({Many(12, 0x2000)}, 12);
     RunScan();
     EXPECT_EQ(m_main->mChannel.Size(), 10u);
@@ -86,7 +91,7 @@ TEST_F(Scan, AtMostTenEntriesAStepAndNegativeCountsAsNone) {
 }
 
 TEST_F(Scan, FailedStepContributesNothing) {
-    Open();
+    OpenWithTuner();
     m_device.SetScan({Many(2, 0x4000), Many(2, 0x5000), Many(2, 0x6000)});
     m_device.OnScanStep([](int step) { return step != 1; });
     RunScan();
@@ -95,7 +100,7 @@ TEST_F(Scan, FailedStepContributesNothing) {
 }
 
 TEST_F(Scan, AbortDuringAStepKeepsWhatWasFoundAndStillEndsTheScan) {
-    Open();
+    OpenWithTuner();
     std::vector<std::vector<ChannelInfo>> steps;
     for (int s = 0; s < 10; ++s) {
         steps.push_back(Many(3, 0x7000 + static_cast<std::uint32_t>(s) * 16));
@@ -115,7 +120,7 @@ TEST_F(Scan, AbortDuringAStepKeepsWhatWasFoundAndStillEndsTheScan) {
 }
 
 TEST_F(Scan, SecondScanWhileOneRunsIsRefused) {
-    Open();
+    OpenWithTuner();
     HANDLE release = CreateEvent(nullptr, TRUE, FALSE, nullptr);
     m_device.SetScan({Many(1, 0x8000), Many(1, 0x8001)});
     m_device.OnScanStep([release](int) {
@@ -134,7 +139,7 @@ TEST_F(Scan, SecondScanWhileOneRunsIsRefused) {
 
 TEST_F(Scan, ShutdownAbortsARunningScanAndWaitsForIt) {
     WriteScanFile({testsupport::TpegService()});
-    Open();
+    OpenWithTuner();
     m_device.SetScan({Many(1, 0x9000), Many(1, 0x9001), Many(1, 0x9002)});
     std::atomic<int> stepsSeen{0};
     m_device.OnScanStep([&](int) {
