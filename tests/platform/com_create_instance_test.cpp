@@ -9,7 +9,10 @@
 #include "platform/dshow.h"
 #include "platform/filter_graph.h"
 #include "tests/platform/plugin/test_plugin_interface.h"
+#include "platform/registry.h"
+#include "platform/text.h"
 #include "tests/support/fake_com_registry.h"
+#include "tests/support/temp_dir.h"
 
 using namespace platform;
 using testplugin::ICounter;
@@ -176,6 +179,39 @@ TEST_F(Com, BrokenRegistryEntriesFailCleanly) {
               CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_FALSE(object);
     EXPECT_EQ(RegisterInprocServer(kUnknownClsid, ""), E_INVALIDARG);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ComRegistry, ClassesAndThreadPrioritiesComeFromTheDeviceRegistry) {
+    testsupport::TempDir root;
+    testsupport::ScopedEnv env("DMBTPEG_ROOT", root.Path());
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    ComRegistryLookup& registry = RegistryComLookup();
+    EXPECT_FALSE(registry.InprocServerPath(kCounterClsid).has_value());
+    ASSERT_EQ(registry.SetInprocServerPath(kCounterClsid, COM_TEST_PLUGIN_PATH), S_OK);
+    EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToWideString(kCounterClsid) + u"\\InprocServer32", u""),
+              FromUtf8(COM_TEST_PLUGIN_PATH));
+
+    ComPtr<ICounter> counter;
+    ASSERT_EQ(CoCreateInstance(kCounterClsid, nullptr, CLSCTX_INPROC_SERVER, ICounter::kIid,
+                               reinterpret_cast<void**>(counter.GetAddressOf())),
+              S_OK);
+    EXPECT_EQ(counter->Increment(), 1);
+    counter = nullptr;
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority", 0, nullptr, 0,
+                             KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    DWORD normal = 248;
+    RegSetValueEx(key, u"Normal", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&normal), sizeof normal);
+    RegCloseKey(key);
+    EXPECT_EQ(registry.ThreadPriority(u"Normal"), 248u);
+    EXPECT_FALSE(registry.ThreadPriority(u"Video").has_value());
+    CoUninitialize();
 }
 
 }  // namespace
