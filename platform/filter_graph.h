@@ -1,0 +1,44 @@
+// The filter graph manager, class CLSID_FilterGraph, always available through
+// CoCreateInstance without any registry entry.
+//
+// It offers IGraphBuilder (and IFilterGraph), IMediaControl, IMediaFilter
+// (and IPersist), IVideoWindow and IBasicAudio on one object.
+//
+// Building: AddFilter gives each filter a unique name (a taken name gets
+// " 0001", " 0002", ... appended and VFW_S_DUPLICATE_NAME is returned; null
+// names become "Filter" numbered the same way) and holds a reference to it;
+// names compare exactly. RemoveFilter stops the filter if the graph is
+// active, disconnects both ends of each of its connections, calls
+// JoinFilterGraph(null) and releases it. Connect and ConnectDirect connect
+// two pins directly, as no intermediate filters exist here, after checking
+// both filters are in the graph (VFW_E_NOT_IN_GRAPH), and return exactly
+// what the output pin's Connect returned. Disconnect(pin) disconnects that
+// one side. Render, RenderFile and AddSourceFilter return E_NOTIMPL.
+//
+// Control: every state change reaches every filter, downstream filters
+// before the filters feeding them, and passes through Paused: Run from
+// Stopped pauses every filter and then runs every filter; Stop from Running
+// pauses every filter and then stops every filter. A failed Run or Pause
+// stops the graph and returns the first failure; Stop always reaches every
+// filter. S_FALSE from a filter (still changing state) makes the call return
+// S_FALSE. GetState gives each filter the whole time-out and returns
+// VFW_S_STATE_INTERMEDIATE if any is still changing state. There is no
+// reference clock: filters run with start time 0. The graph must not be
+// called from a filter's streaming thread while it stops that thread.
+//
+// The video window has no screen: visibility (initially OAFALSE) and owner
+// are stored and read back. The audio volume (-10000..0, initially 0) and
+// balance (-10000..10000) are stored and read back; other values are
+// E_INVALIDARG.
+//
+// Releasing the last reference stops the graph and removes every filter.
+#pragma once
+
+#include "platform/dshow.h"
+
+namespace platform {
+
+// A new filter graph manager, as CoCreateInstance(CLSID_FilterGraph) makes.
+HRESULT CreateFilterGraph(REFIID iid, void** object);
+
+}  // namespace platform
