@@ -1,6 +1,7 @@
 #include "platform/window_system.h"
 
 #include "platform/kernel.h"
+#include "platform/kernel_object.h"
 
 namespace platform::detail {
 namespace {
@@ -9,6 +10,9 @@ void EndThreadQueue(const std::shared_ptr<ThreadQueue>& queue) {
     std::vector<std::unique_ptr<SentMessage>> failed;
     {
         std::lock_guard lock(Windows().lock);
+        if (!queue->alive) {
+            return;
+        }
         // Marked dead first: sends that arrive while the windows are being
         // destroyed are answered at once instead of waiting for a loop that
         // will never run again.
@@ -46,6 +50,12 @@ struct QueueHolder {
 
 thread_local QueueHolder tQueue;
 
+void EndCurrentThreadQueue() {
+    if (tQueue.queue) {
+        EndThreadQueue(tQueue.queue);
+    }
+}
+
 }  // namespace
 
 WindowSystem& Windows() {
@@ -65,6 +75,11 @@ WindowRecord* WindowSystem::Find(HWND hwnd) {
 
 std::shared_ptr<ThreadQueue> CurrentQueue() {
     if (!tQueue.queue) {
+        static const bool hooked = [] {
+            SetThreadExitHook(&EndCurrentThreadQueue);
+            return true;
+        }();
+        (void)hooked;
         auto queue = std::make_shared<ThreadQueue>(GetCurrentThreadId());
         {
             std::lock_guard lock(Windows().lock);
