@@ -142,6 +142,23 @@ BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remov
     return Retrieve(msg, hwnd, filterMin, filterMax, remove, false) ? TRUE : FALSE;
 }
 
+DWORD GetQueueStatus(UINT flags) {
+    auto self = detail::CurrentQueue();
+    std::lock_guard lock(detail::Windows().lock);
+    DWORD status = 0;
+    if (!self->posted.empty() || self->quit) {
+        status |= QS_POSTMESSAGE | QS_ALLPOSTMESSAGE;
+    }
+    if (!self->sent.empty()) {
+        status |= QS_SENDMESSAGE;
+    }
+    if (detail::NextTimerDue(*self, nullptr) <= Clock::now()) {
+        status |= QS_TIMER;
+    }
+    status &= flags;
+    return (status << 16) | status;
+}
+
 BOOL TranslateMessage(const MSG*) {
     return FALSE;
 }

@@ -25,6 +25,17 @@ BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
 // stays pending). Sent messages are dispatched in either case.
 BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
 
+inline constexpr UINT QS_POSTMESSAGE = 0x0008;
+inline constexpr UINT QS_TIMER = 0x0010;
+inline constexpr UINT QS_SENDMESSAGE = 0x0040;
+inline constexpr UINT QS_ALLPOSTMESSAGE = 0x0100;
+
+// What the calling thread's queue holds now, among `flags`: posted messages
+// (or a quit request), due timers, pending sent messages. Nothing is
+// dispatched. The same bits are reported in both halves of the result (there
+// is no "new since the last call" tracking).
+DWORD GetQueueStatus(UINT flags);
+
 // There is no keyboard, so there is never anything to translate: FALSE.
 BOOL TranslateMessage(const MSG* msg);
 
