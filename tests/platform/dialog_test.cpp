@@ -105,12 +105,4 @@ TEST(ModalDialog, QuitEndsTheLoopAndIsPostedAgainForTheOuterLoop) {
     });
 }
 
-TEST(ModalDialog, UnknownTemplateFails) {
-    OnFreshThread([] {
-        ScriptedDialog dialog(12345);
-        EXPECT_EQ(dialog.DoModal(), -1);
-        EXPECT_TRUE(dialog.events.empty());
-    });
-}
-
 }  // namespace

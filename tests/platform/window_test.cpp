@@ -44,19 +44,6 @@ TEST(FindWindowByTitle, MatchesTheExactTitleOfTopLevelWindowsOnly) {
     EXPECT_EQ(FindWindow(nullptr, u"Rovan"), nullptr);
 }
 
-TEST(WindowText, CopiesTruncatedWithATerminatingZero) {
-    RecordingWindow window;
-    MessageThread thread;
-    thread.Run([&] { window.CreateTopLevel(u"TPEG service"); });
-    HWND hwnd = window.GetHwnd();
-    WCHAR buffer[5];
-    EXPECT_EQ(GetWindowText(hwnd, buffer, 5), 4);
-    EXPECT_EQ(std::u16string(buffer), u"TPEG");
-    EXPECT_EQ(GetWindowTextLength(hwnd), 12);
-    EXPECT_EQ(GetWindowText(reinterpret_cast<HWND>(0x9999), buffer, 5), 0);
-    EXPECT_EQ(buffer[0], u'\0');
-}
-
 TEST(Broadcast, PostReachesEveryTopLevelWindowOnce) {
     RecordingWindow a;
     RecordingWindow b;
