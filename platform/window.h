@@ -33,7 +33,8 @@ struct WindowAccess;
 // Destroy the object on the window's own thread, or after that thread ended.
 // The destructor destroys a window that still exists, but by then the derived
 // part is gone, so its WindowProc sees WM_DESTROY only if DestroyWindow is
-// called earlier.
+// called earlier. WM_NCDESTROY is the last message; the window system never
+// touches the object after it, so the object may delete itself there.
 class Window {
   public:
     Window() = default;

@@ -94,9 +94,13 @@ TEST(WindowTimer, SettingAnExistingIdRestartsIt) {
         {
             ScopedTimeScale fast(0.001);
             SetTimer(hwnd, 1, 10, nullptr);
+            SetTimer(hwnd, 1, 10, nullptr);
         }
         ASSERT_TRUE(WaitUntil([] { return (GetQueueStatus(QS_TIMER) & QS_TIMER) != 0; }));
-        EXPECT_EQ(CountTimerMessages(), 1) << "one timer per id, however often it was set";
+        MSG msg;
+        ASSERT_TRUE(PeekMessage(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+        SetTimer(hwnd, 1, 100000, nullptr);
+        EXPECT_EQ(CountTimerMessages(), 0) << "setting an id twice makes one timer, not two";
         KillTimer(hwnd, 1);
     });
 }

@@ -1,4 +1,4 @@
-// Test helpers around the platform's time scale.
+// Time-scale utilities for tests.
 #pragma once
 
 #include <chrono>
