@@ -62,6 +62,12 @@ std::mutex& WaitLock() {
 
 void NotifyWaiters() { WaitCondition().notify_all(); }
 
+namespace {
+std::atomic<void (*)()> gThreadExitHook{nullptr};
+}  // namespace
+
+void SetThreadExitHook(void (*hook)()) { gThreadExitHook.store(hook); }
+
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) { return Table().Insert(std::move(object)); }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) { return Table().Lookup(handle); }
@@ -122,6 +128,9 @@ void* Thread::Main(void* raw) {
     holder.reset();
     tThreadId = self->m_id;
     DWORD code = self->m_start(self->m_parameter);
+    if (auto hook = detail::gThreadExitHook.load()) {
+        hook();
+    }
     {
         std::lock_guard lock(detail::WaitLock());
         self->m_exitCode = code;

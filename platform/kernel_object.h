@@ -27,6 +27,12 @@ std::mutex& WaitLock();
 // Call after changing any object's signal state, wait lock held or not.
 void NotifyWaiters();
 
+// Runs on every thread made by CreateThread once its start routine has
+// returned, before its handle is signalled: whoever waits for the thread then
+// also sees what this last clean-up did. One hook per process, set by the
+// module that needs it.
+void SetThreadExitHook(void (*hook)());
+
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 

@@ -23,6 +23,7 @@ using LPWSTR = WCHAR*;
 using UINT_PTR = std::uintptr_t;
 using ULONG_PTR = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
+using INT_PTR = std::intptr_t;
 using DWORD_PTR = std::uintptr_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -68,7 +69,10 @@ inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_NOT_OWNER = 288;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+inline constexpr DWORD ERROR_MESSAGE_SYNC_ONLY = 1159;
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
+inline constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 
 }  // namespace platform

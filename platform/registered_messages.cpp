@@ -1,0 +1,72 @@
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/kernel.h"
+#include "platform/message_queue.h"
+#include "platform/window_transport.h"
+
+namespace platform {
+namespace {
+
+// Win32 atom names are limited to this length.
+constexpr std::size_t kMaxNameLength = 255;
+
+class RegisteredMessages {
+  public:
+    UINT Number(const std::u16string& key, UINT agreed) {
+        std::lock_guard lock(m_mutex);
+        if (auto it = m_numbers.find(key); it != m_numbers.end()) {
+            return it->second;
+        }
+        UINT number = agreed;
+        if (number == 0) {
+            if (m_next > kLastRegisteredMessage) {
+                return 0;
+            }
+            number = m_next++;
+        }
+        m_numbers.emplace(key, number);
+        return number;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::unordered_map<std::u16string, UINT> m_numbers;
+    UINT m_next = kFirstRegisteredMessage;
+};
+
+RegisteredMessages& Table() {
+    static RegisteredMessages* table = new RegisteredMessages;
+    return *table;
+}
+
+}  // namespace
+
+UINT RegisterWindowMessage(LPCWSTR name) {
+    std::u16string_view view = name != nullptr ? std::u16string_view(name) : std::u16string_view();
+    if (view.empty() || view.size() > kMaxNameLength) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::u16string key(view);
+    for (char16_t& c : key) {
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        }
+    }
+    UINT agreed = 0;
+    if (WindowTransport* transport = GetWindowTransport()) {
+        agreed = transport->RegisterWindowMessage(view);
+        if (agreed < kFirstRegisteredMessage || agreed > kLastRegisteredMessage) {
+            agreed = 0;
+        }
+    }
+    UINT number = Table().Number(key, agreed);
+    if (number == 0) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return number;
+}
+
+}  // namespace platform

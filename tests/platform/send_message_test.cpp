@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "platform/kernel.h"
+#include "platform/message_queue.h"
+#include "platform/timer.h"
+#include "tests/support/message_thread.h"
+#include "tests/support/time_scale.h"
+
+using namespace platform;
+using testsupport::MessageThread;
+using testsupport::RecordingWindow;
+using testsupport::WaitUntil;
+
+namespace {
+
+constexpr UINT kAsk = WM_USER + 1;
+constexpr UINT kRelay = WM_USER + 2;
+constexpr UINT kAnswer = WM_USER + 3;
+constexpr UINT kPosted = WM_USER + 4;
+
+TEST(CrossThreadSend, TwoThreadsSendingToEachOtherDoNotDeadlock) {
+    HWND first = nullptr;
+    HWND second = nullptr;
+    RecordingWindow firstWindow([&](UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (message == kAsk) {
+            return SendMessage(second, kRelay, 0, 0) + 1;
+        }
+        if (message == kAnswer) {
+            return 4;
+        }
+        return std::nullopt;
+    });
+    RecordingWindow secondWindow([&](UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (message == kRelay) {
+            return SendMessage(first, kAnswer, 0, 0) * 10;
+        }
+        return std::nullopt;
+    });
+    MessageThread one;
+    MessageThread two;
+    one.Run([&] { first = firstWindow.CreateTopLevel(u"one"); });
+    two.Run([&] { second = secondWindow.CreateTopLevel(u"two"); });
+    EXPECT_EQ(SendMessage(first, kAsk, 0, 0), 41);
+    EXPECT_EQ(firstWindow.UserMessages(), (std::vector<UINT>{kAsk, kAnswer}));
+}
+
+TEST(CrossThreadSend, WhileBlockedOnlySentMessagesAreHandled) {
+    testsupport::ScopedTimeScale scale(0.001);
+    HWND first = nullptr;
+    HWND second = nullptr;
+    std::vector<UINT> seenWhileBlocked;
+    RecordingWindow* firstPtr = nullptr;
+    RecordingWindow firstWindow([&](UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (message == kAsk) {
+            PostMessage(first, kPosted, 0, 0);
+            SetTimer(first, 1, 10, nullptr);
+            SendMessage(second, kRelay, 0, 0);
+            seenWhileBlocked = firstPtr->Messages();
+            return 1;
+        }
+        if (message == WM_TIMER) {
+            KillTimer(first, 1);
+        }
+        return std::nullopt;
+    });
+    firstPtr = &firstWindow;
+    RecordingWindow secondWindow([&](UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (message == kRelay) {
+            // Long enough for the first window's timer to fall due many times.
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            return SendMessage(first, kAnswer, 0, 0);
+        }
+        return std::nullopt;
+    });
+    MessageThread one;
+    MessageThread two;
+    one.Run([&] { first = firstWindow.CreateTopLevel(u"one"); });
+    two.Run([&] { second = secondWindow.CreateTopLevel(u"two"); });
+    EXPECT_EQ(SendMessage(first, kAsk, 0, 0), 1);
+    auto seen = [&](UINT message) {
+        return std::count(seenWhileBlocked.begin(), seenWhileBlocked.end(), message);
+    };
+    EXPECT_EQ(seen(kAnswer), 1);
+    EXPECT_EQ(seen(kPosted), 0);
+    EXPECT_EQ(seen(WM_TIMER), 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        auto all = firstWindow.Messages();
+        return std::count(all.begin(), all.end(), WM_TIMER) == 1 &&
+               std::count(all.begin(), all.end(), kPosted) == 1;
+    }));
+}
+
+TEST(CrossThreadSend, AThreadInAKernelWaitHoldsItsSenderUntilItPumps) {
+    std::thread receiver([] {
+        RecordingWindow window([](UINT message, WPARAM wParam, LPARAM) -> std::optional<LRESULT> {
+            if (message == kAsk) {
+                return static_cast<LRESULT>(wParam * 2);
+            }
+            return std::nullopt;
+        });
+        HWND hwnd = window.CreateTopLevel(u"busy");
+        std::atomic<LRESULT> result{-1};
+        std::thread sender([&] { result = SendMessage(hwnd, kAsk, 21, 0); });
+        UniqueHandle never(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(WaitUntil([&] {
+            WaitForSingleObject(never.Get(), 1);
+            return (GetQueueStatus(QS_SENDMESSAGE) & QS_SENDMESSAGE) != 0;
+        }));
+        EXPECT_EQ(WaitForSingleObject(never.Get(), 20), WAIT_TIMEOUT);
+        EXPECT_TRUE(window.UserMessages().empty());
+        EXPECT_EQ(result, -1);
+        MSG msg;
+        EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
+        sender.join();
+        EXPECT_EQ(result, 42);
+    });
+    receiver.join();
+}
+
+TEST(CrossThreadSend, CopyDataBytesAreReadableDuringTheCall) {
+    std::vector<BYTE> received;
+    ULONG_PTR kind = 0;
+    RecordingWindow window([&](UINT message, WPARAM, LPARAM lParam) -> std::optional<LRESULT> {
+        if (message == WM_COPYDATA) {
+            const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            const auto* bytes = static_cast<const BYTE*>(record->lpData);
+            received.assign(bytes, bytes + record->cbData);
+            kind = record->dwData;
+            return record->cbData;
+        }
+        return std::nullopt;
+    });
+    MessageThread thread;
+    HWND hwnd = nullptr;
+    thread.Run([&] { hwnd = window.CreateTopLevel(u"copy"); });
+    char text[] = "\\TPEGDATA\\a.dat";
+    COPYDATASTRUCT record{3, sizeof(text), text};
+    EXPECT_EQ(SendMessage(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record)),
+              static_cast<LRESULT>(sizeof(text)));
+    EXPECT_EQ(kind, 3u);
+    ASSERT_EQ(received.size(), sizeof(text));
+    EXPECT_EQ(std::memcmp(received.data(), text, sizeof(text)), 0);
+}
+
+TEST(SendToAGoneWindow, DestroyedWindowAnswersZero) {
+    RecordingWindow window([](UINT, WPARAM, LPARAM) -> std::optional<LRESULT> { return 5; });
+    MessageThread thread;
+    HWND hwnd = nullptr;
+    thread.Run([&] { hwnd = window.CreateTopLevel(u"gone"); });
+    EXPECT_EQ(SendMessage(hwnd, kAsk, 0, 0), 5);
+    EXPECT_FALSE(DestroyWindow(hwnd)) << "only the owning thread destroys a window";
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    thread.Run([&] { EXPECT_TRUE(DestroyWindow(hwnd)); });
+    EXPECT_EQ(SendMessage(hwnd, kAsk, 0, 0), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(window.GetHwnd(), nullptr);
+}
+
+TEST(SendToAGoneWindow, ThreadThatEndedDestroyedItsWindows) {
+    RecordingWindow window([](UINT, WPARAM, LPARAM) -> std::optional<LRESULT> { return 5; });
+    HWND hwnd = nullptr;
+    {
+        MessageThread thread;
+        thread.Run([&] { hwnd = window.CreateTopLevel(u"ended"); });
+    }
+    EXPECT_EQ(SendMessage(hwnd, kAsk, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(hwnd));
+    auto messages = window.Messages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(), WM_DESTROY), messages.end());
+    EXPECT_EQ(messages.back(), WM_NCDESTROY);
+}
+
+DWORD OwnWindowAndEndWithoutPumping(void* parameter) {
+    RecordingWindow* window = static_cast<RecordingWindow*>(parameter);
+    window->CreateTopLevel(u"quitter");
+    WaitUntil([] { return (GetQueueStatus(QS_SENDMESSAGE) & QS_SENDMESSAGE) != 0; });
+    return 0;
+}
+
+TEST(SendToAGoneWindow, SendQueuedWhenTheThreadEndsIsAnsweredZero) {
+    RecordingWindow window([](UINT, WPARAM, LPARAM) -> std::optional<LRESULT> { return 5; });
+    UniqueHandle thread(
+        CreateThread(nullptr, 0, &OwnWindowAndEndWithoutPumping, &window, 0, nullptr));
+    ASSERT_TRUE(WaitUntil([&] { return window.GetHwnd() != nullptr; }));
+    EXPECT_EQ(SendMessage(window.GetHwnd(), kAsk, 0, 0), 0);
+    EXPECT_EQ(WaitForSingleObject(thread.Get(), INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(window.UserMessages().empty());
+}
+
+}  // namespace
