@@ -22,7 +22,10 @@ public:
             return 0;
         }
         if (message == WM_USER || message == WM_COPYDATA || message >= kFirstRegisteredMessage) {
-            ReceivedMessage m{message, wParam, lParam};
+            ReceivedMessage m;
+            m.message = message;
+            m.wParam = wParam;
+            m.lParam = lParam;
             if (message == WM_COPYDATA) {
                 const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
                 m.kind = record->dwData;

@@ -15,9 +15,9 @@
 namespace testsupport {
 
 struct ReceivedMessage {
-    platform::UINT message;
-    platform::WPARAM wParam;
-    platform::LPARAM lParam;
+    platform::UINT message = 0;
+    platform::WPARAM wParam = 0;
+    platform::LPARAM lParam = 0;
     // WM_COPYDATA only.
     platform::ULONG_PTR kind = 0;
     platform::DWORD byteCount = 0;

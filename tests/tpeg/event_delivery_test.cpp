@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/message_queue.h"
 #include "platform/window.h"
