@@ -1,6 +1,7 @@
 #include "app/service_globals.h"
 #include "app/tdmb_main.h"
 #include "channels/channel_scan.h"
+#include "platform/clock.h"
 #include "platform/format.h"
 
 using namespace platform;

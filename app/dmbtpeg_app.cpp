@@ -1,6 +1,7 @@
 #include "app/dmbtpeg_app.h"
 
 #include "app/tdmb_main.h"
+#include "platform/clock.h"
 #include "platform/com.h"
 #include "platform/device_fs.h"
 #include "platform/format.h"

@@ -2,6 +2,7 @@
 
 #include "app/service_globals.h"
 #include "app/tdmb_main.h"
+#include "platform/clock.h"
 #include "platform/device_fs.h"
 #include "platform/format.h"
 #include "platform/message_queue.h"

@@ -1,7 +1,9 @@
 #include "app/service_globals.h"
 #include "app/tdmb_main.h"
+#include "platform/clock.h"
 #include "platform/format.h"
 #include "platform/message_queue.h"
+#include "platform/timer.h"
 #include "platform/window.h"
 #include "tpeg/tpeg_events.h"
 

@@ -1,5 +1,6 @@
 #include "app/service_globals.h"
 #include "app/tdmb_main.h"
+#include "platform/clock.h"
 #include "platform/format.h"
 #include "platform/message_queue.h"
 #include "platform/timer.h"

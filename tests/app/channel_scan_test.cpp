@@ -66,7 +66,7 @@ TEST_F(Scan, RebuildsTheListWritesTheFileAndRestartsReception) {
     EXPECT_EQ(list.At(1).dwAudioChannels, 2);
     EXPECT_EQ(list.At(1).dwSampleRate, 48000);
     EXPECT_EQ(list.At(2).byAudioCode, 0);
-    EXPECT_EQ(ScanFile().substr(0, 17), "1004\n82\n0\n3\n0\n0\n");
+    EXPECT_EQ(ScanFile().substr(0, 16), "1004\n82\n0\n3\n0\n0\n");
     std::string log = LogText();
     EXPECT_NE(log.find("[Lumo DMB TEPG] Auto Scan Start! \r\n"), std::string::npos);
     EXPECT_NE(log.find("-----------------Run2-----------------\r\n"), std::string::npos);
@@ -116,7 +116,7 @@ TEST_F(Scan, AbortDuringAStepKeepsWhatWasFoundAndStillEndsTheScan) {
     EXPECT_EQ(m_main->mChannel.Size(), 9u) << "the entries of step 3 come after the abort";
     EXPECT_EQ(m_device.CommandsOf(kTunerScan).size(), 1u + 4u + 1u);
     EXPECT_EQ(m_device.CommandsOf(kTunerScan).back(), "get 7 2 0 0");
-    EXPECT_EQ(ScanFile().substr(0, 17), "1004\n82\n0\n9\n0\n0\n");
+    EXPECT_EQ(ScanFile().substr(0, 16), "1004\n82\n0\n9\n0\n0\n");
 }
 
 TEST_F(Scan, SecondScanWhileOneRunsIsRefused) {

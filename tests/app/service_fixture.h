@@ -22,6 +22,7 @@
 #include "tests/support/fake_device.h"
 #include "tests/support/nav_app.h"
 #include "tests/support/temp_dir.h"
+#include "tpeg/tpeg_events.h"
 
 namespace testsupport {
 
