@@ -13,9 +13,11 @@ namespace platform {
 namespace detail {
 namespace {
 
+// Never destroyed: a detached thread that has just ended may still be
+// notifying it while the process runs its exit handlers.
 std::condition_variable& WaitCondition() {
-    static std::condition_variable condition;
-    return condition;
+    static auto* condition = new std::condition_variable;
+    return *condition;
 }
 
 class HandleTable {
