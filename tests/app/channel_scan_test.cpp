@@ -128,9 +128,9 @@ TEST_F(Scan, SecondScanWhileOneRunsIsRefused) {
         return true;
     });
     m_main->AutoScan(true);
-    m_log.Clear();
     m_main->AutoScan(true);
-    EXPECT_EQ(m_log.Lines(), std::vector<std::u16string>{u"[Lumo DMB] Fail to create a thread. \r\n"});
+    EXPECT_EQ(LogCount("[Lumo DMB] Fail to create a thread. \r\n"), 1u);
+    EXPECT_EQ(LogCount("[Lumo DMB TEPG] Auto Scan Start! \r\n"), 1u);
     SetEvent(release);
     ASSERT_TRUE(PumpUntil([&] { return gbScanRunning.load() == 0; }));
     RunScan();
