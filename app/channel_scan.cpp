@@ -6,6 +6,10 @@
 
 using namespace platform;
 
+bool TDmbMain::ScanBusy() const {
+    return mhScanDone != nullptr && WaitForSingleObject(mhScanDone, 0) != WAIT_OBJECT_0;
+}
+
 void TDmbMain::AutoScan(bool start) {
     if (!start) {
         // A stop request ends the scan early; what was found so far is saved
@@ -17,8 +21,7 @@ void TDmbMain::AutoScan(bool start) {
     }
     // A scan that has cleared its flag may still be saving or rebuilding; a
     // second scan must not share the list and the graph with it.
-    bool previousBusy = mhScanDone != nullptr && WaitForSingleObject(mhScanDone, 0) != WAIT_OBJECT_0;
-    if (previousBusy || mhThread2.load() != nullptr) {
+    if (ScanBusy() || mhThread2.load() != nullptr) {
         DebugPrintf(u"[Lumo DMB] Fail to create a thread. \r\n");
         return;
     }

@@ -43,6 +43,9 @@ public:
     // Starts (true) or aborts (false) a channel scan on the scan thread.
     void AutoScan(bool start);
     std::uint32_t Run2() override;
+    // True from AutoScan until the scan thread has done everything, the
+    // rebuild after the scan included.
+    bool ScanBusy() const;
 
     platform::LRESULT WindowProc(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam) override;
 

@@ -37,9 +37,9 @@ protected:
     }
     void RunScan() {
         m_main->AutoScan(true);
-        ASSERT_TRUE(PumpUntil([&] { return m_main->mhThread2.load() == nullptr && gbScanRunning.load() == 0; }));
-        // The scan ends by rebuilding; let it finish before looking.
-        ASSERT_TRUE(PumpUntil([&] { return LogText().find("[ZQ DMB] mChannel.mdwChannelCount") != std::string::npos; }));
+        ASSERT_TRUE(WaitUntil([&] { return !m_main->ScanBusy(); }));
+        EXPECT_EQ(gbScanRunning.load(), 0);
+        EXPECT_EQ(m_main->mhThread2.load(), nullptr);
     }
     std::string ScanFile() {
         std::ifstream in(m_root / "SDMMC Disk/SysData/TDMBScan.dat", std::ios::binary);
@@ -73,7 +73,7 @@ TEST_F(Scan, RebuildsTheListWritesTheFileAndRestartsReception) {
     EXPECT_NE(log.find("[Scan] CH - MUSIC\r\n"), std::string::npos);
     EXPECT_EQ(m_device.CommandsOf(kTunerScan).front(), "get 7 0 0 0");
     EXPECT_EQ(m_device.CommandsOf(kTunerScan).back(), "get 7 2 0 0");
-    ASSERT_TRUE(PumpUntil([&] { return m_main->mChannelState.load() == kChannelValid; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_main->mChannelState.load() == kChannelValid; }));
     EXPECT_EQ(m_main->mChannelInfo.dwServiceId, 0xF1E00448u);
 }
 
@@ -132,7 +132,7 @@ TEST_F(Scan, SecondScanWhileOneRunsIsRefused) {
     EXPECT_EQ(LogCount("[Lumo DMB] Fail to create a thread. \r\n"), 1u);
     EXPECT_EQ(LogCount("[Lumo DMB TEPG] Auto Scan Start! \r\n"), 1u);
     SetEvent(release);
-    ASSERT_TRUE(PumpUntil([&] { return gbScanRunning.load() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return !m_main->ScanBusy(); }));
     RunScan();
     CloseHandle(release);
 }
@@ -148,7 +148,7 @@ TEST_F(Scan, ShutdownAbortsARunningScanAndWaitsForIt) {
         return true;
     });
     m_main->AutoScan(true);
-    ASSERT_TRUE(PumpUntil([&] { return stepsSeen.load() >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return stepsSeen.load() >= 1; }));
     gbServiceClosing = 1;
     m_main->ShutdownService();
     EXPECT_EQ(gbScanRunning.load(), 0);
@@ -163,7 +163,8 @@ TEST_F(Scan, MissingScanFileStartsAScanAfterTheStartStep) {
     Open();
     m_device.SetScan({{Found(0xF1E00448, kServiceTypeData, "TPEG")}});
     m_main->OnServiceTimer(ID_TIMER_START);
-    ASSERT_TRUE(PumpUntil([&] { return m_main->mbDecoderRunning.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return !m_main->ScanBusy(); }));
+    ASSERT_TRUE(WaitForTuned());
     EXPECT_NE(ScanFile().find("f1e00448"), std::string::npos);
 }
 

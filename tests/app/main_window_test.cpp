@@ -67,7 +67,7 @@ TEST_F(MainWindow, ShutdownBeforeTheStartStepReleasesEmptyHandlesWithoutHarm) {
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0, KEY_READ, &key),
               ERROR_FILE_NOT_FOUND);
-    EXPECT_TRUE(PumpUntil([&] { return SuspendAcks(navApp) == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return SuspendAcks(navApp) == 1; }));
 }
 
 TEST_F(MainWindow, ShutdownOfARunningServiceStopsDecodersGraphAndWorkerInOrder) {

@@ -27,7 +27,7 @@ TEST_F(Reception, StartStepBuildsTunesRunsAndAnnouncesReception) {
     EXPECT_EQ(StateMessages(navApp, 1), 1u);
     EXPECT_EQ(main.mbTuningPass.load(), 0);
     EXPECT_TRUE(KillTimer(m_hwnd, ID_TIMER_CAMERA));
-    EXPECT_TRUE(PumpUntil([&] { return KillTimer(m_hwnd, ID_TIMER_SIGNAL) != FALSE; }))
+    EXPECT_TRUE(WaitUntil([&] { return KillTimer(m_hwnd, ID_TIMER_SIGNAL) != FALSE; }))
         << "the worker arms the signal poll";
 }
 
@@ -35,20 +35,20 @@ TEST_F(Reception, MismatchingTunerIsRetriedWithOneLinePerPass) {
     Open();
     m_device.SetFrequencyOffset(8);
     m_main->OnServiceTimer(ID_TIMER_START);
-    ASSERT_TRUE(PumpUntil([&] { return LogCount("[TDMBPlayer] Frequency is different(183016, 183008)\r\n") >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return LogCount("[TDMBPlayer] Frequency is different(183016, 183008)\r\n") >= 3; }));
     EXPECT_EQ(m_main->mbDecoderRunning.load(), 0);
     m_device.SetFrequencyOffset(0);
     m_device.SetServiceOffset(1);
-    ASSERT_TRUE(PumpUntil([&] { return LogCount("[TDMBPlayer] Channel is diff(-236977079, -236977080)(5, 5)") >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return LogCount("[TDMBPlayer] Channel is diff(-236977079, -236977080)(5, 5)") >= 2; }));
     m_device.SetServiceOffset(0);
-    ASSERT_TRUE(PumpUntil([&] { return m_main->mbDecoderRunning.load() == 1; }));
+    ASSERT_TRUE(WaitForTuned());
 }
 
 TEST_F(Reception, EndRequestWhileTheWorkerRetriesEndsItAtItsNextFailedPass) {
     Open();
     m_device.FailCommand(kTunerSetFrequency);
     m_main->OnServiceTimer(ID_TIMER_START);
-    ASSERT_TRUE(PumpUntil([&] { return m_device.CommandsOf(kTunerSetFrequency).size() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_device.CommandsOf(kTunerSetFrequency).size() >= 2; }));
     gbServiceClosing = 1;
     HANDLE worker = DuplicateHandle(m_main->mhThread.load());
     EXPECT_EQ(WaitForSingleObject(worker, 20000), WAIT_OBJECT_0);
@@ -60,7 +60,10 @@ TEST_F(Reception, SignalWatchDeclaresLossOnTheFourthSilentPollAndRecoveryThreeTi
     NavAppStandIn navApp;
     Open();
     StartReception();
-    ASSERT_TRUE(PumpUntil([&] { return StateMessages(navApp, 1) == 1; }));
+    ASSERT_EQ(StateMessages(navApp, 1), 1u);
+    // The polls are driven by hand from here on.
+    KillTimer(m_hwnd, ID_TIMER_SIGNAL);
+    KillTimer(m_hwnd, ID_TIMER_CAMERA);
     auto poll = [&] { m_main->OnServiceTimer(ID_TIMER_SIGNAL); };
 
     // Right after the start, three polls with signal each repeat state 1.
@@ -119,14 +122,14 @@ TEST_F(Reception, CameraManagerTakesTheTunerAndGivesItBack) {
     EXPECT_EQ(m_main->mhThread.load(), nullptr);
     EXPECT_EQ(m_device.TunerInstances(), 0);
     EXPECT_EQ(m_decoders.CallsOf("UninitTDC").size(), 1u);
-    EXPECT_TRUE(PumpUntil([&] { return SuspendAcks(navApp) == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return SuspendAcks(navApp) == 1; }));
     m_main->OnServiceTimer(ID_TIMER_CAMERA);
     EXPECT_EQ(SuspendAcks(navApp), 1u) << "nothing more while it stays";
 
     DestroyWindow(camera.GetHwnd());
     m_main->OnServiceTimer(ID_TIMER_CAMERA);
     EXPECT_EQ(gbReceptionOn.load(), 1);
-    ASSERT_TRUE(PumpUntil([&] { return m_main->mbDecoderRunning.load() == 1; }));
+    ASSERT_TRUE(WaitForTuned());
     EXPECT_EQ(m_main->mTsPlayer.GetState(), kGraphRunning);
     EXPECT_EQ(StateMessages(navApp, 1), 2u);
 }
@@ -140,7 +143,7 @@ TEST_F(Reception, RepeatedGiveUpAndTakeBackLeavesNothingBehind) {
         m_main->SetReception(true);
         // Giving up right after taking back, before the worker tuned, is fine too.
         if (i % 2 == 0) {
-            ASSERT_TRUE(PumpUntil([&] { return m_main->mbDecoderRunning.load() == 1; }));
+            ASSERT_TRUE(WaitForTuned());
         }
     }
     m_main->SetReception(false);

@@ -1,6 +1,7 @@
 // A main window on the test thread with fake filters and decoders behind it,
 // a device root of its own and a fast clock. Handlers are driven directly;
-// Pump() lets the window's thread handle what other threads send or post.
+// Waits never handle the test thread's messages, so no timer tick runs
+// behind a test's back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -76,7 +77,24 @@ protected:
     // first successful pass.
     void StartReception() {
         m_main->OnServiceTimer(ID_TIMER_START);
-        ASSERT_TRUE(PumpUntil([&] { return m_main->mbDecoderRunning.load() == 1; }));
+        ASSERT_TRUE(WaitForTuned());
+    }
+
+    // Waits, without handling this thread's messages (so no timer tick runs
+    // in between), until the worker's pass has started the decoders and
+    // ended: the notification is sent and the signal poll armed by then.
+    bool WaitForTuned() {
+        return WaitUntil([&] { return m_main->mbDecoderRunning.load() == 1 && m_main->mbTuningPass.load() == 0; });
+    }
+    bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(20)) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
 
     void Close() {
@@ -91,26 +109,6 @@ protected:
         m_main.reset();
     }
 
-    // Handles what arrives for this thread until `done` or a generous limit.
-    bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(20)) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            Pump();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
-    }
-    void Pump() {
-        platform::MSG msg;
-        while (platform::PeekMessage(&msg, nullptr, 0, 0, platform::PM_REMOVE)) {
-            if (msg.message != platform::WM_QUIT) {
-                platform::DispatchMessage(&msg);
-            }
-        }
-    }
     std::string LogText() const { return m_log.Text(); }
     std::size_t LogCount(const std::string& line) const {
         std::string text = LogText();
