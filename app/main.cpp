@@ -3,15 +3,16 @@
 // the platform's settings come from the environment.
 #include "app/dmbtpeg_app.h"
 #include "app/service_globals.h"
-#include "platform/bus_transport.h"
 #include "platform/clock.h"
+
+namespace {
+
+CDmbTpegApp theApp;
+
+}  // namespace
 
 int main() {
     platform::CheckEnvironment();
-    platform::StartBusTransport();
     RegisterServiceMessages();
-    CDmbTpegApp app;
-    int status = app.InitInstance() ? app.Run() : 0;
-    platform::StopBusTransport();
-    return status;
+    return theApp.InitInstance() ? theApp.Run() : 0;
 }

@@ -44,9 +44,11 @@ void TDmbMain::OnServiceTimer(UINT_PTR id) {
 
 void TDmbMain::StartStep() {
     KillTimer(GetHwnd(), ID_TIMER_START);
+    bool ending = false;
     if (!mTsPlayer.CreateGraphBuilder()) {
         DebugPrintf(u"[Lumo DMB] Could not create Filter Graph");
         EndDialog(IDOK);
+        ending = true;
     } else {
         DebugPrintf(u"[Lumo DMB] mTsPlayer.CreateGraphBuilder OK!\r\n");
         CreateEvents();
@@ -58,6 +60,7 @@ void TDmbMain::StartStep() {
         } else {
             DebugPrintf(u"[Lumo DMB] Could not create Thread\r\n");
             EndDialog(IDOK);
+            ending = true;
         }
     }
     mTsPlayer.AudioCommand(kAudioSetLevel, &mnAudioLevel);
@@ -65,7 +68,7 @@ void TDmbMain::StartStep() {
     InitDecoders(Decoders());
     UpdateChannelInfo();
     SetTimer(GetHwnd(), ID_TIMER_CAMERA, kCameraPeriodMs, nullptr);
-    if (!mbScanFileFound && gbServiceClosing.load() == 0) {
+    if (!mbScanFileFound && !ending && gbServiceClosing.load() == 0) {
         // A device without any channel list would never find its service.
         DebugPrintf(u"No scan file: scanning the channels\r\n");
         AutoScan(true);
