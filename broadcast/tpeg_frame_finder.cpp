@@ -3,6 +3,31 @@
 #include <algorithm>
 
 namespace broadcast {
+namespace {
+
+bool ContentHolds(const TransportFrameView& frame) {
+    if (frame.frameType == kStreamDirectoryFrameType) {
+        return ParseStreamDirectory(frame.serviceFrame).error == TpegError::None;
+    }
+    if (frame.frameType != kServiceFrameType) {
+        return true;
+    }
+    const ServiceFrameResult service = ParseServiceFrame(frame.serviceFrame);
+    if (service.error != TpegError::None) {
+        return false;
+    }
+    std::span<const std::uint8_t> rest = service.frame.components;
+    while (!rest.empty()) {
+        const ComponentFrameResult component = ParseComponentFrame(rest);
+        if (component.error != TpegError::None) {
+            return false;
+        }
+        rest = rest.subspan(component.frame.size);
+    }
+    return true;
+}
+
+}  // namespace
 
 TransportFrameFinder::TransportFrameFinder() {
     m_buffer.reserve(2 * kMaxTransportFrameSize);
@@ -43,8 +68,8 @@ std::optional<TransportFrameView> TransportFrameFinder::Next() {
         if (result.error == TpegError::TooShort) {
             return std::nullopt;
         }
-        if (result.error != TpegError::None) {
-            ++m_badHeaders;
+        if (result.error != TpegError::None || !ContentHolds(result.frame)) {
+            ++(result.error != TpegError::None ? m_badHeaders : m_badFrames);
             ++m_skipped;
             ++m_start;
             continue;

@@ -11,9 +11,12 @@
 namespace broadcast {
 
 // Finds transport frames in a TPEG byte stream that arrives in arbitrary chunks. A frame is
-// yielded only when its header CRC holds and all its bytes are there; garbage, truncated frames
-// and false sync words are skipped byte by byte until the next frame that checks out. After a
-// good frame the search continues behind it, so sync words inside its payload are never seen.
+// yielded only when all its bytes are there, its header CRC holds and its content checks out: a
+// service frame's component frames must tile it exactly with every header and data CRC holding,
+// a stream directory must hold its CRC (other frame types are judged by the header alone).
+// Anything else (garbage, a truncated frame whose length swallowed the next ones, a false sync
+// word) is skipped byte by byte until the next frame that checks out. After a good frame the
+// search continues behind it, so sync words inside its payload are never seen.
 class TransportFrameFinder {
   public:
     TransportFrameFinder();
@@ -29,12 +32,15 @@ class TransportFrameFinder {
 
     std::size_t SkippedBytes() const { return m_skipped; }
     std::size_t BadHeaders() const { return m_badHeaders; }
+    // Candidates whose header held but whose content did not.
+    std::size_t BadFrames() const { return m_badFrames; }
 
   private:
     std::vector<std::uint8_t> m_buffer;
     std::size_t m_start = 0;
     std::size_t m_skipped = 0;
     std::size_t m_badHeaders = 0;
+    std::size_t m_badFrames = 0;
 };
 
 }  // namespace broadcast

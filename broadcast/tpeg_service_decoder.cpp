@@ -6,6 +6,7 @@ TpegDecodeStats TpegServiceDecoder::Stats() const {
     TpegDecodeStats stats = m_stats;
     stats.skippedBytes = m_finder.SkippedBytes();
     stats.badHeaders = m_finder.BadHeaders();
+    stats.badFrames = m_finder.BadFrames();
     return stats;
 }
 

@@ -33,6 +33,7 @@ struct TpegDecodeStats {
     std::size_t badMessages = 0;
     std::size_t skippedBytes = 0;
     std::size_t badHeaders = 0;
+    std::size_t badFrames = 0;
 };
 
 // TPEG stream -> applications' data sets: finds transport frames in arbitrary chunks, maps
