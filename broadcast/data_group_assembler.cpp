@@ -37,7 +37,9 @@ AssemblyResult DataGroupAssembler::Push(const PacketView& packet) {
         Reset();
         return {AssemblyStatus::Overflow, {}};
     }
-    std::memcpy(m_buffer.data() + m_size, packet.useful.data(), packet.useful.size());
+    if (!packet.useful.empty()) {
+        std::memcpy(m_buffer.data() + m_size, packet.useful.data(), packet.useful.size());
+    }
     m_size += packet.useful.size();
     m_nextContinuity = (header.continuityIndex + 1) & 3;
     if (!header.last) {

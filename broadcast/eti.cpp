@@ -107,9 +107,14 @@ EtiError WriteEtiFrame(const EtiFrameSpec& spec, std::span<std::uint8_t> out) {
     WriteU16(out, at + 2, Crc16(out.subspan(kSyncSize, at + 2 - kSyncSize)));
     at += kEohSize;
     const std::size_t mstStart = at;
-    std::memcpy(out.data() + at, spec.fic.data(), spec.fic.size());
-    at += spec.fic.size();
+    if (!spec.fic.empty()) {
+        std::memcpy(out.data() + at, spec.fic.data(), spec.fic.size());
+        at += spec.fic.size();
+    }
     for (const EtiStream& stream : spec.streams) {
+        if (stream.data.empty()) {
+            continue;
+        }
         std::memcpy(out.data() + at, stream.data.data(), stream.data.size());
         at += stream.data.size();
     }

@@ -62,6 +62,9 @@ bool FibWriter::Add(std::span<const std::uint8_t> fig) {
     if (fig.size() > Free()) {
         return false;
     }
+    if (fig.empty()) {
+        return true;
+    }
     std::memcpy(m_data + m_used, fig.data(), fig.size());
     m_used += fig.size();
     return true;

@@ -80,7 +80,9 @@ void WritePacket(const PacketHeader& header, std::span<const std::uint8_t> usefu
         (header.first ? 0x08 : 0) | (header.last ? 0x04 : 0) | ((header.address >> 8) & 3));
     out[1] = static_cast<std::uint8_t>(header.address);
     out[2] = static_cast<std::uint8_t>((header.command ? 0x80 : 0) | (useful.size() & 0x7F));
-    std::memcpy(out.data() + kPacketHeaderSize, useful.data(), useful.size());
+    if (!useful.empty()) {
+        std::memcpy(out.data() + kPacketHeaderSize, useful.data(), useful.size());
+    }
     std::memset(out.data() + kPacketHeaderSize + useful.size(), 0,
                 size - kPacketHeaderSize - kPacketCrcSize - useful.size());
     const std::size_t crcAt = size - kPacketCrcSize;
