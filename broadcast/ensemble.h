@@ -34,6 +34,14 @@ bool CompleteSubChannel(SubChannel& subChannel);
 
 enum class ServiceKind { Audio, Video, Data };
 
+// A 32-bit data service identifier: extended country code (8 bits), country id (4 bits),
+// service reference (20 bits).
+constexpr std::uint32_t MakeDataSid(std::uint8_t ecc, std::uint8_t country,
+                                    std::uint32_t reference) {
+    return (std::uint32_t{ecc} << 24) | (std::uint32_t{country & 0x0Fu} << 20) |
+           (reference & 0xFFFFF);
+}
+
 inline constexpr std::uint8_t kAsctyMpegLayer2 = 0;
 inline constexpr std::uint8_t kAsctyHeAac = 63;
 inline constexpr std::uint8_t kDsctyTdc = 5;

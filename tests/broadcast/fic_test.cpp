@@ -31,7 +31,7 @@ broadcast::EnsembleDescription SampleEnsemble() {
     video.componentType = broadcast::kDsctyMpeg2Ts;
     video.subChannelId = 2;
     broadcast::Service tpeg;
-    tpeg.sid = 0xF1E00448;
+    tpeg.sid = broadcast::MakeDataSid(0xF1, 0xE, 0x00448);
     tpeg.longSid = true;
     tpeg.label = "TPEG Traffic";
     tpeg.kind = broadcast::ServiceKind::Data;
@@ -96,9 +96,11 @@ TEST(Fic, EncodedEnsembleDecodesToTheSameDescription) {
         EXPECT_EQ(got->fecScheme, expected.fecScheme);
     }
     ASSERT_EQ(decoded.services.size(), 3u);
+    EXPECT_NE(decoded.FindService(0xF1E00448), nullptr);
     for (const auto& expected : ensemble.services) {
         const auto* got = decoded.FindService(expected.sid);
         ASSERT_NE(got, nullptr) << std::hex << expected.sid;
+        EXPECT_EQ(got->sid, expected.sid);
         EXPECT_EQ(got->label, expected.label);
         EXPECT_EQ(got->kind, expected.kind);
         EXPECT_EQ(got->longSid, expected.longSid);
