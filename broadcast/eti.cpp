@@ -64,16 +64,16 @@ const char* ToString(EtiError error) {
     return "unknown";
 }
 
-EtiError WriteEtiFrame(const EtiFrameSpec& spec, std::span<std::uint8_t> out) {
-    const std::size_t nst = spec.streams.size();
+EtiError WriteEtiFrame(const EtiFrameContent& content, std::span<std::uint8_t> out) {
+    const std::size_t nst = content.streams.size();
     if (nst > kEtiMaxStreams) {
         return EtiError::TooManyStreams;
     }
-    if (!spec.fic.empty() && spec.fic.size() != FicBytes(spec.mode)) {
+    if (!content.fic.empty() && content.fic.size() != FicBytes(content.mode)) {
         return EtiError::BadLength;
     }
-    std::size_t mstSize = spec.fic.size();
-    for (const EtiStream& stream : spec.streams) {
+    std::size_t mstSize = content.fic.size();
+    for (const EtiStream& stream : content.streams) {
         if (stream.data.size() % 8 != 0 || stream.data.size() / 8 > 0x3FF) {
             return EtiError::BadLength;
         }
@@ -84,18 +84,19 @@ EtiError WriteEtiFrame(const EtiFrameSpec& spec, std::span<std::uint8_t> out) {
         return EtiError::BadLength;
     }
     out[0] = 0xFF;
-    const std::uint32_t fsync = (spec.frameNumber & 1) ? kEtiFsyncOdd : kEtiFsyncEven;
+    const std::uint32_t fsync = (content.frameNumber & 1) ? kEtiFsyncOdd : kEtiFsyncEven;
     out[1] = static_cast<std::uint8_t>(fsync >> 16);
     WriteU16(out, 2, static_cast<std::uint16_t>(fsync));
     // FL counts the 32-bit words of STC, EOH and MST.
     const std::size_t fl = nst + 1 + mstSize / 4;
-    out[4] = static_cast<std::uint8_t>(spec.frameNumber % 250);
-    out[5] = static_cast<std::uint8_t>((spec.fic.empty() ? 0 : 0x80) | nst);
-    const std::uint8_t phase = static_cast<std::uint8_t>(spec.frameNumber % 8);
-    WriteU16(out, 6,
-             static_cast<std::uint16_t>((phase << 13) | (ModeId(spec.mode) << 11) | (fl & 0x7FF)));
+    out[4] = static_cast<std::uint8_t>(content.frameNumber % 250);
+    out[5] = static_cast<std::uint8_t>((content.fic.empty() ? 0 : 0x80) | nst);
+    const std::uint8_t phase = static_cast<std::uint8_t>(content.frameNumber % 8);
+    WriteU16(
+        out, 6,
+        static_cast<std::uint16_t>((phase << 13) | (ModeId(content.mode) << 11) | (fl & 0x7FF)));
     std::size_t at = kSyncSize + kFcSize;
-    for (const EtiStream& stream : spec.streams) {
+    for (const EtiStream& stream : content.streams) {
         const std::uint32_t stl = static_cast<std::uint32_t>(stream.data.size() / 8);
         WriteU32(out, at,
                  (std::uint32_t{stream.subChannelId & 0x3Fu} << 26) |
@@ -103,15 +104,15 @@ EtiError WriteEtiFrame(const EtiFrameSpec& spec, std::span<std::uint8_t> out) {
                      (std::uint32_t{stream.protection & 0x3Fu} << 10) | stl);
         at += kStcSize;
     }
-    WriteU16(out, at, spec.mnsc);
+    WriteU16(out, at, content.mnsc);
     WriteU16(out, at + 2, Crc16(out.subspan(kSyncSize, at + 2 - kSyncSize)));
     at += kEohSize;
     const std::size_t mstStart = at;
-    if (!spec.fic.empty()) {
-        std::memcpy(out.data() + at, spec.fic.data(), spec.fic.size());
-        at += spec.fic.size();
+    if (!content.fic.empty()) {
+        std::memcpy(out.data() + at, content.fic.data(), content.fic.size());
+        at += content.fic.size();
     }
-    for (const EtiStream& stream : spec.streams) {
+    for (const EtiStream& stream : content.streams) {
         if (stream.data.empty()) {
             continue;
         }

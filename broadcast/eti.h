@@ -26,7 +26,7 @@ struct EtiStream {
 // TPL of a sub-channel: UEP 0b01 0LLL (level - 1), EEP 0b1 OO LL (option, level - 1).
 std::uint8_t EtiProtection(bool uep, std::uint8_t option, std::uint8_t protectionLevel);
 
-struct EtiFrameSpec {
+struct EtiFrameContent {
     std::uint32_t frameNumber = 0;      // sets FCT (mod 250) and which FSYNC is used
     std::uint8_t mode = 1;              // transmission mode 1..4
     std::span<const std::uint8_t> fic;  // 96 bytes (128 in mode III), or empty for none
@@ -48,7 +48,7 @@ enum class EtiError {
 const char* ToString(EtiError error);
 
 // Writes one frame into out (kEtiFrameSize bytes).
-EtiError WriteEtiFrame(const EtiFrameSpec& spec, std::span<std::uint8_t> out);
+EtiError WriteEtiFrame(const EtiFrameContent& content, std::span<std::uint8_t> out);
 
 struct EtiStreamView {
     std::uint8_t subChannelId = 0;

@@ -25,12 +25,12 @@ struct Frames {
             data[i] = static_cast<std::uint8_t>(number + i);
         }
         const std::vector<broadcast::EtiStream> streams{{1, 0, 0x12, audio}, {3, 392, 0x22, data}};
-        broadcast::EtiFrameSpec spec;
-        spec.frameNumber = number;
-        spec.fic = fic;
-        spec.streams = streams;
+        broadcast::EtiFrameContent content;
+        content.frameNumber = number;
+        content.fic = fic;
+        content.streams = streams;
         std::vector<std::uint8_t> frame(broadcast::kEtiFrameSize);
-        EXPECT_EQ(broadcast::WriteEtiFrame(spec, frame), EtiError::None);
+        EXPECT_EQ(broadcast::WriteEtiFrame(content, frame), EtiError::None);
         return frame;
     }
 };

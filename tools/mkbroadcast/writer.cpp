@@ -65,12 +65,12 @@ bool WriteEnsemble(const EnsemblePlan& plan, std::uint32_t frames, const std::st
                 channels[i]->Fill(n, payloads[i]);
             }
         }
-        bc::EtiFrameSpec spec;
-        spec.frameNumber = n;
-        spec.mode = 1;
-        spec.fic = ficBytes;
-        spec.streams = streams;
-        const bc::EtiError result = bc::WriteEtiFrame(spec, frame);
+        bc::EtiFrameContent content;
+        content.frameNumber = n;
+        content.mode = 1;
+        content.fic = ficBytes;
+        content.streams = streams;
+        const bc::EtiError result = bc::WriteEtiFrame(content, frame);
         if (result != bc::EtiError::None) {
             error = path + ": " + bc::ToString(result);
             return false;
