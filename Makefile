@@ -8,7 +8,8 @@ CTEST_ARGS ?=
 DEB_PACKAGES := g++ make cmake ninja-build pkg-config git \
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
     libsystemd-dev dbus-daemon dbus-bin \
-    clang libclang-rt-dev
+    clang libclang-rt-dev \
+    libfec-dev dablin
 
 .PHONY: all deps build test test-asan test-tsan bench clean
 

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "broadcast/ensemble.h"
+
+namespace broadcast {
+
+// Fast information groups of types 0 (MCI and SI) and 1 (labels). A Fig is a complete FIG:
+// header byte (type, length) and its data, at most 30 bytes so that it fits one FIB.
+using Fig = std::vector<std::uint8_t>;
+inline constexpr std::size_t kMaxFigSize = 30;
+inline constexpr std::size_t kLabelSize = 16;
+
+struct FigServiceComponent {
+    std::uint8_t tmid = 0;          // 0 stream audio, 1 stream data, 3 packet data
+    std::uint8_t type = 0;          // ASCTy or DSCTy (stream modes)
+    std::uint8_t subChannelId = 0;  // stream modes
+    std::uint16_t scid = 0;         // packet mode
+    bool primary = false;
+};
+
+struct FigService {
+    std::uint32_t sid = 0;
+    bool longSid = false;
+    std::array<FigServiceComponent, 15> components{};
+    std::size_t componentCount = 0;
+};
+
+struct FigPacketComponent {
+    std::uint16_t scid = 0;
+    bool dataGroups = true;
+    std::uint8_t dscty = 0;
+    std::uint8_t subChannelId = 0;
+    std::uint16_t packetAddress = 0;
+};
+
+// Receives decoded FIG contents; the defaults ignore everything.
+class FigSink {
+  public:
+    virtual ~FigSink() = default;
+    virtual void OnEnsembleInfo(std::uint16_t /*eid*/, std::uint16_t /*cifCount*/) {}
+    virtual void OnSubChannel(const SubChannel& /*subChannel*/) {}
+    virtual void OnService(const FigService& /*service*/) {}
+    virtual void OnPacketComponent(const FigPacketComponent& /*component*/) {}
+    virtual void OnUserApplication(std::uint32_t /*sid*/, std::uint8_t /*scids*/,
+                                   std::uint16_t /*type*/) {}
+    virtual void OnFecScheme(std::uint8_t /*subChannelId*/, std::uint8_t /*scheme*/) {}
+    virtual void OnEnsembleLabel(std::uint16_t /*eid*/, std::string_view /*label*/) {}
+    virtual void OnServiceLabel(std::uint32_t /*sid*/, std::string_view /*label*/) {}
+};
+
+enum class FigError {
+    None,
+    TooShort,     // an entry runs past the FIG
+    Unsupported,  // extension not decoded here (skipped, not an error for the FIB)
+};
+
+// figData is the FIG without its header byte. Labels reach the sink with trailing spaces removed.
+FigError ParseFig0(std::span<const std::uint8_t> figData, FigSink& sink);
+FigError ParseFig1(std::span<const std::uint8_t> figData, FigSink& sink);
+
+Fig EncodeFig0_0(std::uint16_t eid, std::uint16_t cifCount);
+void AppendFig0_1(std::span<const SubChannel> subChannels, std::vector<Fig>& figs);
+// Services of one SId width: 16-bit programme SIds, or 32-bit data SIds when longSids.
+void AppendFig0_2(std::span<const Service> services, bool longSids, std::vector<Fig>& figs);
+void AppendFig0_3(std::span<const Service> services, std::vector<Fig>& figs);
+void AppendFig0_13(std::span<const Service> services, std::vector<Fig>& figs);
+// FEC schemes of the sub-channels that carry packet-mode services.
+void AppendFig0_14(const EnsembleDescription& ensemble, std::vector<Fig>& figs);
+Fig EncodeFig1_0(std::uint16_t eid, std::string_view label);
+Fig EncodeFig1_1(std::uint16_t sid, std::string_view label);
+Fig EncodeFig1_5(std::uint32_t sid, std::string_view label);
+
+// Packs entries of one FIG type 0 extension into as few FIGs as fit.
+void PackFig0(std::uint8_t extension, bool longSids,
+              const std::vector<std::vector<std::uint8_t>>& entries, std::vector<Fig>& figs);
+
+}  // namespace broadcast

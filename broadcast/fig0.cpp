@@ -1,0 +1,280 @@
+#include "broadcast/bytes.h"
+#include "broadcast/fig.h"
+
+namespace broadcast {
+namespace {
+
+void ParseFig0_0(std::span<const std::uint8_t> d, FigSink& sink) {
+    if (d.size() >= 4) {
+        const std::uint16_t cif = static_cast<std::uint16_t>(((d[2] & 0x1F) * 250) + d[3]);
+        sink.OnEnsembleInfo(ReadU16(d, 0), cif);
+    }
+}
+
+FigError ParseFig0_1(std::span<const std::uint8_t> d, FigSink& sink) {
+    std::size_t at = 0;
+    while (at < d.size()) {
+        if (d.size() - at < 3) {
+            return FigError::TooShort;
+        }
+        SubChannel sc;
+        sc.id = d[at] >> 2;
+        sc.startAddress = ReadU16(d, at) & 0x3FF;
+        sc.shortForm = (d[at + 2] & 0x80) == 0;
+        if (sc.shortForm) {
+            sc.tableIndex = d[at + 2] & 0x3F;
+            at += 3;
+        } else {
+            if (d.size() - at < 4) {
+                return FigError::TooShort;
+            }
+            sc.option = (d[at + 2] >> 4) & 7;
+            sc.protectionLevel = static_cast<std::uint8_t>(((d[at + 2] >> 2) & 3) + 1);
+            sc.sizeCu = ReadU16(d, at + 2) & 0x3FF;
+            at += 4;
+        }
+        if (CompleteSubChannel(sc)) {
+            sink.OnSubChannel(sc);
+        }
+    }
+    return FigError::None;
+}
+
+FigError ParseFig0_2(std::span<const std::uint8_t> d, bool longSids, FigSink& sink) {
+    const std::size_t sidSize = longSids ? 4 : 2;
+    std::size_t at = 0;
+    while (at < d.size()) {
+        if (d.size() - at < sidSize + 1) {
+            return FigError::TooShort;
+        }
+        FigService service;
+        service.longSid = longSids;
+        service.sid = longSids ? ReadU32(d, at) : ReadU16(d, at);
+        at += sidSize;
+        service.componentCount = d[at] & 0x0F;
+        ++at;
+        if (service.componentCount > service.components.size() ||
+            d.size() - at < 2 * service.componentCount) {
+            return FigError::TooShort;
+        }
+        for (std::size_t i = 0; i < service.componentCount; ++i, at += 2) {
+            FigServiceComponent& c = service.components[i];
+            c.tmid = d[at] >> 6;
+            c.primary = (d[at + 1] & 0x02) != 0;
+            if (c.tmid == 3) {
+                c.scid = (ReadU16(d, at) >> 2) & 0xFFF;
+            } else {
+                c.type = d[at] & 0x3F;
+                c.subChannelId = d[at + 1] >> 2;
+            }
+        }
+        sink.OnService(service);
+    }
+    return FigError::None;
+}
+
+FigError ParseFig0_3(std::span<const std::uint8_t> d, FigSink& sink) {
+    std::size_t at = 0;
+    while (at < d.size()) {
+        if (d.size() - at < 5) {
+            return FigError::TooShort;
+        }
+        FigPacketComponent c;
+        c.scid = ReadU16(d, at) >> 4;
+        const bool caOrg = (d[at + 1] & 0x01) != 0;
+        c.dataGroups = (d[at + 2] & 0x80) == 0;
+        c.dscty = d[at + 2] & 0x3F;
+        c.subChannelId = d[at + 3] >> 2;
+        c.packetAddress = ReadU16(d, at + 3) & 0x3FF;
+        at += 5;
+        if (caOrg) {
+            if (d.size() - at < 2) {
+                return FigError::TooShort;
+            }
+            at += 2;
+        }
+        sink.OnPacketComponent(c);
+    }
+    return FigError::None;
+}
+
+FigError ParseFig0_13(std::span<const std::uint8_t> d, bool longSids, FigSink& sink) {
+    const std::size_t sidSize = longSids ? 4 : 2;
+    std::size_t at = 0;
+    while (at < d.size()) {
+        if (d.size() - at < sidSize + 1) {
+            return FigError::TooShort;
+        }
+        const std::uint32_t sid = longSids ? ReadU32(d, at) : ReadU16(d, at);
+        at += sidSize;
+        const std::uint8_t scids = d[at] >> 4;
+        const std::size_t apps = d[at] & 0x0F;
+        ++at;
+        for (std::size_t i = 0; i < apps; ++i) {
+            if (d.size() - at < 2) {
+                return FigError::TooShort;
+            }
+            const std::uint16_t type = ReadU16(d, at) >> 5;
+            const std::size_t dataLength = d[at + 1] & 0x1F;
+            at += 2;
+            if (d.size() - at < dataLength) {
+                return FigError::TooShort;
+            }
+            at += dataLength;
+            sink.OnUserApplication(sid, scids, type);
+        }
+    }
+    return FigError::None;
+}
+
+}  // namespace
+
+FigError ParseFig0(std::span<const std::uint8_t> figData, FigSink& sink) {
+    if (figData.empty()) {
+        return FigError::TooShort;
+    }
+    const bool longSids = (figData[0] & 0x20) != 0;
+    const std::uint8_t extension = figData[0] & 0x1F;
+    const std::span<const std::uint8_t> d = figData.subspan(1);
+    switch (extension) {
+        case 0:
+            ParseFig0_0(d, sink);
+            return d.size() >= 4 ? FigError::None : FigError::TooShort;
+        case 1:
+            return ParseFig0_1(d, sink);
+        case 2:
+            return ParseFig0_2(d, longSids, sink);
+        case 3:
+            return ParseFig0_3(d, sink);
+        case 13:
+            return ParseFig0_13(d, longSids, sink);
+        case 14:
+            for (const std::uint8_t entry : d) {
+                sink.OnFecScheme(entry >> 2, entry & 3);
+            }
+            return FigError::None;
+        default:
+            return FigError::Unsupported;
+    }
+}
+
+void PackFig0(std::uint8_t extension, bool longSids,
+              const std::vector<std::vector<std::uint8_t>>& entries, std::vector<Fig>& figs) {
+    Fig fig;
+    auto flush = [&] {
+        if (fig.size() > 2) {
+            fig[0] = static_cast<std::uint8_t>((0 << 5) | (fig.size() - 1));
+            figs.push_back(fig);
+        }
+        fig = {0, static_cast<std::uint8_t>((longSids ? 0x20 : 0) | (extension & 0x1F))};
+    };
+    flush();
+    for (const auto& entry : entries) {
+        if (fig.size() + entry.size() > kMaxFigSize) {
+            flush();
+        }
+        fig.insert(fig.end(), entry.begin(), entry.end());
+    }
+    flush();
+}
+
+Fig EncodeFig0_0(std::uint16_t eid, std::uint16_t cifCount) {
+    Fig fig{static_cast<std::uint8_t>((0 << 5) | 5), 0};
+    AppendU16(fig, eid);
+    AppendU8(fig, (cifCount / 250) % 20);
+    AppendU8(fig, cifCount % 250);
+    return fig;
+}
+
+void AppendFig0_1(std::span<const SubChannel> subChannels, std::vector<Fig>& figs) {
+    std::vector<std::vector<std::uint8_t>> entries;
+    for (const SubChannel& sc : subChannels) {
+        std::vector<std::uint8_t> e;
+        AppendU16(e, (sc.id << 10) | (sc.startAddress & 0x3FF));
+        if (sc.shortForm) {
+            AppendU8(e, sc.tableIndex & 0x3F);
+        } else {
+            AppendU16(e, 0x8000 | ((sc.option & 7) << 12) | (((sc.protectionLevel - 1) & 3) << 10) |
+                             (sc.sizeCu & 0x3FF));
+        }
+        entries.push_back(std::move(e));
+    }
+    PackFig0(1, false, entries, figs);
+}
+
+void AppendFig0_2(std::span<const Service> services, bool longSids, std::vector<Fig>& figs) {
+    std::vector<std::vector<std::uint8_t>> entries;
+    for (const Service& s : services) {
+        if (s.longSid != longSids) {
+            continue;
+        }
+        std::vector<std::uint8_t> e;
+        if (longSids) {
+            AppendU32(e, s.sid);
+        } else {
+            AppendU16(e, s.sid);
+        }
+        AppendU8(e, 1);
+        if (s.packetMode) {
+            AppendU16(e, (3 << 14) | ((s.serviceComponentId & 0xFFF) << 2) | 0x02);
+        } else {
+            const unsigned tmid = s.kind == ServiceKind::Audio ? 0 : 1;
+            AppendU8(e, (tmid << 6) | (s.componentType & 0x3F));
+            AppendU8(e, ((s.subChannelId & 0x3F) << 2) | 0x02);
+        }
+        entries.push_back(std::move(e));
+    }
+    PackFig0(2, longSids, entries, figs);
+}
+
+void AppendFig0_3(std::span<const Service> services, std::vector<Fig>& figs) {
+    std::vector<std::vector<std::uint8_t>> entries;
+    for (const Service& s : services) {
+        if (!s.packetMode) {
+            continue;
+        }
+        std::vector<std::uint8_t> e;
+        AppendU16(e, (s.serviceComponentId & 0xFFF) << 4);
+        AppendU8(e, (s.dataGroups ? 0 : 0x80) | (s.componentType & 0x3F));
+        AppendU16(e, ((s.subChannelId & 0x3F) << 10) | (s.packetAddress & 0x3FF));
+        entries.push_back(std::move(e));
+    }
+    PackFig0(3, false, entries, figs);
+}
+
+void AppendFig0_13(std::span<const Service> services, std::vector<Fig>& figs) {
+    for (const bool longSids : {false, true}) {
+        std::vector<std::vector<std::uint8_t>> entries;
+        for (const Service& s : services) {
+            if (s.userApplication == 0 || s.longSid != longSids) {
+                continue;
+            }
+            std::vector<std::uint8_t> e;
+            if (longSids) {
+                AppendU32(e, s.sid);
+            } else {
+                AppendU16(e, s.sid);
+            }
+            AppendU8(e, 0x01);
+            AppendU16(e, (s.userApplication & 0x7FF) << 5);
+            entries.push_back(std::move(e));
+        }
+        PackFig0(13, longSids, entries, figs);
+    }
+}
+
+void AppendFig0_14(const EnsembleDescription& ensemble, std::vector<Fig>& figs) {
+    std::vector<std::vector<std::uint8_t>> entries;
+    for (const SubChannel& sc : ensemble.subChannels) {
+        bool carriesPackets = false;
+        for (const Service& s : ensemble.services) {
+            carriesPackets = carriesPackets || (s.packetMode && s.subChannelId == sc.id);
+        }
+        if (carriesPackets) {
+            entries.push_back({static_cast<std::uint8_t>((sc.id << 2) | (sc.fecScheme & 3))});
+        }
+    }
+    PackFig0(14, false, entries, figs);
+}
+
+}  // namespace broadcast

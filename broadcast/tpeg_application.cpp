@@ -1,0 +1,133 @@
+#include "broadcast/tpeg_application.h"
+
+#include <algorithm>
+#include <array>
+
+#include "broadcast/bytes.h"
+#include "broadcast/tpeg_component.h"
+
+namespace broadcast {
+namespace {
+
+// RTM keeps its registered AID; the others use a private range, 0xF100 plus the kind code, that
+// no registered TPEG application occupies.
+constexpr std::array<TpegApplication, kTpegApplicationCount> kApplications{{
+    {"CTT level 3", 0xF100, 6124, "TPCTTL3.BIN", 0},
+    {"SDI", 0xF10B, 6125, "TPSDI.BIN", 11},
+    {"POI", 0xF114, 6126, "TPPOI.BIN", 20},
+    {"NWS", 0xF118, 6128, "TPNWS.BIN", 24},
+    {"RTM", 0x0001, 6129, "TPRTM.BIN", 15},
+    {"CTT summary", 0xF101, 6130, "TPCTTSUM.BIN", 1},
+    {"CTT level 3 P", 0xF102, 6131, "TPCTTL3P.BIN", 2},
+    {"SDI2", 0xF10C, 6133, "TPSDI2.BIN", 12},
+    {"POI-OPS", 0xF116, 6136, "TPOIL.BIN", 22},
+    {"POI-OPS2", 0xF115, 6138, "TPOIL2.BIN", 21},
+}};
+
+constexpr std::size_t kMessageAttributeBytes = 5;
+
+}  // namespace
+
+std::span<const TpegApplication, kTpegApplicationCount> TpegApplications() {
+    return kApplications;
+}
+
+const TpegApplication* FindApplicationByAid(std::uint16_t aid) {
+    const auto it = std::find_if(kApplications.begin(), kApplications.end(),
+                                 [aid](const TpegApplication& app) { return app.aid == aid; });
+    return it == kApplications.end() ? nullptr : &*it;
+}
+
+const TpegApplication* FindApplicationByEventCode(std::uint16_t eventCode) {
+    const auto it = std::find_if(
+        kApplications.begin(), kApplications.end(),
+        [eventCode](const TpegApplication& app) { return app.eventCode == eventCode; });
+    return it == kApplications.end() ? nullptr : &*it;
+}
+
+const char* ToString(DataSetError error) {
+    switch (error) {
+        case DataSetError::None:
+            return "none";
+        case DataSetError::Malformed:
+            return "malformed data set message";
+        case DataSetError::BadIndex:
+            return "message index or count out of range";
+    }
+    return "unknown";
+}
+
+DataSetError ParseDataSetMessage(std::span<const std::uint8_t> data, DataSetMessage& out) {
+    if (data.empty() || data[0] != 1) {
+        return DataSetError::Malformed;
+    }
+    const auto component = ReadTpegComponent(data.subspan(1));
+    if (!component || component->id != kDataSetMessageId || 1 + component->size != data.size()) {
+        return DataSetError::Malformed;
+    }
+    const auto attributeLength = ReadUintLoMB(component->body);
+    if (!attributeLength || attributeLength->value < kMessageAttributeBytes ||
+        component->body.size() - attributeLength->size != attributeLength->value) {
+        return DataSetError::Malformed;
+    }
+    const std::span<const std::uint8_t> attributes = component->body.subspan(attributeLength->size);
+    out.version = attributes[0];
+    out.index = ReadU16(attributes, 1);
+    out.count = ReadU16(attributes, 3);
+    out.payload = attributes.subspan(kMessageAttributeBytes);
+    if (out.count == 0 || out.count > kMaxDataSetMessages || out.index >= out.count) {
+        return DataSetError::BadIndex;
+    }
+    return DataSetError::None;
+}
+
+void AppendDataSetMessage(const DataSetMessage& message, std::vector<std::uint8_t>& out) {
+    const std::uint32_t attributeLength =
+        static_cast<std::uint32_t>(kMessageAttributeBytes + message.payload.size());
+    std::vector<std::uint8_t> body;
+    AppendUintLoMB(attributeLength, body);
+    AppendU8(body, message.version);
+    AppendU16(body, message.index);
+    AppendU16(body, message.count);
+    AppendBytes(body, message.payload);
+    AppendU8(out, 1);
+    AppendU8(out, kDataSetMessageId);
+    AppendUintLoMB(static_cast<std::uint32_t>(body.size()), out);
+    AppendBytes(out, body);
+}
+
+DataSetStatus DataSetAssembler::Push(const DataSetMessage& message) {
+    if (message.count == 0 || message.count > kMaxDataSetMessages ||
+        message.index >= message.count) {
+        return DataSetStatus::Rejected;
+    }
+    if (message.version != m_version || message.count != m_count) {
+        m_version = message.version;
+        m_count = message.count;
+        m_received = 0;
+        m_parts.resize(m_count);
+        m_have.assign(m_count, false);
+    }
+    if (!m_have[message.index]) {
+        m_have[message.index] = true;
+        ++m_received;
+    }
+    m_parts[message.index].assign(message.payload.begin(), message.payload.end());
+    if (m_received < m_count) {
+        return DataSetStatus::Pending;
+    }
+    m_candidate.clear();
+    for (const auto& part : m_parts) {
+        m_candidate.insert(m_candidate.end(), part.begin(), part.end());
+    }
+    m_received = 0;
+    m_have.assign(m_count, false);
+    if (m_completedVersion && m_candidate == m_content) {
+        return DataSetStatus::Repeated;
+    }
+    m_content.swap(m_candidate);
+    m_completedVersion = m_version;
+    return DataSetStatus::Changed;
+}
+
+}  // namespace broadcast

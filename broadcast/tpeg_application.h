@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace broadcast {
+
+// The ten TPEG applications of the service: the data file each one produces, the event code
+// announcing it, the kind code the navigation application knows it by, and its AID on air.
+struct TpegApplication {
+    std::string_view name;
+    std::uint16_t aid = 0;
+    std::uint16_t eventCode = 0;
+    std::string_view fileName;
+    std::uint8_t kindCode = 0;
+};
+
+inline constexpr std::size_t kTpegApplicationCount = 10;
+
+// In event-code order; the table never changes at run time.
+std::span<const TpegApplication, kTpegApplicationCount> TpegApplications();
+const TpegApplication* FindApplicationByAid(std::uint16_t aid);
+const TpegApplication* FindApplicationByEventCode(std::uint16_t eventCode);
+
+// Message model shared by all ten applications. An application's content is a data set with a
+// version and a message count; each component frame carries one message of it:
+//   component frame data = message count (1 byte, always 1), then one TPEG2 component:
+//   id 0, IntUnLoMB length, IntUnLoMB attribute length, attributes = set version (1 byte),
+//   message index (2 bytes), messages in the set (2 bytes), payload bytes.
+// The data file is the payloads concatenated in index order.
+inline constexpr std::uint8_t kDataSetMessageId = 0;
+inline constexpr std::size_t kMaxDataSetMessages = 1024;
+
+struct DataSetMessage {
+    std::uint8_t version = 0;
+    std::uint16_t index = 0;
+    std::uint16_t count = 1;
+    std::span<const std::uint8_t> payload;
+};
+
+enum class DataSetError {
+    None,
+    Malformed,  // component frame data does not hold exactly one well-formed message
+    BadIndex,   // index not below count, or count zero or above kMaxDataSetMessages
+};
+
+const char* ToString(DataSetError error);
+
+// Parses component frame data (data CRC removed); the payload points into data.
+DataSetError ParseDataSetMessage(std::span<const std::uint8_t> data, DataSetMessage& out);
+void AppendDataSetMessage(const DataSetMessage& message, std::vector<std::uint8_t>& out);
+
+enum class DataSetStatus {
+    Pending,   // message taken, the set is not complete
+    Changed,   // the set is complete and differs from the last complete one: write it
+    Repeated,  // the set is complete and equal to the last complete one
+    Rejected,  // message with a bad index or count
+};
+
+// Collects the messages of one application. A message with another version or count starts
+// the set afresh; after each completion collection starts again, so every full repetition of
+// the set is reported, as Repeated while its bytes stay the same.
+class DataSetAssembler {
+  public:
+    DataSetStatus Push(const DataSetMessage& message);
+
+    // The last complete set's bytes; valid until the next Push.
+    std::span<const std::uint8_t> Content() const { return m_content; }
+    std::optional<std::uint8_t> Version() const { return m_completedVersion; }
+
+  private:
+    std::uint8_t m_version = 0;
+    std::uint16_t m_count = 0;
+    std::size_t m_received = 0;
+    std::vector<std::vector<std::uint8_t>> m_parts;
+    std::vector<bool> m_have;
+    std::vector<std::uint8_t> m_content;
+    std::vector<std::uint8_t> m_candidate;
+    std::optional<std::uint8_t> m_completedVersion;
+};
+
+}  // namespace broadcast

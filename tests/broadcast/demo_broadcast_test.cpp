@@ -1,0 +1,341 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "broadcast/data_group.h"
+#include "broadcast/data_group_assembler.h"
+#include "broadcast/eti_reader.h"
+#include "broadcast/fic.h"
+#include "broadcast/packet.h"
+#include "broadcast/packet_fec.h"
+#include "broadcast/tpeg_service_decoder.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t kPreferredSid = 0xF1E00448;
+constexpr std::uint32_t kFallbackSid = 0xF1E00445;
+
+std::string FindOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path != nullptr ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::filesystem::path candidate = std::filesystem::path(folder) / name;
+        if (!folder.empty() && std::filesystem::exists(candidate)) {
+            return candidate.string();
+        }
+    }
+    return {};
+}
+
+int RunBuilder(const std::vector<std::string>& args, std::string* errors = nullptr) {
+    testsupport::ChildProcess builder(testsupport::BinDir() + "/dmbtpeg-mkbroadcast", args);
+    const auto status = builder.Wait(120s);
+    if (errors != nullptr) {
+        *errors = builder.Errors();
+    }
+    return status.value_or(-1);
+}
+
+// One demo broadcast shared by the tests of this file: writing it takes a moment.
+class DemoBroadcast : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        s_dir = new testsupport::TempDir;
+        s_status = RunBuilder({"--demo", s_dir->Path(), "--quiet"});
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(s_status, 0); }
+
+    static std::string File(std::uint32_t frequency) {
+        return *s_dir / (std::to_string(frequency) + ".eti");
+    }
+
+    static testsupport::TempDir* s_dir;
+    static int s_status;
+};
+
+testsupport::TempDir* DemoBroadcast::s_dir = nullptr;
+int DemoBroadcast::s_status = -1;
+
+struct Collector : broadcast::TpegServiceObserver {
+    void OnDataSet(const broadcast::TpegApplication& app, std::uint8_t version,
+                   std::span<const std::uint8_t> content, bool changed) override {
+        auto& seen = apps[app.eventCode];
+        if (changed) {
+            seen.versions.push_back(version);
+            seen.last.assign(content.begin(), content.end());
+        } else {
+            ++seen.repeats;
+        }
+    }
+    struct Seen {
+        std::vector<std::uint8_t> versions;
+        std::size_t repeats = 0;
+        std::string last;
+    };
+    std::map<std::uint16_t, Seen> apps;
+    std::size_t sniUpdates = 0;
+    void OnServiceInformation(broadcast::ServiceId, const broadcast::SniTable&) override {
+        ++sniUpdates;
+    }
+};
+
+struct Reception {
+    broadcast::EnsembleDescription ensemble;
+    Collector collector;
+    broadcast::TpegDecodeStats tpeg;
+    std::size_t frames = 0;
+    std::size_t badPackets = 0;
+    std::size_t badGroups = 0;
+    std::size_t droppedGroups = 0;
+    std::size_t fecCorrections = 0;
+};
+
+// ETI -> FIC -> TPEG sub-channel -> packets (-> FEC) -> data groups -> TPEG -> data sets.
+// damageEvery > 0 flips bytes of the TPEG sub-channel in every damageEvery-th frame.
+void Receive(const std::string& path, Reception& out, std::size_t damageEvery = 0) {
+    broadcast::EtiReader reader;
+    ASSERT_TRUE(reader.Open(path));
+    broadcast::FicDecoder fic;
+    for (int i = 0; i < 50 && !fic.IsComplete(); ++i) {
+        const auto result = reader.Next();
+        ASSERT_EQ(result.status, broadcast::EtiReadStatus::Frame);
+        fic.PushFic(result.frame.fic);
+    }
+    ASSERT_TRUE(fic.IsComplete());
+    out.ensemble = fic.Ensemble();
+    const broadcast::Service* tpeg = nullptr;
+    for (const auto& service : out.ensemble.services) {
+        if (service.kind == broadcast::ServiceKind::Data &&
+            service.componentType == broadcast::kDsctyTdc &&
+            service.userApplication == broadcast::kUserApplicationTpeg) {
+            tpeg = &service;
+        }
+    }
+    ASSERT_NE(tpeg, nullptr);
+    const bool fec = out.ensemble.FindSubChannel(tpeg->subChannelId)->fecScheme == 1;
+    ASSERT_TRUE(reader.Rewind());
+
+    broadcast::DataGroupAssembler assembler(tpeg->packetAddress);
+    broadcast::PacketFecDecoder fecDecoder;
+    broadcast::TpegServiceDecoder decoder;
+    auto onPackets = [&](std::span<const std::uint8_t> packets) {
+        while (!packets.empty()) {
+            const auto packet = broadcast::ParsePacket(packets);
+            if (packet.size == 0 || packet.size > packets.size()) {
+                return;
+            }
+            packets = packets.subspan(packet.size);
+            if (packet.error != broadcast::PacketError::None) {
+                ++out.badPackets;
+                continue;
+            }
+            const auto assembled = assembler.Push(packet.packet);
+            if (assembled.status != broadcast::AssemblyStatus::Complete) {
+                continue;
+            }
+            const auto group = broadcast::ParseDataGroup(assembled.dataGroup);
+            if (group.error != broadcast::DataGroupError::None) {
+                ++out.badGroups;
+                continue;
+            }
+            decoder.Push(group.data, out.collector);
+        }
+    };
+    std::vector<std::uint8_t> channel;
+    for (auto result = reader.Next(); result.status != broadcast::EtiReadStatus::End;
+         result = reader.Next()) {
+        ASSERT_EQ(result.status, broadcast::EtiReadStatus::Frame)
+            << broadcast::ToString(result.error);
+        const auto* stream = result.frame.FindStream(tpeg->subChannelId);
+        ASSERT_NE(stream, nullptr);
+        channel.assign(stream->data.begin(), stream->data.end());
+        if (damageEvery > 0 && out.frames % damageEvery == damageEvery - 1) {
+            channel[10] ^= 0xFF;
+            channel[100] ^= 0x0F;
+        }
+        ++out.frames;
+        if (!fec) {
+            onPackets(channel);
+            continue;
+        }
+        for (std::size_t at = 0; at < channel.size();) {
+            const bool fecPacket =
+                (((channel[at] & 3) << 8) | channel[at + 1]) == broadcast::kFecPacketAddress;
+            const std::size_t size = fecPacket ? broadcast::kFecPacketSize
+                                               : broadcast::PacketSizeOfCode(channel[at] >> 6);
+            const auto step = fecDecoder.Push(std::span(channel).subspan(at, size));
+            out.fecCorrections += step.correctedBytes;
+            onPackets(step.released);
+            at += size;
+        }
+    }
+    out.tpeg = decoder.Stats();
+    out.droppedGroups = assembler.DroppedGroups();
+}
+
+TEST_F(DemoBroadcast, TwoEnsemblesOfAMinuteEachNamedByFrequency) {
+    for (const std::uint32_t frequency : {183008u, 195008u}) {
+        EXPECT_EQ(std::filesystem::file_size(File(frequency)), 2500u * 6144u);
+    }
+}
+
+TEST_F(DemoBroadcast, FicDescribesAudioVideoAndTheTpegDataService) {
+    const std::map<std::uint32_t, std::uint32_t> tpegSid{{183008, kPreferredSid},
+                                                         {195008, kFallbackSid}};
+    for (const auto& [frequency, sid] : tpegSid) {
+        SCOPED_TRACE(frequency);
+        broadcast::EtiReader reader;
+        ASSERT_TRUE(reader.Open(File(frequency)));
+        broadcast::FicDecoder fic;
+        for (int i = 0; i < 50; ++i) {
+            fic.PushFic(reader.Next().frame.fic);
+        }
+        ASSERT_TRUE(fic.IsComplete());
+        const auto ensemble = fic.Ensemble();
+        EXPECT_FALSE(ensemble.label.empty());
+        std::multiset<broadcast::ServiceKind> kinds;
+        for (const auto& service : ensemble.services) {
+            kinds.insert(service.kind);
+            EXPECT_NE(ensemble.FindSubChannel(service.subChannelId), nullptr);
+        }
+        EXPECT_EQ(kinds, (std::multiset<broadcast::ServiceKind>{broadcast::ServiceKind::Audio,
+                                                                broadcast::ServiceKind::Video,
+                                                                broadcast::ServiceKind::Data}));
+        const auto* tpeg = ensemble.FindService(sid);
+        ASSERT_NE(tpeg, nullptr);
+        EXPECT_TRUE(tpeg->longSid);
+        EXPECT_TRUE(tpeg->packetMode);
+        EXPECT_TRUE(tpeg->dataGroups);
+        EXPECT_EQ(tpeg->componentType, broadcast::kDsctyTdc);
+        EXPECT_EQ(tpeg->userApplication, broadcast::kUserApplicationTpeg);
+        EXPECT_FALSE(tpeg->label.empty());
+    }
+}
+
+TEST_F(DemoBroadcast, EveryApplicationArrivesAndChangesSeveralTimes) {
+    for (const std::uint32_t frequency : {183008u, 195008u}) {
+        SCOPED_TRACE(frequency);
+        Reception reception;
+        Receive(File(frequency), reception);
+        EXPECT_EQ(reception.frames, 2500u);
+        EXPECT_EQ(reception.badPackets, 0u);
+        EXPECT_EQ(reception.badGroups, 0u);
+        EXPECT_EQ(reception.droppedGroups, 0u);
+        EXPECT_EQ(reception.tpeg.skippedBytes, 0u);
+        EXPECT_EQ(reception.tpeg.badComponentFrames, 0u);
+        EXPECT_EQ(reception.tpeg.badMessages, 0u);
+        EXPECT_GT(reception.collector.sniUpdates, 0u);
+        ASSERT_EQ(reception.collector.apps.size(), broadcast::kTpegApplicationCount);
+        for (const auto& app : broadcast::TpegApplications()) {
+            SCOPED_TRACE(app.fileName);
+            const auto& seen = reception.collector.apps[app.eventCode];
+            EXPECT_GE(seen.versions.size(), 3u);
+            EXPECT_GT(seen.repeats, seen.versions.size());
+            EXPECT_NE(seen.last.find(std::string(app.name) + " data set version " +
+                                     std::to_string(seen.versions.back())),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST_F(DemoBroadcast, PacketFecRepairsDamageOnTheFallbackEnsemble) {
+    Reception reception;
+    Receive(File(195008), reception, 40);
+    EXPECT_GT(reception.fecCorrections, 0u);
+    EXPECT_EQ(reception.badPackets, 0u);
+    EXPECT_EQ(reception.droppedGroups, 0u);
+    EXPECT_EQ(reception.collector.apps.size(), broadcast::kTpegApplicationCount);
+}
+
+TEST_F(DemoBroadcast, IndependentDecoderReadsOurEnsemble) {
+    const std::string dablin = FindOnPath("dablin");
+    const std::string timeout = FindOnPath("timeout");
+    if (dablin.empty() || timeout.empty()) {
+        GTEST_SKIP() << "dablin (Debian package dablin) is not installed: the ETI files cannot "
+                        "be checked by an independent decoder";
+    }
+    // dablin plays in real time and forever: a few seconds show its FIC decoding. -p sends
+    // audio to stdout instead of a sound device.
+    testsupport::ChildProcess process(timeout, {"4", dablin, "-p", File(183008)});
+    ASSERT_TRUE(process.Wait(60s).has_value());
+    const std::string report =
+        std::regex_replace(process.Errors(), std::regex("\x1b\\[[0-9;]*[A-Za-z]"), "");
+    EXPECT_NE(report.find("ensemble label 'Demo DMB 8B'"), std::string::npos) << report;
+    EXPECT_NE(report.find("SubChId  1: start   0 CUs, size  96 CUs, PL UEP 3   = 128 kBit/s"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("SubChId  3: start 384 CUs, size  48 CUs, PL EEP 3-A =  64 kBit/s"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("SId 0xE1B1: audio service (SubChId  1"), std::string::npos) << report;
+    EXPECT_NE(report.find("programme service label 'Demo Radio 8B'"), std::string::npos) << report;
+}
+
+TEST(BroadcastBuilder, BadArgumentsAndDescriptionsExitWithTwo) {
+    testsupport::TempDir dir;
+    std::string errors;
+    EXPECT_EQ(RunBuilder({}, &errors), 2);
+    EXPECT_NE(errors.find("usage:"), std::string::npos);
+    EXPECT_EQ(RunBuilder({"--demo"}), 2);
+    EXPECT_EQ(RunBuilder({"--demo", dir.Path(), "--config", dir / "x"}), 2);
+
+    const std::vector<std::pair<std::string, std::string>> bad{
+        {"frames 10\n", "no ensemble"},
+        {"ensemble 183008 0xE001 \"A\"\nsubchannel 1 eep 64 3\naudio 0x1234 \"R\" 2\n",
+         "line 3: sub-channel 2 is not described"},
+        {"ensemble 183008 0xE001 \"A label longer than sixteen\"\n", "line 1: label"},
+        {"ensemble 183008 0xE001 \"A\"\nsubchannel 1 eep 64 3\nvideo 0x12345 \"V\" 1\n",
+         "line 3: video services take a 16-bit SId"},
+        {"ensemble 183008 0xE001 \"A\"\nsubchannel 1 uep 70\n", "line 2: expected"},
+        {"ensemble 183008 0xE001 \"A\"\nsubchannel 1 eep 1024 1\n", "line 2: sub-channels exceed"},
+        {"ensemble 183008 0xE001 \"A\"\nbogus\n", "line 2: unknown keyword 'bogus'"},
+    };
+    for (const auto& [text, message] : bad) {
+        SCOPED_TRACE(text);
+        std::ofstream(dir / "bad.txt") << text;
+        EXPECT_EQ(RunBuilder({"--config", dir / "bad.txt", dir / "out"}, &errors), 2);
+        EXPECT_NE(errors.find(message), std::string::npos) << errors;
+    }
+}
+
+TEST(BroadcastBuilder, DescribedBroadcastWithContentFolder) {
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir / "content");
+    std::ofstream(dir / "content/TPRTM.BIN") << std::string(450, 'r');
+    std::ofstream(dir / "content/TPNWS.BIN.1") << "news one";
+    std::ofstream(dir / "content/TPNWS.BIN.2") << "news two";
+    std::ofstream(dir / "one.txt") << "# small test broadcast\nframes 400\n"
+                                      "ensemble 201008 0xE00C \"Test 12B\"\n"
+                                      "subchannel 7 eep 32 2 fec\n"
+                                      "tpeg 0xF1E00448 \"Traffic\" 7 0x3FD content \"" +
+                                          (dir / "content") + "\" period 200 packet 48\n";
+    ASSERT_EQ(RunBuilder({"--config", dir / "one.txt", dir / "out"}), 0);
+    Reception reception;
+    Receive(dir / "out/201008.eti", reception);
+    EXPECT_EQ(reception.frames, 400u);
+    ASSERT_EQ(reception.collector.apps.size(), 2u);
+    EXPECT_EQ(reception.collector.apps[6129].last, std::string(450, 'r'));
+    EXPECT_EQ(reception.collector.apps[6128].versions, (std::vector<std::uint8_t>{1, 2}));
+    EXPECT_EQ(reception.collector.apps[6128].last, "news two");
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tools/mkbroadcast/content.h"
+#include "tools/mkbroadcast/plan.h"
+
+namespace mkbroadcast {
+
+// The packet-mode sub-channel of one TPEG data service: a carousel of transport frames (the
+// SNI, then every message of every application's current data set), one data group per
+// transport frame, packets on the service's address. Each 24 ms frame carries whole packets
+// only; what is left is padding. With FEC, every 2256 bytes of packets are followed by the
+// nine FEC packets.
+class TpegChannel {
+  public:
+    TpegChannel(const TpegSource& source, std::uint16_t address, bool fec, ContentSource& content);
+
+    void Fill(std::uint32_t frame, std::span<std::uint8_t> out);
+
+  private:
+    void Generate(std::uint32_t frame);
+    void AppendTransportFrame(std::uint8_t scid, const std::vector<std::uint8_t>& componentData);
+    void Emit(std::span<const std::uint8_t> packet, std::span<std::uint8_t> out, std::size_t& at);
+
+    TpegSource m_source;
+    std::uint16_t m_address;
+    bool m_fec;
+    ContentSource& m_content;
+    std::vector<std::uint8_t> m_queue;  // whole data packets waiting
+    std::size_t m_queueAt = 0;
+    std::vector<std::uint8_t> m_table;     // FEC application data table being filled
+    std::vector<std::uint8_t> m_fecQueue;  // FEC packets waiting
+    std::size_t m_fecAt = 0;
+    std::size_t m_app = 0;
+    std::size_t m_message = 0;
+    bool m_sniNext = true;
+    std::uint8_t m_packetContinuity = 0;
+    std::uint8_t m_groupContinuity = 0;
+};
+
+}  // namespace mkbroadcast

@@ -1,0 +1,114 @@
+#include "tools/mkbroadcast/writer.h"
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "broadcast/eti.h"
+#include "broadcast/fic.h"
+#include "tools/mkbroadcast/content.h"
+#include "tools/mkbroadcast/tpeg_channel.h"
+
+namespace mkbroadcast {
+namespace {
+
+namespace bc = broadcast;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+bool WriteEnsemble(const EnsemblePlan& plan, std::uint32_t frames, const std::string& path,
+                   std::FILE* progress, std::string& error) {
+    const bc::EnsembleDescription& ensemble = plan.ensemble;
+    std::vector<std::unique_ptr<ContentSource>> contents;
+    std::vector<std::unique_ptr<TpegChannel>> channels(ensemble.subChannels.size());
+    for (const TpegSource& source : plan.tpeg) {
+        const bc::Service* service = ensemble.FindService(source.sid);
+        contents.push_back(std::make_unique<ContentSource>(source, plan.frequencyKhz));
+        if (!contents.back()->Load(error)) {
+            return false;
+        }
+        for (std::size_t i = 0; i < ensemble.subChannels.size(); ++i) {
+            const bc::SubChannel& sc = ensemble.subChannels[i];
+            if (sc.id == service->subChannelId) {
+                channels[i] = std::make_unique<TpegChannel>(source, service->packetAddress,
+                                                            sc.fecScheme == 1, *contents.back());
+            }
+        }
+    }
+    std::vector<std::vector<std::uint8_t>> payloads;
+    std::vector<bc::EtiStream> streams;
+    for (const bc::SubChannel& sc : ensemble.subChannels) {
+        payloads.emplace_back(sc.StreamLengthWords() * 8u, 0);
+        streams.push_back({sc.id,
+                           sc.startAddress,
+                           bc::EtiProtection(sc.shortForm, sc.option, sc.protectionLevel),
+                           {}});
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        streams[i].data = payloads[i];
+    }
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        error = "cannot create " + path;
+        return false;
+    }
+    bc::FicEncoder fic(ensemble);
+    std::vector<std::uint8_t> ficBytes(bc::FicSize(1));
+    std::vector<std::uint8_t> frame(bc::kEtiFrameSize);
+    const std::uint32_t step = std::max<std::uint32_t>(frames / 5, 1);
+    for (std::uint32_t n = 0; n < frames; ++n) {
+        fic.Fill(n, ficBytes);
+        for (std::size_t i = 0; i < channels.size(); ++i) {
+            if (channels[i]) {
+                channels[i]->Fill(n, payloads[i]);
+            }
+        }
+        bc::EtiFrameContent content;
+        content.frameNumber = n;
+        content.mode = 1;
+        content.fic = ficBytes;
+        content.streams = streams;
+        const bc::EtiError result = bc::WriteEtiFrame(content, frame);
+        if (result != bc::EtiError::None) {
+            error = path + ": " + bc::ToString(result);
+            return false;
+        }
+        if (std::fwrite(frame.data(), 1, frame.size(), file.get()) != frame.size()) {
+            error = "cannot write " + path;
+            return false;
+        }
+        if (progress != nullptr && ((n + 1) % step == 0 || n + 1 == frames)) {
+            std::fprintf(progress, "%s: %u/%u frames\n", path.c_str(), n + 1, frames);
+        }
+    }
+    if (std::fclose(file.release()) != 0) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteBroadcast(const BroadcastPlan& plan, const std::string& folder, std::FILE* progress,
+                    std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        error = "cannot create " + folder + ": " + ec.message();
+        return false;
+    }
+    for (const EnsemblePlan& ensemble : plan.ensembles) {
+        const std::string path =
+            (std::filesystem::path(folder) / (std::to_string(ensemble.frequencyKhz) + ".eti"))
+                .string();
+        if (!WriteEnsemble(ensemble, plan.frames, path, progress, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace mkbroadcast
