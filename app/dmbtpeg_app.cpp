@@ -48,8 +48,8 @@ bool CDmbTpegApp::InitInstance() {
         TDmbMain mainWindow;
         m_pMainWnd = &mainWindow;
         mainWindow.DoModal();
-        CoUninitialize();
         m_pMainWnd = nullptr;
+        CoUninitialize();
     }
     return true;
 }

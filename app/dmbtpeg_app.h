@@ -2,6 +2,8 @@
 // the foreground T-DMB player to close and runs the main window modally.
 #pragma once
 
+#include <atomic>
+
 #include "platform/types.h"
 
 class TDmbMain;
@@ -15,5 +17,6 @@ public:
     // process's exit code.
     int Run();
 
-    TDmbMain* m_pMainWnd = nullptr;
+    // The main window while it runs modally; read by the signal thread.
+    std::atomic<TDmbMain*> m_pMainWnd{nullptr};
 };

@@ -25,6 +25,7 @@ const DialogTemplate& MainWindowTemplate() {
 TDmbMain::TDmbMain() : Dialog(MainWindowTemplate()), mTsPlayer(&FeedMscData) {}
 
 TDmbMain::~TDmbMain() {
+    gMainWindow = nullptr;
     // Normally ShutdownService has ended the worker; a service that ended
     // without it (a failed start) must still not free what a worker uses.
     StopWorker();
@@ -64,6 +65,7 @@ void TDmbMain::OpenMarkerFile() {
 }
 
 BOOL TDmbMain::InitMainWindow() {
+    gMainWindow = GetHwnd();
     SetWindowText(GetHwnd(), kMainWindowTitle);
     OpenMarkerFile();
     std::fill(std::begin(mszChannelLabel), std::end(mszChannelLabel), u'\0');

@@ -20,6 +20,10 @@ extern std::atomic<std::int32_t> gnSignalReport;
 extern std::atomic<std::int32_t> gbScanRunning;
 extern std::atomic<std::int32_t> gbScanAbort;
 
+// The main window while it exists; for the thread that turns stop signals
+// into its close message.
+extern std::atomic<platform::HWND> gMainWindow;
+
 // Registered at process start.
 extern std::atomic<platform::UINT> TC_SUSPEND_ACK;
 // Registered on the first message the main window handles.

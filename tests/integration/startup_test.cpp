@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <thread>
+
+#include "tests/integration/service_process.h"
+
+using testsupport::ChildProcess;
+using testsupport::ServiceEnvironment;
+
+namespace {
+
+TEST(Startup, LeavesItsMarkerAndShutsDownInOrderOnStop) {
+    ServiceEnvironment env;
+    auto service = env.StartService(1.0);  // real time: the start step stays 7 s away
+    ASSERT_TRUE(env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n"));
+    EXPECT_TRUE(std::filesystem::exists(env.Root("TPEGDMBINFO.ENV")));
+    ASSERT_TRUE(env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n[Vesk DMB] File Create"));
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->Wait(std::chrono::seconds(30)), 0);
+    std::string log = env.Log();
+    EXPECT_NE(log.find("WM_CLOSE\r\n[Lumo DMB] DestoryWindow Call!\r\n"), std::string::npos) << log;
+}
+
+TEST(Startup, ExistingMarkerIsNotChanged) {
+    ServiceEnvironment env;
+    { std::ofstream(env.Root("TPEGDMBINFO.ENV")) << "kept"; }
+    auto service = env.StartService(1.0);
+    ASSERT_TRUE(env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n[Vesk DMB] File Create"));
+    service->Signal(SIGTERM);
+    service->Wait(std::chrono::seconds(30));
+    std::ifstream in(env.Root("TPEGDMBINFO.ENV"));
+    std::stringstream s;
+    s << in.rdbuf();
+    EXPECT_EQ(s.str(), "kept");
+}
+
+TEST(Startup, SecondInstanceEndsAtOnceWithoutAMarker) {
+    ServiceEnvironment env;
+    ChildProcess holder("platform_helper", {"mutex", "DmbTpeg"}, env.Env());
+    ASSERT_TRUE(holder.WaitForOutput("held 0\n", std::chrono::seconds(20)));
+    auto second = env.StartService();
+    EXPECT_EQ(second->Wait(std::chrono::seconds(20)), 0);
+    EXPECT_FALSE(std::filesystem::exists(env.Root("TPEGDMBINFO.ENV")));
+    EXPECT_EQ(env.Log(), "");
+}
+
+}  // namespace
