@@ -72,23 +72,20 @@ int BusWindowTransport::RegisterObjects(sd_bus* bus) {
         SD_BUS_METHOD_WITH_NAMES("Send", "utx",
                                  SD_BUS_PARAM(message) SD_BUS_PARAM(wParam) SD_BUS_PARAM(lParam),
                                  "x", SD_BUS_PARAM(result), OnSend, SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD_WITH_NAMES("SendCopyData", "ttuay",
-                                 SD_BUS_PARAM(wParam) SD_BUS_PARAM(kind) SD_BUS_PARAM(byteCount)
-                                     SD_BUS_PARAM(bytes),
-                                 "x", SD_BUS_PARAM(result), OnSendCopyData,
-                                 SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD_WITH_NAMES("Post", "utx",
-                                 SD_BUS_PARAM(message) SD_BUS_PARAM(wParam) SD_BUS_PARAM(lParam),
-                                 "", , OnPost,
-                                 SD_BUS_VTABLE_UNPRIVILEGED | SD_BUS_VTABLE_METHOD_NO_REPLY),
+        SD_BUS_METHOD_WITH_NAMES(
+            "SendCopyData", "ttuay",
+            SD_BUS_PARAM(wParam) SD_BUS_PARAM(kind) SD_BUS_PARAM(byteCount) SD_BUS_PARAM(bytes),
+            "x", SD_BUS_PARAM(result), OnSendCopyData, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_METHOD_WITH_NAMES(
+            "Post", "utx", SD_BUS_PARAM(message) SD_BUS_PARAM(wParam) SD_BUS_PARAM(lParam), "", ,
+            OnPost, SD_BUS_VTABLE_UNPRIVILEGED | SD_BUS_VTABLE_METHOD_NO_REPLY),
         SD_BUS_VTABLE_END};
     static const sd_bus_vtable kWindowsVtable[] = {
         SD_BUS_VTABLE_START(0),
         SD_BUS_METHOD_WITH_NAMES("Find", "ss", SD_BUS_PARAM(title) SD_BUS_PARAM(className), "t",
                                  SD_BUS_PARAM(handle), OnFind, SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_SIGNAL_WITH_NAMES("Broadcast", "utx",
-                                 SD_BUS_PARAM(message) SD_BUS_PARAM(wParam) SD_BUS_PARAM(lParam),
-                                 0),
+        SD_BUS_SIGNAL_WITH_NAMES(
+            "Broadcast", "utx", SD_BUS_PARAM(message) SD_BUS_PARAM(wParam) SD_BUS_PARAM(lParam), 0),
         SD_BUS_VTABLE_END};
 
     int result = sd_bus_add_filter(bus, nullptr, Filter, this);
@@ -106,13 +103,13 @@ int BusWindowTransport::RegisterObjects(sd_bus* bus) {
         result = sd_bus_add_node_enumerator(bus, nullptr, kWindowsPath, EnumerateObjects, this);
     }
     if (result >= 0) {
-        result = sd_bus_match_signal(bus, nullptr, nullptr, nullptr, kWindowsInterface,
-                                     "Broadcast", OnBroadcast, this);
+        result = sd_bus_match_signal(bus, nullptr, nullptr, nullptr, kWindowsInterface, "Broadcast",
+                                     OnBroadcast, this);
     }
     if (result >= 0) {
         result = sd_bus_match_signal(bus, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus", "NameOwnerChanged",
-                                     OnNameOwnerChanged, this);
+                                     "org.freedesktop.DBus", "NameOwnerChanged", OnNameOwnerChanged,
+                                     this);
     }
     return result;
 }
@@ -242,13 +239,16 @@ int BusWindowTransport::OnSend(sd_bus_message* message, void* userdata, sd_bus_e
         return Refuse(message, error, kErrorInvalidArgs, "WM_COPYDATA goes through SendCopyData");
     }
     if (!MayCrossProcesses(number)) {
-        return Refuse(message, error, kErrorInvalidArgs,
-                      fmt::format("message 0x{:X} carries pointers and cannot cross processes",
-                                  number));
+        return Refuse(
+            message, error, kErrorInvalidArgs,
+            fmt::format("message 0x{:X} carries pointers and cannot cross processes", number));
     }
-    self->DeliverAndAnswer(message, InboundSend{TargetWindow(message), number,
+    self->DeliverAndAnswer(message, InboundSend{TargetWindow(message),
+                                                number,
                                                 static_cast<WPARAM>(wParam),
-                                                static_cast<LPARAM>(lParam), 0, {}});
+                                                static_cast<LPARAM>(lParam),
+                                                0,
+                                                {}});
     return 1;
 }
 
@@ -265,15 +265,15 @@ int BusWindowTransport::OnSendCopyData(sd_bus_message* message, void* userdata,
         return Refuse(message, error, kErrorInvalidArgs, "unreadable arguments");
     }
     if (size > kMaxCopyDataBytes) {
-        return Refuse(message, error, kErrorLimitsExceeded,
-                      fmt::format("{} bytes of copy data; at most {} are accepted", size,
-                                  kMaxCopyDataBytes));
+        return Refuse(
+            message, error, kErrorLimitsExceeded,
+            fmt::format("{} bytes of copy data; at most {} are accepted", size, kMaxCopyDataBytes));
     }
     if (size != byteCount) {
         return Refuse(message, error, kErrorInvalidArgs,
                       fmt::format("byte count {} but {} bytes sent", byteCount, size));
     }
-    InboundSend inbound{TargetWindow(message), WM_COPYDATA, static_cast<WPARAM>(wParam), 0,
+    InboundSend inbound{TargetWindow(message),        WM_COPYDATA, static_cast<WPARAM>(wParam), 0,
                         static_cast<ULONG_PTR>(kind), {}};
     const auto* first = static_cast<const BYTE*>(bytes);
     inbound.copyData.assign(first, first + size);
@@ -289,9 +289,9 @@ int BusWindowTransport::OnPost(sd_bus_message* message, void*, sd_bus_error* err
         return Refuse(message, error, kErrorInvalidArgs, "unreadable arguments");
     }
     if (!MayCrossProcesses(number)) {
-        return Refuse(message, error, kErrorInvalidArgs,
-                      fmt::format("message 0x{:X} carries pointers and cannot cross processes",
-                                  number));
+        return Refuse(
+            message, error, kErrorInvalidArgs,
+            fmt::format("message 0x{:X} carries pointers and cannot cross processes", number));
     }
     if (!DeliverPostedMessage(TargetWindow(message), number, static_cast<WPARAM>(wParam),
                               static_cast<LPARAM>(lParam))) {
@@ -384,8 +384,7 @@ int BusWindowTransport::OnBroadcast(sd_bus_message* message, void* userdata, sd_
     return 0;
 }
 
-int BusWindowTransport::OnNameOwnerChanged(sd_bus_message* message, void* userdata,
-                                           sd_bus_error*) {
+int BusWindowTransport::OnNameOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
     auto* self = static_cast<BusWindowTransport*>(userdata);
     const char* name = nullptr;
     const char* oldOwner = nullptr;

@@ -339,32 +339,32 @@ HWND BusWindowTransport::FindWindow(LPCWSTR className, LPCWSTR title) {
             outcome.Set(std::nullopt);
             return;
         }
-        CallAsync(ask.get(), kLookupTimeoutUsec, [=, this](sd_bus_message* reply,
-                                                           const sd_bus_error*) {
-            const char* owner = nullptr;
-            if (reply == nullptr || sd_bus_message_read(reply, "s", &owner) < 0 ||
-                owner == nullptr) {
-                outcome.Set(std::nullopt);
-                return;
-            }
-            std::string ownerName = owner;
-            auto find = NewCall(m_bus, ownerName, kWindowsPath, kWindowsInterface, "Find");
-            if (find == nullptr || sd_bus_message_append(find.get(), "ss", wantedTitle.c_str(),
-                                                         wantedClass.c_str()) < 0) {
-                outcome.Set(std::nullopt);
-                return;
-            }
-            CallAsync(find.get(), kLookupTimeoutUsec,
-                      [outcome, ownerName](sd_bus_message* found, const sd_bus_error*) {
-                          std::uint64_t handle = 0;
-                          if (found != nullptr && sd_bus_message_read(found, "t", &handle) >= 0 &&
-                              handle != 0) {
-                              outcome.Set(std::make_pair(ownerName, handle));
-                          } else {
-                              outcome.Set(std::nullopt);
-                          }
-                      });
-        });
+        CallAsync(
+            ask.get(), kLookupTimeoutUsec, [=, this](sd_bus_message* reply, const sd_bus_error*) {
+                const char* owner = nullptr;
+                if (reply == nullptr || sd_bus_message_read(reply, "s", &owner) < 0 ||
+                    owner == nullptr) {
+                    outcome.Set(std::nullopt);
+                    return;
+                }
+                std::string ownerName = owner;
+                auto find = NewCall(m_bus, ownerName, kWindowsPath, kWindowsInterface, "Find");
+                if (find == nullptr || sd_bus_message_append(find.get(), "ss", wantedTitle.c_str(),
+                                                             wantedClass.c_str()) < 0) {
+                    outcome.Set(std::nullopt);
+                    return;
+                }
+                CallAsync(find.get(), kLookupTimeoutUsec,
+                          [outcome, ownerName](sd_bus_message* found, const sd_bus_error*) {
+                              std::uint64_t handle = 0;
+                              if (found != nullptr &&
+                                  sd_bus_message_read(found, "t", &handle) >= 0 && handle != 0) {
+                                  outcome.Set(std::make_pair(ownerName, handle));
+                              } else {
+                                  outcome.Set(std::nullopt);
+                              }
+                          });
+            });
     });
     if (!queued) {
         return nullptr;
@@ -379,8 +379,8 @@ bool BusWindowTransport::PostMessage(HWND remote, UINT message, WPARAM wParam, L
         return false;
     }
     if (!MayCrossProcesses(message)) {
-        BusLog(fmt::format("message 0x{:X} carries pointers; not posted to another process",
-                           message));
+        BusLog(
+            fmt::format("message 0x{:X} carries pointers; not posted to another process", message));
         return false;
     }
     return m_thread.Post([this, target, message, wParam, lParam](sd_bus* bus) {
@@ -422,8 +422,8 @@ LRESULT BusWindowTransport::SendMessage(HWND remote, UINT message, WPARAM wParam
         bytes.assign(data, data + record->cbData);
         kind = record->dwData;
     } else if (!MayCrossProcesses(message)) {
-        BusLog(fmt::format("message 0x{:X} carries pointers; not sent to another process",
-                           message));
+        BusLog(
+            fmt::format("message 0x{:X} carries pointers; not sent to another process", message));
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -437,8 +437,7 @@ LRESULT BusWindowTransport::SendMessage(HWND remote, UINT message, WPARAM wParam
                                              static_cast<std::uint64_t>(kind),
                                              static_cast<std::uint32_t>(bytes.size()));
             if (appended >= 0) {
-                appended =
-                    sd_bus_message_append_array(call.get(), 'y', bytes.data(), bytes.size());
+                appended = sd_bus_message_append_array(call.get(), 'y', bytes.data(), bytes.size());
             }
         } else if (call != nullptr) {
             appended = sd_bus_message_append(call.get(), "utx", static_cast<std::uint32_t>(message),

@@ -104,7 +104,8 @@ TEST_F(BusSend, PostedMessagesArriveInOrderAndPointerMessagesStayHome) {
     UINT note = WM_USER + 10;
     EXPECT_TRUE(PostMessage(inbox, note, 1, 0));
     EXPECT_TRUE(PostMessage(inbox, note, 2, 0));
-    std::string expected = "got " + std::to_string(note) + " 1\ngot " + std::to_string(note) + " 2\n";
+    std::string expected =
+        "got " + std::to_string(note) + " 1\ngot " + std::to_string(note) + " 2\n";
     EXPECT_TRUE(peer->WaitForOutput(expected, kPatience)) << peer->Output();
 
     CapturingLogSink log;

@@ -81,11 +81,11 @@ TEST_F(BusUntrustedCalls, UnknownPathsAndMethodsAreRefused) {
 }
 
 TEST_F(BusUntrustedCalls, LyingLengthsAndOversizedPayloadsAreRefused) {
-    ExpectRefused({m_path, kWindowInterface, "SendCopyData", "ttuay", "0", "1", "10", "3", "1",
-                   "2", "3"},
-                  "byte count 10 but 3 bytes sent");
-    std::vector<std::string> oversized{
-        m_path, kWindowInterface, "SendCopyData", "ttuay", "0", "1", "65537", "65537"};
+    ExpectRefused(
+        {m_path, kWindowInterface, "SendCopyData", "ttuay", "0", "1", "10", "3", "1", "2", "3"},
+        "byte count 10 but 3 bytes sent");
+    std::vector<std::string> oversized{m_path, kWindowInterface, "SendCopyData", "ttuay", "0",
+                                       "1",    "65537",          "65537"};
     oversized.insert(oversized.end(), 65537, "7");
     ExpectRefused(oversized, "65537 bytes of copy data");
     auto messages = m_window.Messages();

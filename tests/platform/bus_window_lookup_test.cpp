@@ -94,10 +94,10 @@ TEST_F(BusWindowLookup, ObjectsAreIntrospectableAndFoundThroughTheNamesOwner) {
     }
     ASSERT_EQ(Busctl({"tree", "org.dmbtpeg.Title.DmbTpeg"}, &output), 0);
     EXPECT_NE(output.find(path), std::string::npos) << output;
-    ASSERT_EQ(Busctl({"get-property", "org.dmbtpeg.Title.DmbTpeg", path, "org.dmbtpeg.Window1",
-                      "Title"},
-                     &output),
-              0);
+    ASSERT_EQ(
+        Busctl({"get-property", "org.dmbtpeg.Title.DmbTpeg", path, "org.dmbtpeg.Window1", "Title"},
+               &output),
+        0);
     EXPECT_EQ(output, "s \"DmbTpeg\"\n");
 }
 
