@@ -58,6 +58,8 @@ TEST(BusNames, RegisteredNumbersOfThisSystemsNamesAreDistinctAndCaseBlind) {
     }
     EXPECT_EQ(numbers.size(), std::size(names));
     EXPECT_EQ(RegisteredMessageNumber(u"wm_dmbantlv"), RegisteredMessageNumber(u"WM_DMBANTLV"));
+    EXPECT_EQ(RegisteredMessageNumber(u"DMBTPEG_CHANNEL_SCAN"), 0xDD9Fu)
+        << "the documented numbers changed";
 }
 
 TEST(BusNames, OnlyMessagesOfPlainNumbersCrossProcesses) {
