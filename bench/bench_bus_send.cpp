@@ -43,7 +43,8 @@ class PrivateDaemon {
         std::ofstream(m_folder + "/bus.conf")
             << "<busconfig><type>session</type><listen>unix:path=" << m_folder
             << "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-               "<allow send_destination=\"*\"/><allow own=\"*\"/></policy></busconfig>\n";
+               "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/><allow own=\"*\"/>"
+               "</policy></busconfig>\n";
         int out[2];
         if (pipe(out) != 0) {
             return;
