@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/bus_selection.h"
+
 namespace platform {
 namespace {
 
@@ -35,7 +37,10 @@ const Clock::time_point gStart = Clock::now();
 
 double TimeScale() { return ScaleSlot().load(std::memory_order_relaxed); }
 
-void CheckEnvironment() { (void)TimeScale(); }
+void CheckEnvironment() {
+    (void)TimeScale();
+    (void)SelectedBus();
+}
 
 void SetTimeScaleForTesting(double scale) {
     if (scale > 0.0) {
