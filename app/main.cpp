@@ -8,6 +8,7 @@
 
 #include "app/dmbtpeg_app.h"
 #include "app/service_globals.h"
+#include "platform/bus_transport.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "platform/window_messages.h"
@@ -44,6 +45,11 @@ int main() {
     // the watcher receives them.
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     WatchStopSignals(signals);
+    // Other programs' windows are reached over the bus; without one the
+    // service still runs and sees only its own window.
+    platform::StartBusTransport();
     RegisterServiceMessages();
-    return theApp.InitInstance() ? theApp.Run() : 0;
+    int status = theApp.InitInstance() ? theApp.Run() : 0;
+    platform::StopBusTransport();
+    return status;
 }

@@ -10,7 +10,14 @@ using testsupport::ServiceEnvironment;
 
 namespace {
 
-TEST(Startup, LeavesItsMarkerAndShutsDownInOrderOnStop) {
+// These tests need no other process's window: the service gets no bus, as on
+// a unit where the bus is missing, and never touches the developer's.
+class Startup : public testing::Test {
+protected:
+    testsupport::ScopedEnv m_noBus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/dmbtpeg-test-bus"};
+};
+
+TEST_F(Startup, LeavesItsMarkerAndShutsDownInOrderOnStop) {
     ServiceEnvironment env;
     auto service = env.StartService(1.0);  // real time: the start step stays 7 s away
     ASSERT_TRUE(env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n"));
@@ -22,7 +29,7 @@ TEST(Startup, LeavesItsMarkerAndShutsDownInOrderOnStop) {
     EXPECT_NE(log.find("WM_CLOSE\r\n[Lumo DMB] DestoryWindow Call!\r\n"), std::string::npos) << log;
 }
 
-TEST(Startup, ExistingMarkerIsNotChanged) {
+TEST_F(Startup, ExistingMarkerIsNotChanged) {
     ServiceEnvironment env;
     { std::ofstream(env.Root("TPEGDMBINFO.ENV")) << "kept"; }
     auto service = env.StartService(1.0);
@@ -35,7 +42,7 @@ TEST(Startup, ExistingMarkerIsNotChanged) {
     EXPECT_EQ(s.str(), "kept");
 }
 
-TEST(Startup, SecondInstanceEndsAtOnceWithoutAMarker) {
+TEST_F(Startup, SecondInstanceEndsAtOnceWithoutAMarker) {
     ServiceEnvironment env;
     ChildProcess holder("platform_helper", {"mutex", "DmbTpeg"}, env.Env());
     ASSERT_TRUE(holder.WaitForOutput("held 0\n", std::chrono::seconds(20)));
