@@ -9,9 +9,10 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git \
     googletest libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
     libsystemd-dev dbus-daemon dbus-bin \
     clang libclang-rt-dev \
-    libfec-dev dablin
+    libfec-dev dablin \
+    python3
 
-.PHONY: all deps build test test-asan test-tsan bench clean
+.PHONY: all deps build test test-asan test-tsan bench demo clean
 
 all: build
 
@@ -51,6 +52,11 @@ test-tsan: deps
 	$(call configure_and_build,build-tsan,-DCMAKE_BUILD_TYPE=Debug -DDMBTPEG_SANITIZE=thread -DDMBTPEG_BUILD_BENCH=OFF)
 	@cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	    ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# The service's story with real processes; BROADCAST=DIR plays your own ETI
+# recordings (named by frequency in kHz) instead of the demo broadcast.
+demo: build
+	@python3 tools/demo/dmbtpeg-demo --bin build/bin $(if $(BROADCAST),--broadcast $(BROADCAST))
 
 bench: deps
 	$(call configure_and_build,build-release,-DCMAKE_BUILD_TYPE=Release -DDMBTPEG_BUILD_TESTS=OFF)
