@@ -42,9 +42,13 @@ HRESULT DataAcquisitionFilter::QueryInterface(REFIID iid, void** object) {
     return FilterBase::QueryInterface(iid, object);
 }
 
-ULONG DataAcquisitionFilter::AddRef() { return FilterBase::AddRef(); }
+ULONG DataAcquisitionFilter::AddRef() {
+    return FilterBase::AddRef();
+}
 
-ULONG DataAcquisitionFilter::Release() { return FilterBase::Release(); }
+ULONG DataAcquisitionFilter::Release() {
+    return FilterBase::Release();
+}
 
 void* DataAcquisitionFilter::FindInterface(REFIID iid) {
     if (iid == IID_IDataAcquisition) {
@@ -61,8 +65,7 @@ HRESULT DataAcquisitionFilter::SetDataCallback(MscDataCallback callback, void* c
 }
 
 HRESULT DataAcquisitionFilter::DeliverBlock(const std::uint8_t* data, std::size_t size,
-                                            std::uint8_t subChannelId,
-                                            std::uint32_t frameCounter) {
+                                            std::uint8_t subChannelId, std::uint32_t frameCounter) {
     std::lock_guard delivery(m_deliveryLock);
     if (!m_delivering) {
         return S_FALSE;

@@ -67,9 +67,9 @@ PlayedFrame EnsemblePlayer::ReadFrame(const Tuning& tuning) {
         case broadcast::EtiReadStatus::Frame:
             break;
         case broadcast::EtiReadStatus::BadFrame:
-            m_problems.Report(std::string("bad ") + broadcast::ToString(result.error),
-                              FileName() + ": frames skipped (" +
-                                  broadcast::ToString(result.error) + ")");
+            m_problems.Report(
+                std::string("bad ") + broadcast::ToString(result.error),
+                FileName() + ": frames skipped (" + broadcast::ToString(result.error) + ")");
             return {FrameOutcome::Lost, false, {}};
         case broadcast::EtiReadStatus::End:
         case broadcast::EtiReadStatus::IoError:

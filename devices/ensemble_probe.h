@@ -14,7 +14,7 @@ namespace devices {
 inline constexpr std::size_t kEnsembleProbeFrames = 250;
 
 struct EnsembleProbe {
-    bool readable = false;    // the file opened as an ETI recording
+    bool readable = false;  // the file opened as an ETI recording
     std::size_t goodFrames = 0;
     std::size_t badFrames = 0;
     broadcast::EnsembleDescription ensemble;  // empty unless a valid frame had a FIC

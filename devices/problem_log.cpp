@@ -12,8 +12,12 @@ void ProblemLog::Report(const std::string& key, const std::string& text) {
     }
 }
 
-void ProblemLog::Resolve(const std::string& key) { m_reported.erase(key); }
+void ProblemLog::Resolve(const std::string& key) {
+    m_reported.erase(key);
+}
 
-void ProblemLog::Clear() { m_reported.clear(); }
+void ProblemLog::Clear() {
+    m_reported.clear();
+}
 
 }  // namespace devices

@@ -28,8 +28,8 @@ std::int32_t ScanType(const broadcast::Service& service) {
     return kScanTypeData;
 }
 
-void WriteScanEntry(const broadcast::Service& service, std::uint16_t eid,
-                    std::int32_t frequencyKhz, std::span<std::uint8_t> out) {
+void WriteScanEntry(const broadcast::Service& service, std::uint16_t eid, std::int32_t frequencyKhz,
+                    std::span<std::uint8_t> out) {
     assert(out.size() >= kScanEntryBytes);
     std::fill_n(out.begin(), kScanEntryBytes, std::uint8_t{0});
     PutLe32(out, 0, eid);

@@ -25,7 +25,7 @@ inline constexpr std::int32_t kScanTypeData = 3;
 std::int32_t ScanType(const broadcast::Service& service);
 
 // Writes the entry of `service` into the first kScanEntryBytes of `out`.
-void WriteScanEntry(const broadcast::Service& service, std::uint16_t eid,
-                    std::int32_t frequencyKhz, std::span<std::uint8_t> out);
+void WriteScanEntry(const broadcast::Service& service, std::uint16_t eid, std::int32_t frequencyKhz,
+                    std::span<std::uint8_t> out);
 
 }  // namespace devices

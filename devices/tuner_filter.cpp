@@ -65,15 +65,21 @@ TunerFilter::TunerFilter() : FilterBase(CLSID_TdmbTuner) {
     m_frequencies = *FrequencyTable(kCountryKorea, 0);
 }
 
-TunerFilter::~TunerFilter() { StopStreaming(); }
+TunerFilter::~TunerFilter() {
+    StopStreaming();
+}
 
 HRESULT TunerFilter::QueryInterface(REFIID iid, void** object) {
     return FilterBase::QueryInterface(iid, object);
 }
 
-ULONG TunerFilter::AddRef() { return FilterBase::AddRef(); }
+ULONG TunerFilter::AddRef() {
+    return FilterBase::AddRef();
+}
 
-ULONG TunerFilter::Release() { return FilterBase::Release(); }
+ULONG TunerFilter::Release() {
+    return FilterBase::Release();
+}
 
 void* TunerFilter::FindInterface(REFIID iid) {
     if (iid == IID_ITdmbTunerControl) {
@@ -278,14 +284,13 @@ HRESULT TunerFilter::OnRun(REFERENCE_TIME) {
     if (ComPtr<IPin> peer = PinAt(0)->ConnectedPin()) {
         peer.As(&sink);
     }
-    if (!m_thread.Start(
-            [this, sink](StreamingThread& thread) {
-                try {
-                    Stream(thread, sink);
-                } catch (...) {
-                    LogLine("streaming stopped: out of memory");
-                }
-            })) {
+    if (!m_thread.Start([this, sink](StreamingThread& thread) {
+            try {
+                Stream(thread, sink);
+            } catch (...) {
+                LogLine("streaming stopped: out of memory");
+            }
+        })) {
         return E_FAIL;
     }
     m_streaming.store(true);
