@@ -1,16 +1,15 @@
 // The device plugin as the service meets it: registered into a temporary
-// device root and created through CoCreateInstance, with a broadcast folder
-// of its own. Tests that stream also get a filter graph with the tuner's
-// "DOut" connected to the data filter's "Data In" and a recorder for the
-// blocks the data callback receives.
+// device root, created through CoCreateInstance, with a broadcast folder of
+// its own; a graph with "DOut" connected to "Data In"; a recorder of what the
+// data callback receives.
 #pragma once
 
 #include <dlfcn.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "graph/device_interfaces.h"
@@ -27,13 +26,11 @@ struct ReceivedBlock {
     std::uintptr_t frameCounter = 0;
 };
 
-// Collects what the data callback receives; one recorder at a time.
+// One recorder at a time: the callback has no context argument.
 class BlockRecorder {
   public:
     BlockRecorder() { Current().store(this); }
     ~BlockRecorder() { Current().store(nullptr); }
-    BlockRecorder(const BlockRecorder&) = delete;
-    BlockRecorder& operator=(const BlockRecorder&) = delete;
 
     static std::intptr_t Callback(std::uintptr_t a, std::uintptr_t b, std::uintptr_t c,
                                   std::uintptr_t d) {
@@ -44,7 +41,6 @@ class BlockRecorder {
         }
         return 0;
     }
-
     std::vector<ReceivedBlock> Blocks() const {
         std::lock_guard lock(m_mutex);
         return m_blocks;
@@ -52,10 +48,6 @@ class BlockRecorder {
     std::size_t Count() const {
         std::lock_guard lock(m_mutex);
         return m_blocks.size();
-    }
-    void Clear() {
-        std::lock_guard lock(m_mutex);
-        m_blocks.clear();
     }
 
   private:
@@ -70,20 +62,14 @@ class BlockRecorder {
 
 class DevicePlugin {
   public:
-    DevicePlugin()
-        : m_rootEnv("DMBTPEG_ROOT", m_root.Path()),
-          m_broadcastEnv("DMBTPEG_BROADCAST", m_broadcast.Path()) {
+    DevicePlugin() {
         platform::CoInitializeEx(nullptr, platform::COINIT_MULTITHREADED);
         void* library = ::dlopen(DEVICES_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        auto registerServer = library != nullptr
-                                  ? reinterpret_cast<platform::DllRegisterServerFunction>(
-                                        ::dlsym(library, "DllRegisterServer"))
-                                  : nullptr;
+        auto registerServer = reinterpret_cast<platform::DllRegisterServerFunction>(
+            library != nullptr ? ::dlsym(library, "DllRegisterServer") : nullptr);
         m_registered = registerServer != nullptr && registerServer() == platform::S_OK;
     }
     ~DevicePlugin() { platform::CoUninitialize(); }
-    DevicePlugin(const DevicePlugin&) = delete;
-    DevicePlugin& operator=(const DevicePlugin&) = delete;
 
     bool Registered() const { return m_registered; }
     const TempDir& Broadcast() const { return m_broadcast; }
@@ -101,53 +87,62 @@ class DevicePlugin {
   private:
     TempDir m_root;
     TempDir m_broadcast;
-    ScopedEnv m_rootEnv;
-    ScopedEnv m_broadcastEnv;
+    ScopedEnv m_rootEnv{"DMBTPEG_ROOT", m_root.Path()};
+    ScopedEnv m_broadcastEnv{"DMBTPEG_BROADCAST", m_broadcast.Path()};
     bool m_registered = false;
 };
 
-// Issues a tuner command; the record is returned with the answer in it.
-inline platform::HRESULT TunerCommand(ITdmbTunerControl& tuner, std::int32_t command,
-                                      TunerParam& record) {
-    return tuner.GetParam(command, &record);
-}
-
-// Tuner and data filter in a graph, connected, the recorder's callback set.
 class ReceiverGraph {
   public:
-    explicit ReceiverGraph(const DevicePlugin& plugin) {
-        m_graph = plugin.Create<platform::IGraphBuilder>(platform::CLSID_FilterGraph);
-        m_tunerFilter = plugin.Create<platform::IBaseFilter>(CLSID_TdmbTuner);
-        m_dataFilter = plugin.Create<platform::IBaseFilter>(CLSID_DataAcquisition);
-        if (!m_graph || !m_tunerFilter || !m_dataFilter) {
+    explicit ReceiverGraph(const DevicePlugin& plugin)
+        : m_graph(plugin.Create<platform::IGraphBuilder>(platform::CLSID_FilterGraph)),
+          m_tunerFilter(plugin.Create<platform::IBaseFilter>(CLSID_TdmbTuner)),
+          m_dataFilter(plugin.Create<platform::IBaseFilter>(CLSID_DataAcquisition)) {
+        platform::ComPtr<platform::IPin> out;
+        platform::ComPtr<platform::IPin> in;
+        platform::ComPtr<IDataAcquisition> acquisition;
+        if (!m_graph || !m_tunerFilter || !m_dataFilter ||
+            m_tunerFilter.As(&m_tuner) != platform::S_OK ||
+            m_dataFilter.As(&acquisition) != platform::S_OK ||
+            m_graph.As(&m_control) != platform::S_OK) {
             return;
         }
         m_graph->AddFilter(m_tunerFilter.Get(), u"TCC TDMBTune");
         m_graph->AddFilter(m_dataFilter.Get(), u"TCCDataAcquisitionFilter");
-        platform::ComPtr<platform::IPin> out;
-        platform::ComPtr<platform::IPin> in;
         m_tunerFilter->FindPin(u"DOut", out.GetAddressOf());
         m_dataFilter->FindPin(u"Data In", in.GetAddressOf());
-        m_tunerFilter.As(&m_tuner);
-        platform::ComPtr<IDataAcquisition> acquisition;
-        m_dataFilter.As(&acquisition);
-        m_graph.As(&m_control);
-        if (out && in && m_tuner && acquisition && m_control) {
-            acquisition->SetDataCallback(&BlockRecorder::Callback, nullptr);
-            m_ready = m_graph->ConnectDirect(out.Get(), in.Get(), nullptr) == platform::S_OK;
-        }
+        acquisition->SetDataCallback(&BlockRecorder::Callback, nullptr);
+        m_ready =
+            out && in && m_graph->ConnectDirect(out.Get(), in.Get(), nullptr) == platform::S_OK;
     }
     ~ReceiverGraph() {
         if (m_control) {
             m_control->Stop();
         }
     }
-    ReceiverGraph(const ReceiverGraph&) = delete;
-    ReceiverGraph& operator=(const ReceiverGraph&) = delete;
 
     bool Ready() const { return m_ready; }
     ITdmbTunerControl& Tuner() const { return *m_tuner.Get(); }
     platform::IMediaControl& Control() const { return *m_control.Get(); }
+
+    // As the service tunes: the service id sign-extended into the word.
+    void Tune(std::int32_t frequency, std::uint32_t sid, std::int32_t subChannel) const {
+        TunerParam record{};
+        record.word[1] = frequency;
+        m_tuner->SetParam(kTunerSetFrequency, &record, 0);
+        record.word[1] = static_cast<std::int32_t>(sid);
+        record.word[2] = subChannel;
+        m_tuner->SetParam(kTunerSetService, &record, 0);
+    }
+
+    // Word 1 (present) and the buffer's two counts (received, lost).
+    std::array<std::uint32_t, 3> Signal() const {
+        std::array<std::uint32_t, 2> counts{};
+        TunerParam record{};
+        record.word[3] = reinterpret_cast<std::intptr_t>(counts.data());
+        m_tuner->GetParam(kTunerGetSignal, &record);
+        return {static_cast<std::uint32_t>(record.word[1]), counts[0], counts[1]};
+    }
 
   private:
     platform::ComPtr<platform::IGraphBuilder> m_graph;

@@ -59,7 +59,9 @@ inline bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>&
     if (file == nullptr) {
         return false;
     }
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    // An empty vector's data may be null, which fwrite must not be given.
+    const bool ok =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }
 
@@ -74,22 +76,21 @@ inline bool WriteEtiFrames(const std::string& path,
 
 inline broadcast::Service MakeService(std::uint32_t sid, std::string label,
                                       broadcast::ServiceKind kind, std::uint8_t subChannelId) {
-    broadcast::Service service;
-    service.sid = sid;
-    service.longSid = sid > 0xFFFF;
-    service.label = std::move(label);
-    service.kind = kind;
-    service.subChannelId = subChannelId;
-    if (kind == broadcast::ServiceKind::Video) {
-        service.componentType = broadcast::kDsctyMpeg2Ts;
-    } else if (kind == broadcast::ServiceKind::Data) {
-        service.packetMode = true;
-        service.serviceComponentId = static_cast<std::uint16_t>(0x100 + subChannelId);
-        service.packetAddress = static_cast<std::uint16_t>(0x100 + subChannelId);
-        service.componentType = broadcast::kDsctyTdc;
-        service.userApplication = broadcast::kUserApplicationTpeg;
-    }
-    return service;
+    const bool data = kind == broadcast::ServiceKind::Data;
+    const auto packet = static_cast<std::uint16_t>(data ? 0x100 + subChannelId : 0);
+    return {sid,
+            sid > 0xFFFF,
+            std::move(label),
+            kind,
+            subChannelId,
+            kind == broadcast::ServiceKind::Video ? broadcast::kDsctyMpeg2Ts
+            : data                                ? broadcast::kDsctyTdc
+                                                  : broadcast::kAsctyMpegLayer2,
+            data,
+            packet,
+            packet,
+            true,
+            data ? broadcast::kUserApplicationTpeg : std::uint16_t{0}};
 }
 
 // An ensemble with an audio, a video and a TPEG data service on sub-channels
