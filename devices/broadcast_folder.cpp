@@ -1,0 +1,36 @@
+#include "devices/broadcast_folder.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+namespace devices {
+
+std::string BroadcastFolder() {
+    const char* folder = std::getenv("DMBTPEG_BROADCAST");
+    return folder != nullptr ? std::string(folder) : std::string();
+}
+
+std::string RecordingPath(std::int32_t frequencyKhz) {
+    const std::string folder = BroadcastFolder();
+    if (folder.empty() || frequencyKhz <= 0) {
+        return {};
+    }
+    return folder + "/" + std::to_string(frequencyKhz) + ".eti";
+}
+
+bool RecordingExists(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool SignalSwitchedOff() {
+    const std::string folder = BroadcastFolder();
+    if (folder.empty()) {
+        return true;
+    }
+    struct stat info {};
+    return ::stat((folder + "/SIGNAL_OFF").c_str(), &info) == 0;
+}
+
+}  // namespace devices

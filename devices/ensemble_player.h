@@ -1,0 +1,60 @@
+// Plays the tuned recording one frame per call, for the streaming thread.
+//
+// Each call looks at the broadcast folder afresh: a recording that disappears
+// goes silent, one replaced by another file (or rewritten, changing its size
+// or time) is opened again, the end of the file loops to its first frame.
+// Bad frames are skipped; each kind of problem is logged once per tune, never
+// once per frame. Used by one thread at a time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <span>
+#include <string>
+
+#include "broadcast/eti_reader.h"
+#include "devices/problem_log.h"
+#include "devices/signal_meter.h"
+
+namespace devices {
+
+struct Tuning {
+    std::uint64_t generation = 0;  // changes at every tune
+    std::string path;              // the recording; empty when none was found at the tune
+    bool serviceTuned = false;     // the service was found in the ensemble's FIC
+    std::uint8_t subChannelId = 0;
+};
+
+struct PlayedFrame {
+    FrameOutcome outcome = FrameOutcome::Silent;
+    bool hasBlock = false;
+    std::span<const std::uint8_t> block;  // the sub-channel's bytes; valid until the next call
+};
+
+class EnsemblePlayer {
+  public:
+    PlayedFrame PlayFrame(const Tuning& tuning);
+
+  private:
+    struct FileIdentity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        std::timespec modified{};
+        bool operator==(const FileIdentity& other) const;
+    };
+
+    PlayedFrame ReadFrame(const Tuning& tuning);
+    std::string FileName() const;
+
+    broadcast::EtiReader m_reader;
+    FileIdentity m_identity;
+    std::uint64_t m_generation = 0;
+    bool m_started = false;
+    std::string m_path;
+    ProblemLog m_problems;
+};
+
+}  // namespace devices

@@ -1,0 +1,93 @@
+// The virtual T-DMB tuner: output pin "DOut" and ITdmbTunerControl over the
+// broadcast folder (broadcast_folder.h).
+//
+// Tuning checks the folder at once: a frequency without a recording reads
+// back 0, a service its ensemble's FIC does not list reads back 0/0, and a
+// listed service reads back its FIC sub-channel, so a mismatch shows the
+// caller the tune did not take. While the filter runs, a streaming thread
+// plays the tuned recording at one frame per 24 ms (time-scaled, due times
+// counted from the start so it never drifts) and hands the tuned
+// sub-channel's bytes of each frame to the filter connected to "DOut". A
+// retune takes effect at the next frame. Pause and Stop end the thread before
+// they return.
+//
+// Commands may come through GetParam or SetParam alike; records are read and
+// answered as documented for the device.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "devices/ensemble_player.h"
+#include "devices/msc_block_sink.h"
+#include "devices/signal_meter.h"
+#include "graph/device_interfaces.h"
+#include "platform/com_ptr.h"
+#include "platform/filter_base.h"
+#include "platform/streaming_thread.h"
+
+namespace devices {
+
+// One frame of ETI, in platform milliseconds.
+inline constexpr platform::DWORD kFramePeriodMs = 24;
+// The signal counts as lost after this many frame periods without a valid
+// frame (0.6 s).
+inline constexpr std::uint32_t kSignalLossPeriods = 25;
+
+class TunerFilter final : public platform::FilterBase, public ITdmbTunerControl {
+  public:
+    TunerFilter();
+    ~TunerFilter() override;
+
+    platform::HRESULT QueryInterface(platform::REFIID iid, void** object) override;
+    platform::ULONG AddRef() override;
+    platform::ULONG Release() override;
+
+    platform::HRESULT GetParam(std::int32_t command, TunerParam* record) override;
+    platform::HRESULT SetParam(std::int32_t command, TunerParam* record,
+                               std::int32_t reserved) override;
+
+  protected:
+    void* FindInterface(platform::REFIID iid) override;
+    platform::HRESULT OnPause(platform::FILTER_STATE from) override;
+    platform::HRESULT OnRun(platform::REFERENCE_TIME start) override;
+    platform::HRESULT OnStop() override;
+
+  private:
+    platform::HRESULT Handle(std::int32_t command, TunerParam* record);
+    platform::HRESULT SetRegion(TunerParam& record);
+    platform::HRESULT GetScanSteps(TunerParam& record);
+    platform::HRESULT Scan(TunerParam& record);
+    platform::HRESULT ScanStep(TunerParam& record);
+    platform::HRESULT GetSignal(TunerParam& record);
+    // Re-tunes from the requested frequency and service; called with
+    // m_tuneLock held.
+    void RetuneLocked();
+    Tuning CurrentTuning() const;
+    bool FramesArrive(const Tuning& tuning) const;
+
+    void StopStreaming();
+    void Stream(platform::StreamingThread& thread, platform::ComPtr<IMscBlockSink> sink);
+
+    mutable std::mutex m_tuneLock;
+    std::span<const std::int32_t> m_frequencies;
+    std::int32_t m_country = 0;
+    std::int32_t m_requestedFrequency = 0;
+    std::uint32_t m_requestedService = 0;
+    std::int32_t m_requestedSubChannel = 0;
+    std::int32_t m_tunedFrequency = 0;
+    std::uint32_t m_tunedService = 0;
+    std::int32_t m_tunedSubChannel = 0;
+    Tuning m_tuning;
+
+    SignalMeter m_meter;
+    std::atomic<bool> m_streaming{false};
+    // Touched by the streaming thread only; it keeps counting across runs.
+    std::uint32_t m_frameCounter = 0;
+    platform::StreamingThread m_thread;
+};
+
+}  // namespace devices

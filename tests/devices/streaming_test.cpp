@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "broadcast/eti.h"
+#include "platform/clock.h"
+#include "tests/support/device_plugin.h"
+#include "tests/support/eti_recording.h"
+#include "tests/support/time_scale.h"
+
+namespace {
+
+using namespace platform;
+using testsupport::WaitUntil;
+
+constexpr std::uint32_t kTpegA = 0xF1E00448;
+constexpr std::uint32_t kTpegB = 0xF1E00445;
+constexpr std::uint32_t kFrames = 12;
+
+class Streaming : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_graph.Ready());
+        m_framesA = testsupport::MakeEtiFrames(
+            testsupport::ThreeServiceEnsemble(0xE0B8, kTpegA, 0, "8B"), kFrames);
+        ASSERT_TRUE(testsupport::WriteEtiFrames(m_plugin.Broadcast() / "183008.eti", m_framesA));
+        ASSERT_TRUE(testsupport::WriteEtiFrames(
+            m_plugin.Broadcast() / "195008.eti",
+            testsupport::MakeEtiFrames(testsupport::ThreeServiceEnsemble(0xE0AB, kTpegB, 3, "10B"),
+                                       kFrames)));
+        m_graph.Tune(183008, kTpegA, 3);
+    }
+
+    bool BlocksArrive(std::size_t more) {
+        const std::size_t target = m_recorder.Count() + more;
+        return WaitUntil([&] { return m_recorder.Count() >= target; });
+    }
+
+    // True when nothing arrives during 30 frame periods (and then some).
+    bool Quiet() {
+        const std::size_t count = m_recorder.Count();
+        std::this_thread::sleep_for(30 * ScaledDuration(24) + std::chrono::milliseconds(20));
+        return m_recorder.Count() == count;
+    }
+
+    testsupport::ScopedTimeScale m_scale{0.05};
+    testsupport::DevicePlugin m_plugin;
+    testsupport::BlockRecorder m_recorder;
+    testsupport::ReceiverGraph m_graph{m_plugin};
+    std::vector<std::vector<std::uint8_t>> m_framesA;
+};
+
+TEST_F(Streaming, DeliversTheSubChannelOfEachFrameInRealTimeAndLoops) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(m_graph.Control().Run(), S_OK);
+    ASSERT_TRUE(BlocksArrive(2 * kFrames + 5));
+    // Frame n is due n periods after the start, never earlier.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, (2 * kFrames + 4) * ScaledDuration(24));
+    ASSERT_EQ(m_graph.Control().Stop(), S_OK);
+
+    const auto blocks = m_recorder.Blocks();
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const auto parsed = broadcast::ParseEtiFrame(m_framesA[blocks[i].frameCounter % kFrames]);
+        const broadcast::EtiStreamView* stream = parsed.frame.FindStream(3);
+        ASSERT_NE(stream, nullptr);
+        EXPECT_EQ(blocks[i].bytes, std::vector(stream->data.begin(), stream->data.end())) << i;
+        EXPECT_EQ(blocks[i].subChannelId, 3u);
+        EXPECT_EQ(blocks[i].frameCounter, blocks[0].frameCounter + i);
+    }
+}
+
+TEST_F(Streaming, NothingIsDeliveredAfterPauseOrStopReturns) {
+    ASSERT_EQ(m_graph.Control().Run(), S_OK);
+    ASSERT_TRUE(BlocksArrive(5));
+    ASSERT_EQ(m_graph.Control().Pause(), S_OK);
+    EXPECT_TRUE(Quiet());
+    ASSERT_EQ(m_graph.Control().Run(), S_OK);
+    ASSERT_TRUE(BlocksArrive(5));
+    ASSERT_EQ(m_graph.Control().Stop(), S_OK);
+    EXPECT_TRUE(Quiet());
+}
+
+TEST_F(Streaming, RetuningWhileRunningSwitchesAtTheNextFrame) {
+    ASSERT_EQ(m_graph.Control().Run(), S_OK);
+    ASSERT_TRUE(BlocksArrive(3));
+    m_graph.Tune(183008, 0xE0B9, 1);
+    ASSERT_TRUE(WaitUntil([&] { return m_recorder.Blocks().back().subChannelId == 1; }));
+    m_graph.Tune(195008, kTpegB, 6);
+    ASSERT_TRUE(WaitUntil([&] { return m_recorder.Blocks().back().subChannelId == 6; }));
+    m_graph.Tune(183008, kTpegB, 6);
+    EXPECT_TRUE(Quiet());
+    ASSERT_EQ(m_graph.Control().Stop(), S_OK);
+
+    const auto blocks = m_recorder.Blocks();
+    std::size_t switches = 0;
+    for (std::size_t i = 1; i < blocks.size(); ++i) {
+        switches += blocks[i].subChannelId != blocks[i - 1].subChannelId;
+        EXPECT_GT(blocks[i].frameCounter, blocks[i - 1].frameCounter);
+    }
+    EXPECT_EQ(switches, 2u);
+    // The new ensemble plays from its first frame.
+    const auto firstOfB = std::find_if(blocks.begin(), blocks.end(),
+                                       [](const auto& b) { return b.subChannelId == 6; });
+    EXPECT_EQ(firstOfB->bytes.front(), testsupport::PatternByte(0, 6, 0));
+}
+
+TEST_F(Streaming, SignalOffStopsReceptionUntilItIsGone) {
+    ASSERT_EQ(m_graph.Control().Run(), S_OK);
+    ASSERT_TRUE(BlocksArrive(3));
+    EXPECT_EQ(m_graph.Signal()[0], 1u);
+
+    const std::string signalOff = m_plugin.Broadcast() / "SIGNAL_OFF";
+    ASSERT_TRUE(testsupport::WriteBytes(signalOff, {}));
+    EXPECT_EQ(m_graph.Signal()[0], 0u);
+    std::this_thread::sleep_for(3 * ScaledDuration(24));
+    EXPECT_TRUE(Quiet());
+
+    ASSERT_EQ(std::remove(signalOff.c_str()), 0);
+    ASSERT_TRUE(BlocksArrive(3));
+    EXPECT_TRUE(WaitUntil([&] { return m_graph.Signal()[0] == 1u; }));
+}
+
+}  // namespace

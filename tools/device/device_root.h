@@ -1,0 +1,16 @@
+// Laying out a device root: the memory card's and the flash's folders, and the
+// device plugin registered in the root's registry.
+#pragma once
+
+#include <string>
+
+namespace devicetool {
+
+// Creates ROOT, ROOT/Nand and, with `withCard`, ROOT/SDMMC Disk/SysData.
+bool CreateFolders(const std::string& root, bool withCard, std::string& error);
+
+// Loads the device plugin from ../lib next to this program and calls its
+// DllRegisterServer; DMBTPEG_ROOT must already name the root.
+bool RegisterDevicePlugin(std::string& error);
+
+}  // namespace devicetool
