@@ -1,0 +1,222 @@
+#include "decoders/tpeg_decoder.h"
+
+#include <new>
+
+#include "platform/format.h"
+#include "platform/kernel.h"
+
+namespace decoders {
+
+struct TpegDecoder::ThreadStart {
+    std::shared_ptr<TpegSession> session;
+    TpegQueue* queue;  // one reference, the thread's own
+    platform::HANDLE stop;
+};
+
+TpegDecoder::~TpegDecoder() { Uninit(); }
+
+platform::DWORD TpegDecoder::ThreadMain(void* parameter) {
+    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+    start->session->Run(*start->queue, start->stop);
+    start->queue->Release();
+    platform::CloseHandle(start->stop);
+    return 0;
+}
+
+bool TpegDecoder::Init(std::uintptr_t window) {
+    Uninit();
+    auto session = std::make_shared<TpegSession>(window);
+    if (!session->Valid()) {
+        return false;
+    }
+    std::lock_guard lock(m_lock);
+    m_session = std::move(session);
+    m_lastCounters = {};
+    return true;
+}
+
+void TpegDecoder::Uninit() {
+    std::unique_lock lock(m_lock);
+    StopLocked(lock);
+    if (m_session) {
+        m_lastCounters = m_session->Counters();
+    }
+    m_session.reset();
+    ReleaseQueueLocked();
+    m_tsp = 0;
+}
+
+void TpegDecoder::ReleaseQueueLocked() {
+    if (m_queue != nullptr) {
+        m_queue->Release();
+        m_queue = nullptr;
+    }
+}
+
+bool TpegDecoder::SetCallback(TpegEventCallback callback) {
+    std::lock_guard lock(m_lock);
+    if (!m_session) {
+        return false;
+    }
+    m_session->SetCallback(callback);
+    return true;
+}
+
+bool TpegDecoder::SetLogLevel(std::int32_t level) {
+    std::lock_guard lock(m_lock);
+    if (!m_session || level < 0) {
+        return false;
+    }
+    m_session->SetLogLevel(level);
+    return true;
+}
+
+bool TpegDecoder::SetTsp(std::int32_t value) {
+    std::lock_guard lock(m_lock);
+    if (!m_session) {
+        return false;
+    }
+    m_tsp = value;
+    return true;
+}
+
+std::int32_t TpegDecoder::Tsp() {
+    std::lock_guard lock(m_lock);
+    return m_tsp;
+}
+
+bool TpegDecoder::SetFolder(const char16_t* folder) {
+    std::lock_guard lock(m_lock);
+    if (!m_session || RunningLocked()) {
+        return false;
+    }
+    return m_session->SetFolder(folder);
+}
+
+const char16_t* TpegDecoder::Folder() {
+    std::lock_guard lock(m_lock);
+    if (!m_session || !m_session->HasFolder()) {
+        return nullptr;
+    }
+    return m_session->Folder();
+}
+
+bool TpegDecoder::SetSelection(std::uint32_t mask) {
+    std::lock_guard lock(m_lock);
+    if (!m_session) {
+        return false;
+    }
+    m_session->SetSelection(mask);
+    return true;
+}
+
+bool TpegDecoder::SetPoiOps(std::int32_t flag) {
+    std::lock_guard lock(m_lock);
+    if (!m_session) {
+        return false;
+    }
+    m_session->SetPoiOps(flag != 0);
+    return true;
+}
+
+bool TpegDecoder::SetQueue(std::uintptr_t handle) {
+    TpegQueue* queue = TpegQueue::FromHandle(handle);
+    std::lock_guard lock(m_lock);
+    if (!m_session || queue == nullptr) {
+        return false;
+    }
+    // The running thread keeps reading the queue it started with.
+    queue->Retain();
+    ReleaseQueueLocked();
+    m_queue = queue;
+    return true;
+}
+
+bool TpegDecoder::RunningLocked() {
+    if (m_thread == nullptr) {
+        return false;
+    }
+    if (platform::WaitForSingleObject(m_thread, 0) != platform::WAIT_OBJECT_0) {
+        return true;
+    }
+    platform::CloseHandle(m_thread);
+    platform::CloseHandle(m_stop);
+    m_thread = nullptr;
+    m_stop = nullptr;
+    return false;
+}
+
+bool TpegDecoder::Start() {
+    std::lock_guard lock(m_lock);
+    if (!m_session || m_queue == nullptr || !m_session->HasFolder()) {
+        return false;
+    }
+    if (RunningLocked()) {
+        // Running already, or a stopped thread still inside the callback.
+        return platform::WaitForSingleObject(m_stop, 0) != platform::WAIT_OBJECT_0;
+    }
+    platform::UniqueHandle stop(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr));
+    platform::UniqueHandle threadStop(stop ? platform::DuplicateHandle(stop.Get()) : nullptr);
+    if (!threadStop) {
+        return false;
+    }
+    auto* start = new (std::nothrow) ThreadStart{m_session, m_queue, threadStop.Get()};
+    if (start == nullptr) {
+        return false;
+    }
+    m_session->PrepareRun();
+    m_queue->Retain();
+    platform::HANDLE thread = platform::CreateThread(nullptr, 0, &ThreadMain, start, 0, nullptr);
+    if (thread == nullptr) {
+        m_queue->Release();
+        delete start;
+        return false;
+    }
+    threadStop.Release();
+    m_thread = thread;
+    m_stop = stop.Release();
+    return true;
+}
+
+void TpegDecoder::StopLocked(std::unique_lock<std::mutex>& lock) {
+    if (m_thread == nullptr) {
+        return;
+    }
+    const platform::HANDLE thread = m_thread;
+    platform::SetEvent(m_stop);
+    // Unlocked while waiting: the thread's callback may call back into the library.
+    lock.unlock();
+    const bool ended = platform::WaitForSingleObject(thread, kStopWaitMs) == platform::WAIT_OBJECT_0;
+    lock.lock();
+    if (!ended) {
+        platform::DebugPrintf(u"TPEG decoder thread still inside the event callback\r\n");
+    }
+    if (m_thread == thread) {
+        RunningLocked();
+    }
+}
+
+bool TpegDecoder::Stop() {
+    std::unique_lock lock(m_lock);
+    if (!m_session) {
+        return false;
+    }
+    StopLocked(lock);
+    return true;
+}
+
+bool TpegDecoder::Acknowledge(std::uintptr_t parameter, std::uint32_t code) {
+    std::shared_ptr<TpegSession> session;
+    {
+        std::lock_guard lock(m_lock);
+        session = m_session;
+    }
+    return session && session->Acknowledge(parameter, code);
+}
+
+TpegCounters TpegDecoder::Counters() {
+    std::lock_guard lock(m_lock);
+    return m_session ? m_session->Counters() : m_lastCounters;
+}
+
+}  // namespace decoders
