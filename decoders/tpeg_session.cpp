@@ -125,7 +125,7 @@ void TpegSession::OnDataSet(const bc::TpegApplication& app, std::uint8_t /*versi
     // Compared with the file on disk rather than trusting the changed flag, so a set that
     // could not be written, or completed while unselected, still reaches the disk later.
     const std::size_t index = IndexOf(app);
-    std::lock_guard lock(m_lock);
+    std::unique_lock lock(m_lock);
     if (!Selected(index)) {
         ++m_counters.unselectedSets;
         return;
@@ -134,6 +134,9 @@ void TpegSession::OnDataSet(const bc::TpegApplication& app, std::uint8_t /*versi
     if (m_dispatcher.OnComplete(index, content) == FileDispatcher::Completion::Superseded) {
         ++m_counters.supersededSets;
     }
+    lock.unlock();
+    // Right away, so that every change reaches the disk unless an event is still waiting.
+    Dispatch(m_runStop);
 }
 
 void TpegSession::PublishDecoderStats(std::size_t bytes) {
@@ -198,6 +201,7 @@ void TpegSession::Dispatch(platform::HANDLE stop) {
 }
 
 void TpegSession::Run(TpegQueue& queue, platform::HANDLE stop) {
+    m_runStop = stop;
     std::array<std::uint8_t, kReadChunk> buffer{};
     const platform::HANDLE waits[] = {stop, m_ackEvent, queue.DataEvent()};
     for (;;) {
@@ -207,9 +211,11 @@ void TpegSession::Run(TpegQueue& queue, platform::HANDLE stop) {
         const std::size_t read = queue.Read(buffer);
         if (read > 0) {
             m_decoder.Push(std::span(buffer.data(), read), *this);
-            PublishDecoderStats(read);
         }
         Dispatch(stop);
+        // After the dispatch, so a reader that sees every queued byte counted also sees
+        // every file and event they led to.
+        PublishDecoderStats(read);
         if (read == 0) {
             platform::ResetEvent(queue.DataEvent());
             if (queue.Available() == 0) {

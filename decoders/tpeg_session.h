@@ -68,6 +68,7 @@ class TpegSession : private broadcast::TpegServiceObserver {
     const std::uintptr_t m_window;
     platform::HANDLE m_ackEvent = nullptr;
     broadcast::TpegServiceDecoder m_decoder;  // the decoding thread's alone
+    platform::HANDLE m_runStop = nullptr;     // the decoding thread's alone
 
     mutable std::mutex m_lock;
     TpegEventCallback m_callback = nullptr;
