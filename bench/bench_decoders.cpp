@@ -61,8 +61,9 @@ TpegCounters Tpeg() {
 // Packets to files: every iteration sends content that differs from the last, so all ten
 // files are written and announced each time.
 void BM_PacketsToFiles(benchmark::State& state) {
-    const std::filesystem::path base =
-        std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                           ? "/dev/shm"
+                                           : std::filesystem::temp_directory_path();
     std::string root = (base / "dmbtpeg-bench-XXXXXX").string();
     if (::mkdtemp(root.data()) == nullptr) {
         state.SkipWithError("no temporary folder");

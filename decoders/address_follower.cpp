@@ -132,4 +132,3 @@ void AddressFollower::HandleDataGroup(Slot& slot, std::span<const std::uint8_t> 
 }
 
 }  // namespace decoders
-

@@ -20,11 +20,11 @@ struct TdcCounters {
     std::uint64_t fecUncorrectable;  // tables with rows beyond repair
     std::uint64_t dataGroups;        // data groups whose CRC held, queued or not
     std::uint64_t dataGroupErrors;   // complete data groups with a bad CRC or header
-    std::uint64_t dataGroupsLost;   // partial data groups abandoned (gap, overflow, oversize)
-    std::uint64_t queuedBytes;      // TPEG stream bytes put into the queue
-    std::uint64_t queueDrops;       // data groups dropped because the queue was full
-    std::uint64_t addressChanges;   // times a packet address was taken up
-    std::uint32_t followedAddress;  // the address followed now, 0 when none
+    std::uint64_t dataGroupsLost;    // partial data groups abandoned (gap, overflow, oversize)
+    std::uint64_t queuedBytes;       // TPEG stream bytes put into the queue
+    std::uint64_t queueDrops;        // data groups dropped because the queue was full
+    std::uint64_t addressChanges;    // times a packet address was taken up
+    std::uint32_t followedAddress;   // the address followed now, 0 when none
 };
 
 struct TpegCounters {
@@ -40,7 +40,7 @@ struct TpegCounters {
     std::uint64_t supersededSets;   // sets replaced by a newer one before they were written
     std::uint64_t filesWritten;
     std::uint64_t writeFailures;
-    std::uint64_t events;           // event callbacks made
+    std::uint64_t events;            // event callbacks made
     std::uint64_t acknowledgements;  // TTBEventComplete calls that matched the waiting event
 };
 

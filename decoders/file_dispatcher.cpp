@@ -47,7 +47,9 @@ std::optional<FileDispatcher::Job> FileDispatcher::Next() {
     return job;
 }
 
-void FileDispatcher::Written(Job&& job) { m_slots.at(job.app).written = std::move(job.content); }
+void FileDispatcher::Written(Job&& job) {
+    m_slots.at(job.app).written = std::move(job.content);
+}
 
 void FileDispatcher::EventRaised(std::uintptr_t parameter, std::uint32_t code) {
     m_waiting = WaitingEvent{parameter, code};

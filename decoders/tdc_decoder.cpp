@@ -118,8 +118,7 @@ std::intptr_t TdcDecoder::Feed(std::uintptr_t address, std::uintptr_t size,
     m_lastFrame = frameCounter;
     ++m_counters.blocks;
     m_counters.bytes += size;
-    const std::span<const std::uint8_t> block(reinterpret_cast<const std::uint8_t*>(address),
-                                              size);
+    const std::span<const std::uint8_t> block(reinterpret_cast<const std::uint8_t*>(address), size);
     m_walker->Walk(block, *this);
     m_follower->EndBlock();
     return static_cast<std::intptr_t>(size);

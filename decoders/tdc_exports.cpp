@@ -32,9 +32,8 @@ std::uintptr_t GetTpegQueue(void) {
 }
 
 std::int32_t GetTDCState(void) {
-    return Guarded<std::int32_t>(0, [] {
-        return Tdc() ? static_cast<std::int32_t>(Tdc()->State()) : 0;
-    });
+    return Guarded<std::int32_t>(
+        0, [] { return Tdc() ? static_cast<std::int32_t>(Tdc()->State()) : 0; });
 }
 
 std::int32_t StartTDCDecode(void) {

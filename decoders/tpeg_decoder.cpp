@@ -13,7 +13,9 @@ struct TpegDecoder::ThreadStart {
     platform::HANDLE stop;
 };
 
-TpegDecoder::~TpegDecoder() { Uninit(); }
+TpegDecoder::~TpegDecoder() {
+    Uninit();
+}
 
 platform::DWORD TpegDecoder::ThreadMain(void* parameter) {
     std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
@@ -155,7 +157,8 @@ bool TpegDecoder::Start() {
         // Running already, or a stopped thread still inside the callback.
         return platform::WaitForSingleObject(m_stop, 0) != platform::WAIT_OBJECT_0;
     }
-    platform::UniqueHandle stop(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr));
+    platform::UniqueHandle stop(
+        platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr));
     platform::UniqueHandle threadStop(stop ? platform::DuplicateHandle(stop.Get()) : nullptr);
     if (!threadStop) {
         return false;
@@ -186,7 +189,8 @@ void TpegDecoder::StopLocked(std::unique_lock<std::mutex>& lock) {
     platform::SetEvent(m_stop);
     // Unlocked while waiting: the thread's callback may call back into the library.
     lock.unlock();
-    const bool ended = platform::WaitForSingleObject(thread, kStopWaitMs) == platform::WAIT_OBJECT_0;
+    const bool ended =
+        platform::WaitForSingleObject(thread, kStopWaitMs) == platform::WAIT_OBJECT_0;
     lock.lock();
     if (!ended) {
         platform::DebugPrintf(u"TPEG decoder thread still inside the event callback\r\n");

@@ -12,7 +12,8 @@ TpegQueue* TpegQueue::Create(std::size_t capacity) {
     if (capacity < kMinCapacity || capacity > kMaxCapacity) {
         return nullptr;
     }
-    platform::HANDLE event = platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr);
+    platform::HANDLE event =
+        platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr);
     if (event == nullptr) {
         return nullptr;
     }
@@ -39,7 +40,9 @@ TpegQueue::~TpegQueue() {
     platform::CloseHandle(m_dataEvent);
 }
 
-void TpegQueue::Retain() { m_references.fetch_add(1, std::memory_order_relaxed); }
+void TpegQueue::Retain() {
+    m_references.fetch_add(1, std::memory_order_relaxed);
+}
 
 void TpegQueue::Release() {
     if (m_references.fetch_sub(1, std::memory_order_acq_rel) == 1) {

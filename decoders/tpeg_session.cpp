@@ -33,7 +33,8 @@ std::size_t UnitsOf(const char16_t* text, std::size_t limit) {
 }  // namespace
 
 TpegSession::TpegSession(std::uintptr_t window)
-    : m_window(window), m_ackEvent(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr)) {}
+    : m_window(window),
+      m_ackEvent(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr)) {}
 
 TpegSession::~TpegSession() {
     if (m_ackEvent != nullptr) {
@@ -94,8 +95,8 @@ bool TpegSession::Selected(std::size_t app) const {
         return false;
     }
     const std::uint16_t aid = bc::TpegApplications()[app].aid;
-    const bool poiOps = std::find(std::begin(kPoiOpsAids), std::end(kPoiOpsAids), aid) !=
-                        std::end(kPoiOpsAids);
+    const bool poiOps =
+        std::find(std::begin(kPoiOpsAids), std::end(kPoiOpsAids), aid) != std::end(kPoiOpsAids);
     return !poiOps || m_poiOps;
 }
 

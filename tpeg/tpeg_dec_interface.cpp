@@ -5,4 +5,6 @@ CTpegDecInterface& CTpegDecInterface::operator=(const CTpegDecInterface& other) 
     return *this;
 }
 
-CDecManager* CTpegDecInterface::GetDecManager() const { return mpDecManager; }
+CDecManager* CTpegDecInterface::GetDecManager() const {
+    return mpDecManager;
+}

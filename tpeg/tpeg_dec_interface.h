@@ -5,13 +5,13 @@
 class CDecManager;
 
 class CTpegDecInterface {
-public:
+  public:
     explicit CTpegDecInterface(CDecManager* pDecManager = nullptr) : mpDecManager(pDecManager) {}
     CTpegDecInterface(const CTpegDecInterface&) = default;
     CTpegDecInterface& operator=(const CTpegDecInterface& other);
 
     CDecManager* GetDecManager() const;
 
-private:
+  private:
     CDecManager* mpDecManager;
 };

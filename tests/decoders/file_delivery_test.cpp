@@ -27,7 +27,8 @@ const broadcast::TpegApplication& App(std::size_t index) {
 Bytes ContentFor(std::size_t app, int revision, std::size_t size = 450) {
     Bytes content(size);
     for (std::size_t i = 0; i < size; ++i) {
-        content[i] = static_cast<std::uint8_t>(app * 41 + static_cast<std::size_t>(revision) * 7 + i);
+        content[i] =
+            static_cast<std::uint8_t>(app * 41 + static_cast<std::size_t>(revision) * 7 + i);
     }
     return content;
 }
@@ -162,9 +163,9 @@ TEST_F(FileDelivery, SelectionMaskAndPoiOpsFlagChooseTheFiles) {
     m_harness.Feed(blocks);
     ASSERT_TRUE(m_harness.WaitForEvents(3));
     ASSERT_TRUE(DecoderHarness::WaitForIdle());
-    EXPECT_EQ(m_harness.Codes(), (std::vector<std::uint32_t>{App(kRtm).eventCode,
-                                                             App(kPoiOps).eventCode,
-                                                             App(kPoiOps2).eventCode}));
+    EXPECT_EQ(m_harness.Codes(),
+              (std::vector<std::uint32_t>{App(kRtm).eventCode, App(kPoiOps).eventCode,
+                                          App(kPoiOps2).eventCode}));
 }
 
 TEST_F(FileDelivery, DataFolderIsCreatedBelowTheDeviceRoot) {

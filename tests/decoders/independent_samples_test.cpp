@@ -45,7 +45,8 @@ TEST(IndependentSamples, StreamsOfAnotherEncoderDecodeWithoutDamageOrFiles) {
         ASSERT_FALSE(bytes.empty()) << name;
         // Data groups cut the stream anywhere, not at frame boundaries.
         for (std::size_t at = 0; at < bytes.size(); at += 1000) {
-            stream.Add(std::span(bytes).subspan(at, std::min<std::size_t>(1000, bytes.size() - at)));
+            stream.Add(
+                std::span(bytes).subspan(at, std::min<std::size_t>(1000, bytes.size() - at)));
         }
         frames += count;
     }

@@ -124,8 +124,9 @@ class DecoderHarness {
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     std::size_t FileCount() const {
-        return static_cast<std::size_t>(std::distance(
-            std::filesystem::directory_iterator(DataFolder()), std::filesystem::directory_iterator()));
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(DataFolder()),
+                          std::filesystem::directory_iterator()));
     }
 
   private:
@@ -136,7 +137,8 @@ class DecoderHarness {
         if (const char16_t* folder = GetTransferDataPath()) {
             event.folder = folder;
         }
-        if (const auto* app = broadcast::FindApplicationByEventCode(static_cast<std::uint16_t>(code))) {
+        if (const auto* app =
+                broadcast::FindApplicationByEventCode(static_cast<std::uint16_t>(code))) {
             event.file = self->ReadFile(app->fileName);
         }
         {

@@ -53,7 +53,8 @@ inline Bytes SniFrame() {
 inline std::vector<Bytes> DataSetFrames(std::size_t app, std::uint8_t version,
                                         std::span<const std::uint8_t> content,
                                         std::size_t messageSize = 200) {
-    const std::size_t count = std::max<std::size_t>(1, (content.size() + messageSize - 1) / messageSize);
+    const std::size_t count =
+        std::max<std::size_t>(1, (content.size() + messageSize - 1) / messageSize);
     std::vector<Bytes> frames;
     for (std::size_t i = 0; i < count; ++i) {
         broadcast::DataSetMessage message;
@@ -69,7 +70,9 @@ inline std::vector<Bytes> DataSetFrames(std::size_t app, std::uint8_t version,
     return frames;
 }
 
-inline Bytes ContentOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+inline Bytes ContentOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 // Packets of one address in stream order, then cut into blocks.
 class MscStream {
