@@ -1,5 +1,6 @@
 #include "decoders/tpeg_decoder.h"
 
+#include <exception>
 #include <new>
 
 #include "platform/format.h"
@@ -19,7 +20,12 @@ TpegDecoder::~TpegDecoder() {
 
 platform::DWORD TpegDecoder::ThreadMain(void* parameter) {
     std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
-    start->session->Run(*start->queue, start->stop);
+    try {
+        start->session->Run(*start->queue, start->stop);
+    } catch (const std::exception& error) {
+        // Out of memory for a data set: the decoder stops rather than take the process down.
+        platform::DebugPrintf(u"TPEG decoder thread ended: %s\r\n", error.what());
+    }
     start->queue->Release();
     platform::CloseHandle(start->stop);
     return 0;
