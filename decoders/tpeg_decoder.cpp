@@ -9,7 +9,7 @@
 namespace decoders {
 
 struct TpegDecoder::ThreadStart {
-    std::shared_ptr<TpegSession> session;
+    std::shared_ptr<DecodingContext> context;
     TpegQueue* queue;  // one reference, the thread's own
     platform::HANDLE stop;
 };
@@ -21,7 +21,7 @@ TpegDecoder::~TpegDecoder() {
 platform::DWORD TpegDecoder::ThreadMain(void* parameter) {
     std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
     try {
-        start->session->Run(*start->queue, start->stop);
+        start->context->Run(*start->queue, start->stop);
     } catch (const std::exception& error) {
         // Out of memory for a data set: the decoder stops rather than take the process down.
         platform::DebugPrintf(u"TPEG decoder thread ended: %s\r\n", error.what());
@@ -33,12 +33,12 @@ platform::DWORD TpegDecoder::ThreadMain(void* parameter) {
 
 bool TpegDecoder::Init(std::uintptr_t window) {
     Uninit();
-    auto session = std::make_shared<TpegSession>(window);
-    if (!session->Valid()) {
+    auto context = std::make_shared<DecodingContext>(window);
+    if (!context->Valid()) {
         return false;
     }
     std::lock_guard lock(m_lock);
-    m_session = std::move(session);
+    m_context = std::move(context);
     m_lastCounters = {};
     return true;
 }
@@ -46,10 +46,10 @@ bool TpegDecoder::Init(std::uintptr_t window) {
 void TpegDecoder::Uninit() {
     std::unique_lock lock(m_lock);
     StopLocked(lock);
-    if (m_session) {
-        m_lastCounters = m_session->Counters();
+    if (m_context) {
+        m_lastCounters = m_context->Counters();
     }
-    m_session.reset();
+    m_context.reset();
     ReleaseQueueLocked();
     m_tsp = 0;
 }
@@ -63,25 +63,25 @@ void TpegDecoder::ReleaseQueueLocked() {
 
 bool TpegDecoder::SetCallback(TpegEventCallback callback) {
     std::lock_guard lock(m_lock);
-    if (!m_session) {
+    if (!m_context) {
         return false;
     }
-    m_session->SetCallback(callback);
+    m_context->SetCallback(callback);
     return true;
 }
 
 bool TpegDecoder::SetLogLevel(std::int32_t level) {
     std::lock_guard lock(m_lock);
-    if (!m_session || level < 0) {
+    if (!m_context || level < 0) {
         return false;
     }
-    m_session->SetLogLevel(level);
+    m_context->SetLogLevel(level);
     return true;
 }
 
 bool TpegDecoder::SetTsp(std::int32_t value) {
     std::lock_guard lock(m_lock);
-    if (!m_session) {
+    if (!m_context) {
         return false;
     }
     m_tsp = value;
@@ -95,42 +95,42 @@ std::int32_t TpegDecoder::Tsp() {
 
 bool TpegDecoder::SetFolder(const char16_t* folder) {
     std::lock_guard lock(m_lock);
-    if (!m_session || RunningLocked()) {
+    if (!m_context || RunningLocked()) {
         return false;
     }
-    return m_session->SetFolder(folder);
+    return m_context->SetFolder(folder);
 }
 
 const char16_t* TpegDecoder::Folder() {
     std::lock_guard lock(m_lock);
-    if (!m_session || !m_session->HasFolder()) {
+    if (!m_context || !m_context->HasFolder()) {
         return nullptr;
     }
-    return m_session->Folder();
+    return m_context->Folder();
 }
 
 bool TpegDecoder::SetSelection(std::uint32_t mask) {
     std::lock_guard lock(m_lock);
-    if (!m_session) {
+    if (!m_context) {
         return false;
     }
-    m_session->SetSelection(mask);
+    m_context->SetSelection(mask);
     return true;
 }
 
 bool TpegDecoder::SetPoiOps(std::int32_t flag) {
     std::lock_guard lock(m_lock);
-    if (!m_session) {
+    if (!m_context) {
         return false;
     }
-    m_session->SetPoiOps(flag != 0);
+    m_context->SetPoiOps(flag != 0);
     return true;
 }
 
 bool TpegDecoder::SetQueue(std::uintptr_t handle) {
     TpegQueue* queue = TpegQueue::FromHandle(handle);
     std::lock_guard lock(m_lock);
-    if (!m_session || queue == nullptr) {
+    if (!m_context || queue == nullptr) {
         return false;
     }
     // The running thread keeps reading the queue it started with.
@@ -156,7 +156,7 @@ bool TpegDecoder::RunningLocked() {
 
 bool TpegDecoder::Start() {
     std::lock_guard lock(m_lock);
-    if (!m_session || m_queue == nullptr || !m_session->HasFolder()) {
+    if (!m_context || m_queue == nullptr || !m_context->HasFolder()) {
         return false;
     }
     if (RunningLocked()) {
@@ -169,11 +169,11 @@ bool TpegDecoder::Start() {
     if (!threadStop) {
         return false;
     }
-    auto* start = new (std::nothrow) ThreadStart{m_session, m_queue, threadStop.Get()};
+    auto* start = new (std::nothrow) ThreadStart{m_context, m_queue, threadStop.Get()};
     if (start == nullptr) {
         return false;
     }
-    m_session->PrepareRun();
+    m_context->PrepareRun();
     m_queue->Retain();
     platform::HANDLE thread = platform::CreateThread(nullptr, 0, &ThreadMain, start, 0, nullptr);
     if (thread == nullptr) {
@@ -208,7 +208,7 @@ void TpegDecoder::StopLocked(std::unique_lock<std::mutex>& lock) {
 
 bool TpegDecoder::Stop() {
     std::unique_lock lock(m_lock);
-    if (!m_session) {
+    if (!m_context) {
         return false;
     }
     StopLocked(lock);
@@ -216,17 +216,17 @@ bool TpegDecoder::Stop() {
 }
 
 bool TpegDecoder::Acknowledge(std::uintptr_t parameter, std::uint32_t code) {
-    std::shared_ptr<TpegSession> session;
+    std::shared_ptr<DecodingContext> context;
     {
         std::lock_guard lock(m_lock);
-        session = m_session;
+        context = m_context;
     }
-    return session && session->Acknowledge(parameter, code);
+    return context && context->Acknowledge(parameter, code);
 }
 
 TpegCounters TpegDecoder::Counters() {
     std::lock_guard lock(m_lock);
-    return m_session ? m_session->Counters() : m_lastCounters;
+    return m_context ? m_context->Counters() : m_lastCounters;
 }
 
 }  // namespace decoders

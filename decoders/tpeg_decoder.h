@@ -13,8 +13,8 @@
 #include <mutex>
 
 #include "decoders/decoder_counters.h"
+#include "decoders/decoding_context.h"
 #include "decoders/tpeg_queue.h"
-#include "decoders/tpeg_session.h"
 #include "platform/types.h"
 #include "tpeg/decoder_library.h"
 
@@ -52,7 +52,7 @@ class TpegDecoder {
     void ReleaseQueueLocked();
 
     std::mutex m_lock;
-    std::shared_ptr<TpegSession> m_session;
+    std::shared_ptr<DecodingContext> m_context;
     TpegQueue* m_queue = nullptr;
     std::int32_t m_tsp = 0;
     platform::HANDLE m_thread = nullptr;

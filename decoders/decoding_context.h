@@ -1,8 +1,8 @@
-// One initialisation of the TPEG library: its settings, the TPEG service
+// What one initialisation of the TPEG library holds: its settings, the TPEG service
 // decoder, the files waiting to be written and the event waiting for its
 // acknowledgement. The decoding thread holds its own reference, so a thread
 // that could not be stopped in time (its callback still blocked) finishes on
-// a session the library has already let go.
+// a context the library has already let go.
 //
 // Selection mask: bit i selects the i-th application of
 // broadcast::TpegApplications() (CTT level 3 = bit 0 ... POI-OPS2 = bit 9);
@@ -25,17 +25,17 @@
 
 namespace decoders {
 
-class TpegSession : private broadcast::TpegServiceObserver {
+class DecodingContext : private broadcast::TpegServiceObserver {
   public:
     static constexpr std::uint32_t kAllApplications = (1u << broadcast::kTpegApplicationCount) - 1;
     // Room for the folder's device path; the folder, a separator and the
     // longest file name must fit the 260 units a delivered path may take.
     static constexpr std::size_t kMaxFolderUnits = 240;
 
-    explicit TpegSession(std::uintptr_t window);
-    ~TpegSession() override;
-    TpegSession(const TpegSession&) = delete;
-    TpegSession& operator=(const TpegSession&) = delete;
+    explicit DecodingContext(std::uintptr_t window);
+    ~DecodingContext() override;
+    DecodingContext(const DecodingContext&) = delete;
+    DecodingContext& operator=(const DecodingContext&) = delete;
 
     bool Valid() const { return m_ackEvent != nullptr; }
 
@@ -46,7 +46,7 @@ class TpegSession : private broadcast::TpegServiceObserver {
     void SetLogLevel(int level);
     // Creates the folder (an existing one is fine) and keeps its device path.
     bool SetFolder(const char16_t* folder);
-    // NUL terminated, owned by the session; empty until SetFolder succeeded.
+    // NUL terminated, owned by the context; empty until SetFolder succeeded.
     const char16_t* Folder() const { return m_folder; }
     bool HasFolder() const;
 

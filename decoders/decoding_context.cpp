@@ -1,4 +1,4 @@
-#include "decoders/tpeg_session.h"
+#include "decoders/decoding_context.h"
 
 #include <algorithm>
 #include <array>
@@ -32,42 +32,42 @@ std::size_t UnitsOf(const char16_t* text, std::size_t limit) {
 
 }  // namespace
 
-TpegSession::TpegSession(std::uintptr_t window)
+DecodingContext::DecodingContext(std::uintptr_t window)
     : m_window(window),
       m_ackEvent(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr)) {}
 
-TpegSession::~TpegSession() {
+DecodingContext::~DecodingContext() {
     if (m_ackEvent != nullptr) {
         platform::CloseHandle(m_ackEvent);
     }
 }
 
-void TpegSession::SetCallback(TpegEventCallback callback) {
+void DecodingContext::SetCallback(TpegEventCallback callback) {
     std::lock_guard lock(m_lock);
     m_callback = callback;
 }
 
-void TpegSession::SetSelection(std::uint32_t mask) {
+void DecodingContext::SetSelection(std::uint32_t mask) {
     std::lock_guard lock(m_lock);
     m_selection = mask;
 }
 
-void TpegSession::SetPoiOps(bool enabled) {
+void DecodingContext::SetPoiOps(bool enabled) {
     std::lock_guard lock(m_lock);
     m_poiOps = enabled;
 }
 
-void TpegSession::SetLogLevel(int level) {
+void DecodingContext::SetLogLevel(int level) {
     std::lock_guard lock(m_lock);
     m_logLevel = level;
 }
 
-bool TpegSession::HasFolder() const {
+bool DecodingContext::HasFolder() const {
     std::lock_guard lock(m_lock);
     return m_folder[0] != u'\0';
 }
 
-bool TpegSession::SetFolder(const char16_t* folder) {
+bool DecodingContext::SetFolder(const char16_t* folder) {
     if (folder == nullptr) {
         return false;
     }
@@ -90,7 +90,7 @@ bool TpegSession::SetFolder(const char16_t* folder) {
     return true;
 }
 
-bool TpegSession::Selected(std::size_t app) const {
+bool DecodingContext::Selected(std::size_t app) const {
     if ((m_selection & (1u << app)) == 0) {
         return false;
     }
@@ -100,13 +100,13 @@ bool TpegSession::Selected(std::size_t app) const {
     return !poiOps || m_poiOps;
 }
 
-void TpegSession::PrepareRun() {
+void DecodingContext::PrepareRun() {
     std::lock_guard lock(m_lock);
     m_dispatcher.ForgetWaitingEvent();
     platform::ResetEvent(m_ackEvent);
 }
 
-bool TpegSession::Acknowledge(std::uintptr_t parameter, std::uint32_t code) {
+bool DecodingContext::Acknowledge(std::uintptr_t parameter, std::uint32_t code) {
     std::lock_guard lock(m_lock);
     if (!m_dispatcher.Acknowledge(parameter, code)) {
         return false;
@@ -116,13 +116,13 @@ bool TpegSession::Acknowledge(std::uintptr_t parameter, std::uint32_t code) {
     return true;
 }
 
-TpegCounters TpegSession::Counters() {
+TpegCounters DecodingContext::Counters() {
     std::lock_guard lock(m_lock);
     return m_counters;
 }
 
-void TpegSession::OnDataSet(const bc::TpegApplication& app, std::uint8_t /*version*/,
-                            std::span<const std::uint8_t> content, bool /*changed*/) {
+void DecodingContext::OnDataSet(const bc::TpegApplication& app, std::uint8_t /*version*/,
+                                std::span<const std::uint8_t> content, bool /*changed*/) {
     // Compared with the file on disk rather than trusting the changed flag, so a set that
     // could not be written, or completed while unselected, still reaches the disk later.
     const std::size_t index = IndexOf(app);
@@ -140,7 +140,7 @@ void TpegSession::OnDataSet(const bc::TpegApplication& app, std::uint8_t /*versi
     Dispatch(m_runStop);
 }
 
-void TpegSession::PublishDecoderStats(std::size_t bytes) {
+void DecodingContext::PublishDecoderStats(std::size_t bytes) {
     const bc::TpegDecodeStats stats = m_decoder.Stats();
     std::lock_guard lock(m_lock);
     m_counters.bytes += bytes;
@@ -152,7 +152,7 @@ void TpegSession::PublishDecoderStats(std::size_t bytes) {
     m_counters.componentErrors = stats.badComponentFrames;
 }
 
-void TpegSession::Dispatch(platform::HANDLE stop) {
+void DecodingContext::Dispatch(platform::HANDLE stop) {
     for (;;) {
         if (platform::WaitForSingleObject(stop, 0) == platform::WAIT_OBJECT_0) {
             return;
@@ -201,7 +201,7 @@ void TpegSession::Dispatch(platform::HANDLE stop) {
     }
 }
 
-void TpegSession::Run(TpegQueue& queue, platform::HANDLE stop) {
+void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
     m_runStop = stop;
     std::array<std::uint8_t, kReadChunk> buffer{};
     const platform::HANDLE waits[] = {stop, m_ackEvent, queue.DataEvent()};
