@@ -1,0 +1,67 @@
+// Which data file to write next, and when.
+//
+// Per application it keeps the bytes last written and the newest complete set
+// not written yet. A set equal to the file on disk is nothing to do; a newer
+// set replaces one still waiting, so the file always ends up holding the
+// newest. Files go out in the order their sets first completed, one event at a
+// time: after an event is raised nothing more is written until it has been
+// acknowledged (or forgotten, when decoding restarts).
+//
+// Not thread safe: the owner serialises the calls.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "broadcast/tpeg_application.h"
+
+namespace decoders {
+
+class FileDispatcher {
+  public:
+    enum class Completion {
+        Unchanged,   // equal to the file on disk, or to the set already waiting
+        Queued,      // waiting to be written
+        Superseded,  // replaced a waiting set that was never written
+        Withdrawn,   // equal to the file on disk: the waiting set was dropped
+    };
+
+    struct Job {
+        std::size_t app = 0;
+        std::vector<std::uint8_t> content;
+    };
+
+    Completion OnComplete(std::size_t app, std::span<const std::uint8_t> content);
+
+    // The next file to write, unless an event still waits for its acknowledgement.
+    std::optional<Job> Next();
+    // The job's bytes are on disk (ownership of content comes back).
+    void Written(Job&& job);
+
+    void EventRaised(std::uintptr_t parameter, std::uint32_t code);
+    // True when parameter and code name the event waiting for its acknowledgement.
+    bool Acknowledge(std::uintptr_t parameter, std::uint32_t code);
+    bool WaitingForAcknowledgement() const { return m_waiting.has_value(); }
+    void ForgetWaitingEvent() { m_waiting.reset(); }
+
+  private:
+    struct Slot {
+        std::optional<std::vector<std::uint8_t>> written;
+        std::optional<std::vector<std::uint8_t>> pending;
+    };
+    struct WaitingEvent {
+        std::uintptr_t parameter;
+        std::uint32_t code;
+    };
+
+    std::array<Slot, broadcast::kTpegApplicationCount> m_slots;
+    std::deque<std::size_t> m_order;
+    std::optional<WaitingEvent> m_waiting;
+};
+
+}  // namespace decoders

@@ -1,0 +1,90 @@
+#include "decoders/tpeg_queue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/kernel.h"
+
+namespace decoders {
+
+TpegQueue* TpegQueue::Create(std::size_t capacity) {
+    if (capacity < kMinCapacity || capacity > kMaxCapacity) {
+        return nullptr;
+    }
+    platform::HANDLE event =
+        platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr);
+    if (event == nullptr) {
+        return nullptr;
+    }
+    auto* queue = new (std::nothrow) TpegQueue(capacity, event);
+    if (queue == nullptr) {
+        platform::CloseHandle(event);
+    }
+    return queue;
+}
+
+TpegQueue* TpegQueue::FromHandle(std::uintptr_t handle) {
+    if (handle == 0 || handle % alignof(TpegQueue) != 0) {
+        return nullptr;
+    }
+    auto* queue = reinterpret_cast<TpegQueue*>(handle);
+    return queue->m_magic == kMagic ? queue : nullptr;
+}
+
+TpegQueue::TpegQueue(std::size_t capacity, platform::HANDLE dataEvent)
+    : m_ring(capacity), m_dataEvent(dataEvent) {}
+
+TpegQueue::~TpegQueue() {
+    m_magic = 0;
+    platform::CloseHandle(m_dataEvent);
+}
+
+void TpegQueue::Retain() {
+    m_references.fetch_add(1, std::memory_order_relaxed);
+}
+
+void TpegQueue::Release() {
+    if (m_references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        delete this;
+    }
+}
+
+bool TpegQueue::Write(std::span<const std::uint8_t> bytes) {
+    const std::size_t written = m_written.load(std::memory_order_relaxed);
+    const std::size_t read = m_read.load(std::memory_order_acquire);
+    if (bytes.size() > m_ring.size() - (written - read)) {
+        return false;
+    }
+    if (bytes.empty()) {
+        return true;
+    }
+    const std::size_t at = written % m_ring.size();
+    const std::size_t first = std::min(bytes.size(), m_ring.size() - at);
+    std::memcpy(m_ring.data() + at, bytes.data(), first);
+    std::memcpy(m_ring.data(), bytes.data() + first, bytes.size() - first);
+    m_written.store(written + bytes.size(), std::memory_order_release);
+    platform::SetEvent(m_dataEvent);
+    return true;
+}
+
+std::size_t TpegQueue::Read(std::span<std::uint8_t> out) {
+    const std::size_t read = m_read.load(std::memory_order_relaxed);
+    const std::size_t written = m_written.load(std::memory_order_acquire);
+    const std::size_t count = std::min(out.size(), written - read);
+    if (count == 0) {
+        return 0;
+    }
+    const std::size_t at = read % m_ring.size();
+    const std::size_t first = std::min(count, m_ring.size() - at);
+    std::memcpy(out.data(), m_ring.data() + at, first);
+    std::memcpy(out.data() + first, m_ring.data(), count - first);
+    m_read.store(read + count, std::memory_order_release);
+    return count;
+}
+
+std::size_t TpegQueue::Available() const {
+    return m_written.load(std::memory_order_acquire) - m_read.load(std::memory_order_acquire);
+}
+
+}  // namespace decoders

@@ -1,0 +1,66 @@
+// The bounded byte queue between the two libraries: the TDC library writes the
+// TPEG stream into it, the TPEG library's decoding thread reads it.
+//
+// Both libraries link this code, so the handle GetTpegQueue gives out is the
+// queue's address, understood by either side. The queue is reference counted:
+// the TDC library holds it from InitTDC to UninitTDC, the TPEG library from
+// SetTDCQueue until it is replaced or the library is reset, so neither side's
+// teardown can free it under the other.
+//
+// One writer and one reader at a time: writes never wait for the reader and
+// never allocate; a write that does not fit is refused whole, so the stream
+// never holds half a data group.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace decoders {
+
+class TpegQueue {
+  public:
+    // A queue holding at most capacity bytes, with one reference; nullptr when
+    // the capacity is out of range or the event cannot be made.
+    static TpegQueue* Create(std::size_t capacity);
+    // The queue behind a handle, or nullptr when the handle is not one.
+    static TpegQueue* FromHandle(std::uintptr_t handle);
+
+    static constexpr std::size_t kMinCapacity = 1024;
+    static constexpr std::size_t kMaxCapacity = 64u << 20;
+
+    std::uintptr_t Handle() const { return reinterpret_cast<std::uintptr_t>(this); }
+    void Retain();
+    void Release();
+
+    // Appends all of bytes, or nothing when they do not fit.
+    bool Write(std::span<const std::uint8_t> bytes);
+    // Moves up to out.size() bytes out; returns how many.
+    std::size_t Read(std::span<std::uint8_t> out);
+    std::size_t Available() const;
+    std::size_t Capacity() const { return m_ring.size(); }
+
+    // Manual-reset event set by every write; the reader resets it before it
+    // looks for bytes a last time and then waits.
+    platform::HANDLE DataEvent() const { return m_dataEvent; }
+
+  private:
+    TpegQueue(std::size_t capacity, platform::HANDLE dataEvent);
+    ~TpegQueue();
+
+    static constexpr std::uint64_t kMagic = 0x5450454751554555ull;
+
+    std::uint64_t m_magic = kMagic;
+    std::atomic<int> m_references{1};
+    std::vector<std::uint8_t> m_ring;
+    // Running totals of bytes written and read; their difference is the fill.
+    std::atomic<std::size_t> m_written{0};
+    std::atomic<std::size_t> m_read{0};
+    platform::HANDLE m_dataEvent;
+};
+
+}  // namespace decoders

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "broadcast/tpeg_application.h"
+#include "tests/support/decoder_harness.h"
+#include "tests/support/msc_stream.h"
+
+namespace {
+
+using testsupport::Bytes;
+using testsupport::DataSetFrames;
+using testsupport::DecoderHarness;
+using testsupport::MscStream;
+
+constexpr std::size_t kRtm = 4;
+constexpr std::size_t kPoiOps = 8;
+constexpr std::size_t kPoiOps2 = 9;
+
+const broadcast::TpegApplication& App(std::size_t index) {
+    return broadcast::TpegApplications()[index];
+}
+
+Bytes ContentFor(std::size_t app, int revision, std::size_t size = 450) {
+    Bytes content(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        content[i] =
+            static_cast<std::uint8_t>(app * 41 + static_cast<std::size_t>(revision) * 7 + i);
+    }
+    return content;
+}
+
+class FileDelivery : public ::testing::Test {
+  protected:
+    // The SNI, then one set of `app` sent `repeats` times.
+    static std::vector<Bytes> Blocks(std::size_t app, std::uint8_t version, const Bytes& content,
+                                     int repeats = 1) {
+        MscStream stream;
+        stream.Add(testsupport::SniFrame());
+        for (int i = 0; i < repeats; ++i) {
+            stream.AddAll(DataSetFrames(app, version, content));
+        }
+        return stream.Blocks();
+    }
+
+    DecoderHarness m_harness;
+};
+
+TEST_F(FileDelivery, EveryApplicationsFileAppearsOnceInCompletionOrderWithItsEventCode) {
+    ASSERT_TRUE(m_harness.InitAndStart());
+    MscStream stream;
+    stream.Add(testsupport::SniFrame());
+    // Completion order differs from table order, and every set is repeated.
+    const std::vector<std::size_t> order{4, 0, 9, 2, 7, 1, 8, 3, 6, 5};
+    for (int round = 0; round < 2; ++round) {
+        for (std::size_t app : order) {
+            stream.AddAll(DataSetFrames(app, 1, ContentFor(app, 0)));
+        }
+    }
+    m_harness.Feed(stream.Blocks());
+    ASSERT_TRUE(m_harness.WaitForEvents(order.size()));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+
+    const auto events = m_harness.Events();
+    ASSERT_EQ(events.size(), order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        SCOPED_TRACE(App(order[i]).name);
+        EXPECT_EQ(events[i].window, DecoderHarness::kWindow);
+        EXPECT_EQ(events[i].code, App(order[i]).eventCode);
+        EXPECT_EQ(events[i].file, ContentFor(order[i], 0)) << "file complete before its event";
+        EXPECT_EQ(events[i].folder, u"\\TPEGDATA");
+        EXPECT_EQ(m_harness.ReadFile(App(order[i]).fileName), ContentFor(order[i], 0));
+        for (std::size_t j = 0; j < i; ++j) {
+            EXPECT_NE(events[i].parameter, events[j].parameter);
+        }
+    }
+    EXPECT_EQ(m_harness.FileCount(), order.size()) << "no temporaries left behind";
+    const TpegCounters counters = DecoderHarness::Tpeg();
+    EXPECT_EQ(counters.dataSets, 2 * order.size());
+    EXPECT_EQ(counters.filesWritten, order.size());
+    EXPECT_EQ(counters.acknowledgements, order.size());
+}
+
+TEST_F(FileDelivery, OnlyChangedContentIsWrittenAgain) {
+    ASSERT_TRUE(m_harness.InitAndStart());
+    MscStream stream;
+    stream.Add(testsupport::SniFrame());
+    stream.AddAll(DataSetFrames(kRtm, 1, ContentFor(kRtm, 1)));
+    // A new version with the same bytes is repeated content.
+    stream.AddAll(DataSetFrames(kRtm, 2, ContentFor(kRtm, 1)));
+    stream.AddAll(DataSetFrames(kRtm, 3, ContentFor(kRtm, 2, 90)));
+    stream.AddAll(DataSetFrames(kRtm, 3, ContentFor(kRtm, 2, 90)));
+    stream.AddAll(DataSetFrames(kRtm, 4, ContentFor(kRtm, 1)));
+    m_harness.Feed(stream.Blocks());
+    ASSERT_TRUE(m_harness.WaitForEvents(3));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+
+    const auto events = m_harness.Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].file, ContentFor(kRtm, 1));
+    EXPECT_EQ(events[1].file, ContentFor(kRtm, 2, 90));
+    EXPECT_EQ(events[2].file, ContentFor(kRtm, 1));
+    EXPECT_EQ(DecoderHarness::Tpeg().filesWritten, 3u);
+}
+
+TEST_F(FileDelivery, NoFileIsRewrittenBeforeItsEventIsAcknowledged) {
+    m_harness.SetAcknowledge(false);
+    ASSERT_TRUE(m_harness.InitAndStart());
+    m_harness.Feed(Blocks(kRtm, 1, ContentFor(kRtm, 1)));
+    ASSERT_TRUE(m_harness.WaitForEvents(1));
+    const auto first = m_harness.Events()[0];
+
+    // Two newer sets complete while the event waits: only the newest may follow it.
+    m_harness.Feed(Blocks(kRtm, 2, ContentFor(kRtm, 2)));
+    m_harness.Feed(Blocks(kRtm, 3, ContentFor(kRtm, 3)));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+    EXPECT_EQ(m_harness.Events().size(), 1u);
+    EXPECT_EQ(m_harness.ReadFile(App(kRtm).fileName), ContentFor(kRtm, 1));
+    EXPECT_EQ(DecoderHarness::Tpeg().supersededSets, 1u);
+
+    EXPECT_NE(TTBEventComplete(first.parameter + 1, first.code), 0) << "wrong parameter";
+    EXPECT_NE(TTBEventComplete(first.parameter, first.code + 1), 0) << "wrong code";
+    EXPECT_EQ(TTBEventComplete(first.parameter, first.code), 0);
+    ASSERT_TRUE(m_harness.WaitForEvents(2));
+    EXPECT_EQ(m_harness.Events()[1].file, ContentFor(kRtm, 3));
+    EXPECT_NE(TTBEventComplete(first.parameter, first.code), 0) << "acknowledged twice";
+}
+
+TEST_F(FileDelivery, StopReturnsPromptlyWhileAnEventWaitsForItsAcknowledgement) {
+    m_harness.SetAcknowledge(false);
+    ASSERT_TRUE(m_harness.InitAndStart());
+    m_harness.Feed(Blocks(kRtm, 1, ContentFor(kRtm, 1)));
+    ASSERT_TRUE(m_harness.WaitForEvents(1));
+
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(StopTpegDecoder(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+    // A thread still alive would make a new start fail.
+    EXPECT_EQ(StartTpegDecoder(), 0);
+}
+
+TEST_F(FileDelivery, SelectionMaskAndPoiOpsFlagChooseTheFiles) {
+    constexpr std::uint32_t kMask = (1u << kRtm) | (1u << kPoiOps) | (1u << kPoiOps2);
+    MscStream stream;
+    stream.Add(testsupport::SniFrame());
+    for (std::size_t app = 0; app < broadcast::kTpegApplicationCount; ++app) {
+        stream.AddAll(DataSetFrames(app, 1, ContentFor(app, 0)));
+    }
+    const auto blocks = stream.Blocks();
+
+    ASSERT_TRUE(m_harness.Init(DecoderHarness::kServiceConfig, kMask, 0));
+    ASSERT_TRUE(m_harness.Start());
+    m_harness.Feed(blocks);
+    ASSERT_TRUE(m_harness.WaitForEvents(1));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+    EXPECT_EQ(m_harness.Codes(), std::vector<std::uint32_t>{App(kRtm).eventCode});
+    EXPECT_EQ(DecoderHarness::Tpeg().unselectedSets, broadcast::kTpegApplicationCount - 1);
+
+    EXPECT_EQ(SetPoiOpsFlag(1), 0);
+    m_harness.Feed(blocks);
+    ASSERT_TRUE(m_harness.WaitForEvents(3));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+    EXPECT_EQ(m_harness.Codes(),
+              (std::vector<std::uint32_t>{App(kRtm).eventCode, App(kPoiOps).eventCode,
+                                          App(kPoiOps2).eventCode}));
+}
+
+TEST_F(FileDelivery, DataFolderIsCreatedBelowTheDeviceRoot) {
+    EXPECT_NE(SetTransferDataPath(u"\\TPEGDATA"), 0) << "before InitTpegLibrary";
+    ASSERT_EQ(InitTpegLibrary(DecoderHarness::kWindow), 0);
+    EXPECT_EQ(GetTransferDataPath(), nullptr);
+    EXPECT_NE(StartTpegDecoder(), 0) << "no folder, no queue";
+    EXPECT_NE(SetTransferDataPath(nullptr), 0);
+    EXPECT_NE(SetTransferDataPath(u"\\..\\outside"), 0);
+    ASSERT_EQ(SetTransferDataPath(u"\\TPEGDATA"), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(m_harness.DataFolder()));
+    EXPECT_EQ(SetTransferDataPath(u"\\TPEGDATA"), 0) << "an existing folder is fine";
+    ASSERT_NE(GetTransferDataPath(), nullptr);
+    EXPECT_EQ(std::u16string(GetTransferDataPath()), u"\\TPEGDATA");
+    EXPECT_NE(SetTDCQueue(0), 0);
+}
+
+}  // namespace
