@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <map>
+#include <regex>
+#include <set>
+
+#include "broadcast/data_group.h"
+#include "broadcast/data_group_assembler.h"
+#include "broadcast/eti_reader.h"
+#include "broadcast/packet.h"
+#include "broadcast/tpeg_service_decoder.h"
+#include "platform/message_queue.h"
+#include "platform/window.h"
+#include "tests/integration/service_process.h"
+#include "tests/support/bus_test.h"
+#include "tests/support/time_scale.h"
+
+using testsupport::ChildProcess;
+using testsupport::WaitUntil;
+
+namespace {
+
+constexpr std::chrono::seconds kPatience{60};
+
+// Every complete data set the demo's preferred ensemble carries, per event
+// code, decoded with the format library alone: what the files must hold.
+std::map<std::uint16_t, std::set<std::string>> BroadcastContents(const std::string& eti) {
+    struct Collector : broadcast::TpegServiceObserver {
+        void OnDataSet(const broadcast::TpegApplication& app, std::uint8_t, std::span<const std::uint8_t> content,
+                       bool) override {
+            sets[app.eventCode].insert(std::string(content.begin(), content.end()));
+        }
+        void OnServiceInformation(broadcast::ServiceId, const broadcast::SniTable&) override {}
+        std::map<std::uint16_t, std::set<std::string>> sets;
+    } collector;
+    broadcast::EtiReader reader;
+    if (!reader.Open(eti)) {
+        return {};
+    }
+    broadcast::DataGroupAssembler assembler(0x100);
+    broadcast::TpegServiceDecoder decoder;
+    for (auto frame = reader.Next(); frame.status != broadcast::EtiReadStatus::End; frame = reader.Next()) {
+        const auto* stream = frame.frame.FindStream(3);
+        if (frame.status != broadcast::EtiReadStatus::Frame || stream == nullptr) {
+            continue;
+        }
+        for (auto packets = stream->data; !packets.empty();) {
+            const auto packet = broadcast::ParsePacket(packets);
+            if (packet.size == 0 || packet.size > packets.size()) {
+                break;
+            }
+            packets = packets.subspan(packet.size);
+            if (packet.error != broadcast::PacketError::None) {
+                continue;
+            }
+            const auto assembled = assembler.Push(packet.packet);
+            if (assembled.status == broadcast::AssemblyStatus::Complete) {
+                const auto group = broadcast::ParseDataGroup(assembled.dataGroup);
+                if (group.error == broadcast::DataGroupError::None) {
+                    decoder.Push(group.data, collector);
+                }
+            }
+        }
+    }
+    return collector.sets;
+}
+
+struct Announcement {
+    int kind;
+    std::string path;
+};
+
+class ReceptionOnBus : public testsupport::BusTest {
+protected:
+    void SetUp() override {
+        BusTest::SetUp();
+        ChildProcess builder("dmbtpeg-mkbroadcast", {"--demo", m_env.Root("air"), "--quiet"});
+        ASSERT_EQ(builder.Wait(kPatience), 0) << builder.Errors();
+        ChildProcess device("dmbtpeg-device", {"init", m_env.Root("unit"), "--scan", m_env.Root("air")});
+        ASSERT_EQ(device.Wait(kPatience), 0) << device.Errors();
+    }
+    void TearDown() override {
+        if (m_service && m_service->Running()) {
+            m_service->Signal(SIGTERM);
+            m_service->Wait(kPatience);
+        }
+        BusTest::TearDown();
+    }
+
+    std::map<std::string, std::string> ServiceEnv(double scale = 0.1) {
+        auto env = m_env.Env(scale);
+        env["DMBTPEG_ROOT"] = m_env.Root("unit");
+        env["DMBTPEG_BROADCAST"] = m_env.Root("air");
+        return env;
+    }
+    void StartService(double scale = 0.1) {
+        m_service = std::make_unique<ChildProcess>("dmbtpegd", std::vector<std::string>{}, ServiceEnv(scale));
+    }
+    std::unique_ptr<ChildProcess> StartNavigationApplication() {
+        auto navmon = std::make_unique<ChildProcess>("dmbtpeg-navmon", std::vector<std::string>{"--json"},
+                                                     ServiceEnv());
+        EXPECT_TRUE(WaitUntil([] { return platform::FindWindow(nullptr, u"Rovan") != nullptr; }, kPatience));
+        return navmon;
+    }
+    static std::vector<Announcement> Files(const ChildProcess& navmon) {
+        static const std::regex file(R"re(\{"event":"file","kind":(\d+),"path":"((?:[^"\\]|\\.)*)")re");
+        std::vector<Announcement> out;
+        std::string text = navmon.Output();
+        for (std::sregex_iterator it(text.begin(), text.end(), file), end; it != end; ++it) {
+            std::string path = std::regex_replace((*it)[2].str(), std::regex(R"(\\\\)"), "\\");
+            out.push_back({std::stoi((*it)[1]), path});
+        }
+        return out;
+    }
+    static std::size_t States(const ChildProcess& navmon, int state) {
+        std::string text = navmon.Output();
+        std::string needle = "{\"event\":\"state\",\"state\":" + std::to_string(state) + "}";
+        std::size_t n = 0;
+        for (auto pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) {
+            ++n;
+        }
+        return n;
+    }
+
+    testsupport::ServiceEnvironment m_env;
+    std::unique_ptr<ChildProcess> m_service;
+};
+
+TEST_F(ReceptionOnBus, EveryApplicationsFileIsAnnouncedWithItsKindAndTheBroadcastContent) {
+    const std::map<int, std::string> kinds = {
+        {0, "TPCTTL3.BIN"}, {11, "TPSDI.BIN"}, {20, "TPPOI.BIN"},  {24, "TPNWS.BIN"},  {15, "TPRTM.BIN"},
+        {1, "TPCTTSUM.BIN"}, {2, "TPCTTL3P.BIN"}, {12, "TPSDI2.BIN"}, {22, "TPOIL.BIN"}, {21, "TPOIL2.BIN"}};
+    auto contents = BroadcastContents(m_env.Root("air/183008.eti"));
+    ASSERT_EQ(contents.size(), 10u);
+
+    auto navmon = StartNavigationApplication();
+    StartService();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::set<int> seen;
+            for (const auto& a : Files(*navmon)) {
+                seen.insert(a.kind);
+            }
+            return seen.size() == kinds.size();
+        },
+        kPatience))
+        << navmon->Output();
+    EXPECT_GE(States(*navmon, 1), 1u);
+    for (const auto& announcement : Files(*navmon)) {
+        ASSERT_TRUE(kinds.count(announcement.kind)) << announcement.kind;
+        EXPECT_EQ(announcement.path, "\\TPEGDATA\\" + kinds.at(announcement.kind));
+    }
+    // The files now on the device hold data sets the broadcast carried.
+    m_service->Signal(SIGTERM);
+    ASSERT_EQ(m_service->Wait(kPatience), 0);
+    for (const auto& [kind, name] : kinds) {
+        std::ifstream in(m_env.Root("unit/TPEGDATA/" + name), std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        bool known = false;
+        for (const auto& [code, sets] : contents) {
+            known = known || sets.count(bytes.str()) != 0;
+        }
+        EXPECT_TRUE(known) << name << " holds bytes the broadcast never carried";
+    }
+}
+
+TEST_F(ReceptionOnBus, CameraManagerTakesTheTunerAndGivesItBack) {
+    auto observer = StartPeer("dmbtpeg-window", {"Observer", "--json"}, "");
+    auto navmon = StartNavigationApplication();
+    StartService();
+    ASSERT_TRUE(WaitUntil([&] { return States(*navmon, 1) >= 1; }, kPatience));
+    auto camera = StartPeer("dmbtpeg-window", {"Lumo_CAMManager_AV"}, "");
+    EXPECT_TRUE(observer->WaitForOutput("TC_SUSPEND_ACK", kPatience));
+    std::size_t before = States(*navmon, 1);
+    camera->Signal(SIGTERM);
+    EXPECT_TRUE(WaitUntil([&] { return States(*navmon, 1) > before; }, kPatience));
+    EXPECT_TRUE(m_env.WaitForLog("[Lumo DMB] mTsPlayer.CreateGraphBuilder OK!\r\n"));
+}
+
+TEST_F(ReceptionOnBus, SignalLossIsAnnouncedAfterFourPollsAndRecoveryAfterwards) {
+    auto navmon = StartNavigationApplication();
+    StartService();
+    ASSERT_TRUE(WaitUntil([&] { return States(*navmon, 1) >= 1; }, kPatience));
+    { std::ofstream(m_env.Root("air/SIGNAL_OFF")); }
+    ASSERT_TRUE(WaitUntil([&] { return States(*navmon, 0) >= 1; }, kPatience));
+    EXPECT_TRUE(m_env.WaitForLog("[LUMO DMB] NoSignal true \r\n"));
+    std::size_t before = States(*navmon, 1);
+    std::filesystem::remove(m_env.Root("air/SIGNAL_OFF"));
+    EXPECT_TRUE(WaitUntil([&] { return States(*navmon, 1) > before; }, kPatience));
+    EXPECT_TRUE(m_env.WaitForLog("[LUMO DMB] NoSignal false \r\n"));
+}
+
+TEST_F(ReceptionOnBus, StatusRequestRepeatsTheReceptionState) {
+    auto navmon = StartNavigationApplication();
+    StartService();
+    ASSERT_TRUE(m_env.WaitForLog("[DMB] Start Tpeg Decoder2\r\n"));
+    ChildProcess request("dmbtpeg-navmon", {"--request", "status"});
+    EXPECT_EQ(request.Wait(kPatience), 0);
+    EXPECT_TRUE(m_env.WaitForLog("\r\n [LUMO DMB TPEG] SetBSTpeg Running - skipped\r\n\r\n"));
+}
+
+TEST_F(ReceptionOnBus, CloseMessageEndsTheService) {
+    auto navmon = StartNavigationApplication();
+    StartService();
+    platform::HWND service = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (service = platform::FindWindow(nullptr, u"DmbTpeg")) != nullptr; }, kPatience));
+    EXPECT_TRUE(platform::PostMessage(service, platform::WM_CLOSE, 0, 0));
+    EXPECT_EQ(m_service->Wait(kPatience), 0);
+    EXPECT_TRUE(m_env.WaitForLog("WM_CLOSE\r\n[Lumo DMB] DestoryWindow Call!\r\n"));
+}
+
+TEST_F(ReceptionOnBus, ScanFromOutsideRewritesTheChannelListAndRestartsReception) {
+    std::filesystem::remove(m_env.Root("unit/SDMMC Disk/SysData/TDMBScan.dat"));
+    auto navmon = StartNavigationApplication();
+    StartService();
+    // No scan file at all: the service scans by itself and then receives.
+    ASSERT_TRUE(m_env.WaitForLog("No scan file: scanning the channels\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return States(*navmon, 1) >= 1; }, kPatience));
+    ASSERT_TRUE(std::filesystem::exists(m_env.Root("unit/SDMMC Disk/SysData/TDMBScan.dat")));
+
+    ChildProcess request("dmbtpeg-navmon", {"--request", "scan"});
+    EXPECT_EQ(request.Wait(kPatience), 0) << request.Errors();
+    // The requested scan is the second one; it rebuilds the list of six
+    // services and reception restarts on it.
+    auto after = [&](const std::string& text, std::size_t from) { return m_env.Log().find(text, from); };
+    std::size_t second = std::string::npos;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::size_t first = after("[Lumo DMB TEPG] Auto Scan Start! \r\n", 0);
+            second = first == std::string::npos ? first : after("[Lumo DMB TEPG] Auto Scan Start! \r\n", first + 1);
+            return second != std::string::npos && after("[ZQ DMB] S_CH_READ = 6 \r\n", second) != std::string::npos;
+        },
+        kPatience));
+    EXPECT_NE(after("[Scan] CH - TPEG Traffic 10B\r\n", second), std::string::npos);
+    EXPECT_TRUE(WaitUntil([&] { return after("[TDMBPlayer] mChannelInfo : TPEG Traffic 8B\r\n", second) != std::string::npos; },
+                          kPatience));
+}
+
+}  // namespace
