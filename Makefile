@@ -10,7 +10,7 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git \
     libsystemd-dev dbus-daemon dbus-bin \
     clang libclang-rt-dev \
     libfec-dev dablin \
-    python3
+    python3 systemd
 
 .PHONY: all deps build test test-asan test-tsan bench demo clean
 
