@@ -58,9 +58,11 @@ test-tsan: deps
 demo: build
 	@python3 tools/demo/dmbtpeg-demo --bin build/bin $(if $(BROADCAST),--broadcast $(BROADCAST))
 
+# Runs every bench_* program and the service itself at time scale 1, prints one
+# table and writes it to docs/performance.md (about two minutes).
 bench: deps
 	$(call configure_and_build,build-release,-DCMAKE_BUILD_TYPE=Release -DDMBTPEG_BUILD_TESTS=OFF)
-	@for b in build-release/bin/bench_*; do [ -x "$$b" ] && "$$b"; done
+	@python3 bench/run-bench --bin build-release/bin --output docs/performance.md
 
 clean:
 	rm -rf build build-asan build-tsan build-release
