@@ -1,0 +1,54 @@
+// libFuzzer target: a TPEG stream arriving in arbitrary chunks goes through the service decoder,
+// and the same bytes through the SNI reader.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "broadcast/sni.h"
+#include "broadcast/tpeg_service_decoder.h"
+
+namespace {
+
+class TouchingObserver : public broadcast::TpegServiceObserver {
+  public:
+    void OnServiceInformation(broadcast::ServiceId, const broadcast::SniTable& sni) override {
+        for (const broadcast::SniFastTuningEntry& entry : sni.entries) {
+            m_sum += entry.aid;
+        }
+    }
+    // Reading every byte lets the address sanitizer see a data set that points outside its
+    // buffer.
+    void OnDataSet(const broadcast::TpegApplication&, std::uint8_t,
+                   std::span<const std::uint8_t> content, bool) override {
+        for (std::uint8_t byte : content) {
+            m_sum += byte;
+        }
+    }
+    std::size_t Sum() const { return m_sum; }
+
+  private:
+    std::size_t m_sum = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    // The first byte picks the chunk size, so frames also arrive split at every place.
+    const std::size_t chunk = 1 + data[0];
+    const std::span<const std::uint8_t> stream(data + 1, size - 1);
+    broadcast::TpegServiceDecoder decoder;
+    TouchingObserver observer;
+    for (std::size_t offset = 0; offset < stream.size(); offset += chunk) {
+        decoder.Push(stream.subspan(offset, std::min(chunk, stream.size() - offset)), observer);
+    }
+    static_cast<void>(decoder.Stats());
+    static_cast<void>(observer.Sum());
+
+    broadcast::SniTable sni;
+    static_cast<void>(broadcast::ParseSni(stream, sni));
+    return 0;
+}
