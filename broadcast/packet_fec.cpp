@@ -18,7 +18,6 @@ constexpr int kPrimitive = 1;
 constexpr std::size_t kCodeWord = kFecDataColumns + kFecParityColumns;
 constexpr int kShortening = 255 - static_cast<int>(kCodeWord);
 constexpr std::size_t kFecPayload = kFecPacketSize - 2;
-constexpr std::size_t kParityTableSize = kFecRows * kFecParityColumns;
 
 void* NewCodec() {
     return init_rs_char(kSymbolBits, kFieldPolynomial, kFirstRoot, kPrimitive,
