@@ -12,7 +12,7 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git \
     libfec-dev dablin \
     python3 systemd
 
-.PHONY: all deps build test test-asan test-tsan bench demo clean
+.PHONY: all deps build test test-asan test-tsan bench demo fuzz-smoke fuzz clean
 
 all: build
 
@@ -64,5 +64,14 @@ bench: deps
 	$(call configure_and_build,build-release,-DCMAKE_BUILD_TYPE=Release -DDMBTPEG_BUILD_TESTS=OFF)
 	@python3 bench/run-bench --bin build-release/bin --output docs/performance.md
 
+# libFuzzer targets, built with clang in build-fuzz; each runs FUZZ_SECONDS and any crash fails.
+# Corpora grow in build-fuzz/corpus/<target>, crash inputs land in build-fuzz/crashes/<target>.
+FUZZ_SECONDS ?= 10
+
+fuzz-smoke: deps
+	@python3 fuzz/run-fuzzers --build build-fuzz --seconds $(FUZZ_SECONDS) --jobs $(JOBS)
+
+fuzz: fuzz-smoke
+
 clean:
-	rm -rf build build-asan build-tsan build-release
+	rm -rf build build-asan build-tsan build-release build-fuzz
