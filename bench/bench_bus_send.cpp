@@ -16,6 +16,7 @@
 #include "platform/bus_transport.h"
 #include "platform/message_queue.h"
 #include "platform/window.h"
+#include "bench/send_round_trip.h"
 
 using namespace platform;
 
@@ -110,24 +111,7 @@ void BM_CrossProcessSendMessage(benchmark::State& state) {
         state.SkipWithError("the echo process did not appear on the bus");
         return;
     }
-    std::vector<double> samples;
-    samples.reserve(1 << 20);
-    WPARAM counter = 0;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
-        LRESULT result = SendMessage(echo, kPing, counter, 0);
-        auto end = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(result);
-        ++counter;
-        samples.push_back(std::chrono::duration<double, std::micro>(end - start).count());
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-    }
-    std::sort(samples.begin(), samples.end());
-    auto percentile = [&](double p) {
-        return samples.empty() ? 0.0 : samples[static_cast<std::size_t>(p * (samples.size() - 1))];
-    };
-    state.counters["p50_us"] = percentile(0.50);
-    state.counters["p99_us"] = percentile(0.99);
+    MeasureSendRoundTrips(state, echo, kPing);
 }
 BENCHMARK(BM_CrossProcessSendMessage)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

@@ -9,6 +9,7 @@
 #include "platform/kernel.h"
 #include "platform/message_queue.h"
 #include "platform/window.h"
+#include "bench/send_round_trip.h"
 
 using namespace platform;
 
@@ -39,27 +40,9 @@ void BM_CrossThreadSendMessage(benchmark::State& state) {
     });
     auto [hwnd, threadId] = started.get_future().get();
 
-    std::vector<double> samples;
-    samples.reserve(1 << 20);
-    WPARAM counter = 0;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
-        LRESULT result = SendMessage(hwnd, kPing, counter, 0);
-        auto end = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(result);
-        ++counter;
-        samples.push_back(std::chrono::duration<double, std::micro>(end - start).count());
-        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-    }
+    MeasureSendRoundTrips(state, hwnd, kPing);
     PostThreadMessage(threadId, WM_QUIT, 0, 0);
     receiver.join();
-
-    std::sort(samples.begin(), samples.end());
-    auto percentile = [&](double p) {
-        return samples.empty() ? 0.0 : samples[static_cast<std::size_t>(p * (samples.size() - 1))];
-    };
-    state.counters["p50_us"] = percentile(0.50);
-    state.counters["p99_us"] = percentile(0.99);
 }
 BENCHMARK(BM_CrossThreadSendMessage)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

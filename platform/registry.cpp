@@ -325,19 +325,30 @@ std::optional<HiveValue> ReadValue(HKEY root, std::u16string_view subKey,
 
 }  // namespace
 
+namespace {
+
+// The key a call starts from and the full path of `subKey` below it.
+LONG ResolveSubKey(HKEY key, LPCWSTR subKey, std::optional<KeyRef>& base, std::optional<std::u16string>& path) {
+    base = Resolve(key);
+    if (!base) {
+        return ERROR_INVALID_HANDLE;
+    }
+    path = JoinPath(base->path, NameOf(subKey));
+    return path ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}
+
+}  // namespace
+
 LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM sam,
                     LPSECURITY_ATTRIBUTES, HKEY* result, DWORD* disposition) {
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    auto base = Resolve(key);
-    if (!base) {
-        return ERROR_INVALID_HANDLE;
-    }
-    auto path = JoinPath(base->path, NameOf(subKey));
-    if (!path) {
-        return ERROR_INVALID_PARAMETER;
+    std::optional<KeyRef> base;
+    std::optional<std::u16string> path;
+    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
+        return resolved;
     }
     HiveSession session(base->hive, true);
     if (session.Status() != ERROR_SUCCESS) {
@@ -369,13 +380,10 @@ LONG RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM sam, HKEY* result) {
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    auto base = Resolve(key);
-    if (!base) {
-        return ERROR_INVALID_HANDLE;
-    }
-    auto path = JoinPath(base->path, NameOf(subKey));
-    if (!path) {
-        return ERROR_INVALID_PARAMETER;
+    std::optional<KeyRef> base;
+    std::optional<std::u16string> path;
+    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
+        return resolved;
     }
     HiveSession session(base->hive, false);
     if (session.Status() != ERROR_SUCCESS) {
@@ -503,13 +511,10 @@ LONG RegDeleteValue(HKEY key, LPCWSTR valueName) {
 }
 
 LONG RegDeleteTree(HKEY key, LPCWSTR subKey) {
-    auto base = Resolve(key);
-    if (!base) {
-        return ERROR_INVALID_HANDLE;
-    }
-    auto path = JoinPath(base->path, NameOf(subKey));
-    if (!path) {
-        return ERROR_INVALID_PARAMETER;
+    std::optional<KeyRef> base;
+    std::optional<std::u16string> path;
+    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
+        return resolved;
     }
     // With a subkey, Win32 opens it afresh; only emptying the key itself goes
     // through this handle's rights.
