@@ -64,14 +64,17 @@ bench: deps
 	$(call configure_and_build,build-release,-DCMAKE_BUILD_TYPE=Release -DDMBTPEG_BUILD_TESTS=OFF)
 	@python3 bench/run-bench --bin build-release/bin --output docs/performance.md
 
-# libFuzzer targets, built with clang in build-fuzz; each runs FUZZ_SECONDS and any crash fails.
-# Corpora grow in build-fuzz/corpus/<target>, crash inputs land in build-fuzz/crashes/<target>.
+# libFuzzer targets, built with clang in build-fuzz; each runs FUZZ_SECONDS (or FUZZ_RUNS
+# inputs, when set) and any crash fails. Corpora grow in build-fuzz/corpus/<target>, crash
+# inputs land in build-fuzz/crashes/<target>.
 FUZZ_SECONDS ?= 10
+FUZZ_RUNS ?= 0
 
 fuzz-smoke: deps
 	@python3 fuzz/run-fuzzers --build build-fuzz --seconds $(FUZZ_SECONDS) --jobs $(JOBS)
 
-fuzz: fuzz-smoke
+fuzz: deps
+	@python3 fuzz/run-fuzzers --build build-fuzz --seconds $(FUZZ_SECONDS) --runs $(FUZZ_RUNS) --jobs $(JOBS)
 
 clean:
 	rm -rf build build-asan build-tsan build-release build-fuzz
