@@ -12,7 +12,7 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config git \
     libfec-dev dablin \
     python3 systemd
 
-.PHONY: all deps build test test-asan test-tsan bench demo fuzz-smoke fuzz clean
+.PHONY: all deps build test test-asan test-tsan bench demo soak fuzz-smoke fuzz clean
 
 all: build
 
@@ -57,6 +57,18 @@ test-tsan: deps
 # recordings (named by frequency in kHz) instead of the demo broadcast.
 demo: build
 	@python3 tools/demo/dmbtpeg-demo --bin build/bin $(if $(BROADCAST),--broadcast $(BROADCAST))
+
+# The service from the ASan+UBSan build under a seeded random schedule of
+# disturbances for SOAK_MINUTES; SOAK_SEED repeats a schedule (docs/soak.md).
+SOAK_MINUTES    ?= 10
+SOAK_TIME_SCALE ?= 0.1
+SOAK_SEED       ?=
+SOAK_PROGRAMS   := dmbtpegd dmbtpeg-navmon dmbtpeg-window dmbtpeg-mkbroadcast dmbtpeg-device
+
+soak: deps
+	@cmake -S . -B build-asan -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DDMBTPEG_SANITIZE=address -DDMBTPEG_BUILD_BENCH=OFF >/dev/null
+	@cmake --build build-asan -j $(JOBS) --target $(SOAK_PROGRAMS)
+	@python3 tools/soak/dmbtpeg-soak --bin build-asan/bin --minutes $(SOAK_MINUTES) --scale $(SOAK_TIME_SCALE) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 
 # Runs every bench_* program and the service itself at time scale 1, prints one
 # table and writes it to docs/performance.md (about two minutes).
