@@ -265,6 +265,8 @@ TEST_F(ServiceUnderFaults, FullDataFolderLeavesNoHalfFileAndDecodingResumesWithS
     auto navmon = StartNavigationApplication();
     StartService();
     ASSERT_TRUE(LogHas("TPEG data file not written: \\TPEGDATA\\"));
+    const std::regex diskFull(R"(TPEG data file not written: \\TPEGDATA\\TP\w+\.BIN \(error 29\)\r\n)");
+    EXPECT_TRUE(std::regex_search(m_env.Log(), diskFull)) << m_env.Log();
     EXPECT_EQ(Files(*navmon), 0u);
     EXPECT_EQ(DataFiles(m_env.Root("unit/TPEGDATA")).size(), 1u) << "only the filler";
     full.MakeRoom();
