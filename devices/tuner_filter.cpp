@@ -7,6 +7,7 @@
 
 #include "devices/broadcast_folder.h"
 #include "devices/ensemble_probe.h"
+#include "devices/fault_plan.h"
 #include "devices/frequency_table.h"
 #include "devices/scan_entry.h"
 #include "platform/clock.h"
@@ -108,6 +109,65 @@ HRESULT TunerFilter::Handle(std::int32_t command, TunerParam* record) {
     if (record == nullptr) {
         return E_POINTER;
     }
+    const auto group = FaultCommandOf(command);
+    const auto fault = group ? DeviceFaults().OnCall(*group) : std::nullopt;
+    if (!fault) {
+        return HandleCommand(command, *record);
+    }
+    if (*fault == FaultEffect::Fail) {
+        return E_FAIL;
+    }
+    return HandleWrongly(command, *record);
+}
+
+HRESULT TunerFilter::HandleWrongly(std::int32_t command, TunerParam& record) {
+    switch (command) {
+        case kTunerSetRegion:
+            return S_OK;
+        case kTunerSetFrequency: {
+            // Success is answered but nothing is tuned: the read-back tells.
+            std::lock_guard lock(m_tuneLock);
+            m_requestedFrequency = 0;
+            RetuneLocked();
+            return S_OK;
+        }
+        case kTunerSetService: {
+            std::lock_guard lock(m_tuneLock);
+            m_requestedService = 0;
+            m_requestedSubChannel = 0;
+            RetuneLocked();
+            return S_OK;
+        }
+        case kTunerGetFrequency:
+        case kTunerGetService: {
+            const HRESULT result = HandleCommand(command, record);
+            record.word[1] += 1;
+            if (command == kTunerGetService) {
+                record.word[2] += 1;
+            }
+            return result;
+        }
+        case kTunerScan:
+            if (Word(record, 1) == kScanStep) {
+                // A step that misses its ensemble.
+                record.word[1] = 0;
+                return S_OK;
+            }
+            return HandleCommand(command, record);
+        case kTunerGetSignal: {
+            const HRESULT result = HandleCommand(command, record);
+            const bool present = record.word[1] != 0;
+            record.word[1] = present ? 0 : 1;
+            record.word[2] = present ? 0 : 100;
+            return result;
+        }
+        default:
+            return HandleCommand(command, record);
+    }
+}
+
+HRESULT TunerFilter::HandleCommand(std::int32_t command, TunerParam& param) {
+    TunerParam* record = &param;
     switch (command) {
         case kTunerSetRegion:
             return SetRegion(*record);

@@ -58,6 +58,9 @@ class TunerFilter final : public platform::FilterBase, public ITdmbTunerControl 
 
   private:
     platform::HRESULT Handle(std::int32_t command, TunerParam* record);
+    platform::HRESULT HandleCommand(std::int32_t command, TunerParam& record);
+    // The answer under a "wrong" fault of DMBTPEG_DEVICE_FAULTS.
+    platform::HRESULT HandleWrongly(std::int32_t command, TunerParam& record);
     platform::HRESULT SetRegion(TunerParam& record);
     platform::HRESULT GetScanSteps(TunerParam& record);
     platform::HRESULT Scan(TunerParam& record);

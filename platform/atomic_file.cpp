@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "platform/device_fs.h"
 #include "platform/kernel.h"
@@ -30,6 +32,29 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// Gives the unnamed file open on `fd` a fresh name from `pattern` (ending in
+// XXXXXX), which it fills in.
+bool LinkUnnamed(int fd, std::string& pattern) {
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    static std::atomic<unsigned> counter{0};
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned long value = (static_cast<unsigned long>(::getpid()) << 20) ^ (counter++ * 2654435761u) ^
+                              static_cast<unsigned long>(attempt);
+        for (std::size_t i = pattern.size() - 6; i < pattern.size(); ++i) {
+            pattern[i] = kDigits[value % 36];
+            value /= 36;
+        }
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, pattern.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes) {
@@ -40,32 +65,49 @@ bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes
         SetLastError(ERROR_BAD_PATHNAME);
         return false;
     }
-    // Hidden, and in the target's folder so that the rename cannot cross file
-    // systems.
-    std::string temp = folder + "/." + name + ".tmp-XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
-        return false;
-    }
-
     mode_t mode = 0644;
     struct stat old {};
     if (::stat(hostPath.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 07777;
     }
+    // Written as an unnamed file where the file system allows it: a process
+    // killed while writing then leaves nothing behind. It gets its hidden
+    // name only when complete, just before the rename.
+    std::string temp = folder + "/." + name + ".tmp-XXXXXX";
+    // Naming it goes through /proc, which a minimal system may lack.
+    int fd = ::access("/proc/self/fd", X_OK) == 0
+                 ? ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                 : -1;
+    const bool unnamed = fd >= 0;
+    if (!unnamed) {
+        // In the target's folder so that the rename cannot cross file systems.
+        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    }
+    if (fd < 0) {
+        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+        return false;
+    }
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
     int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
+    bool named = !unnamed;
+    if (ok && unnamed) {
+        ok = LinkUnnamed(fd, temp);
         error = errno;
+        named = ok;
     }
+    // Renamed before the close, so the name lives for as short a time as it can.
     if (ok && ::rename(temp.c_str(), hostPath.c_str()) != 0) {
         ok = false;
         error = errno;
     }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
-        ::unlink(temp.c_str());
+        if (named) {
+            ::unlink(temp.c_str());
+        }
         SetLastError(ErrorFromErrno(error));
         return false;
     }

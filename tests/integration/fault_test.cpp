@@ -1,0 +1,287 @@
+// The service under faults: a misbehaving tuner, decoder libraries that
+// cannot start, a navigation application that freezes or dies in the middle
+// of a delivery, a data folder without space. Each run ends with the service
+// answering its own shutdown, and no announcement or file lost or half done.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "platform/window.h"
+#include "tests/integration/demo_broadcast.h"
+#include "tests/integration/service_process.h"
+#include "tests/support/bus_test.h"
+#include "tests/support/time_scale.h"
+
+using testsupport::ChildProcess;
+using testsupport::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::chrono::seconds kPatience{60};
+
+std::size_t Count(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Name and bytes of every file in the data folder.
+std::map<std::string, std::string> DataFiles(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        files[entry.path().filename().string()] = ReadAll(entry.path());
+    }
+    return files;
+}
+
+// Counts the data files the decoder puts in place under their final names
+// (each one a rename into the folder), from before the service starts.
+class DataFileWrites {
+  public:
+    explicit DataFileWrites(const std::string& folder) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        fs::create_directories(folder);
+        ::inotify_add_watch(m_fd, folder.c_str(), IN_MOVED_TO);
+    }
+    ~DataFileWrites() { ::close(m_fd); }
+    DataFileWrites(const DataFileWrites&) = delete;
+    DataFileWrites& operator=(const DataFileWrites&) = delete;
+
+    std::size_t Count() {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(m_fd, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                m_count += event->len > 0 && event->name[0] != '.' ? 1 : 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return m_count;
+    }
+
+  private:
+    int m_fd;
+    std::size_t m_count = 0;
+};
+
+class ServiceUnderFaults : public testsupport::BusTest {
+  protected:
+    void SetUp() override {
+        BusTest::SetUp();
+        ChildProcess builder("dmbtpeg-mkbroadcast", {"--demo", m_env.Root("air"), "--quiet"});
+        ASSERT_EQ(builder.Wait(kPatience), 0) << builder.Errors();
+        ChildProcess device("dmbtpeg-device", {"init", m_env.Root("unit"), "--scan", m_env.Root("air")});
+        ASSERT_EQ(device.Wait(kPatience), 0) << device.Errors();
+    }
+    void TearDown() override {
+        if (m_service && m_service->Running()) {
+            m_service->Signal(SIGTERM);
+            m_service->Wait(kPatience);
+        }
+        BusTest::TearDown();
+    }
+
+    std::map<std::string, std::string> ServiceEnv() {
+        auto env = m_env.Env(0.1);
+        env["DMBTPEG_ROOT"] = m_env.Root("unit");
+        env["DMBTPEG_BROADCAST"] = m_env.Root("air");
+        return env;
+    }
+    void StartService(const std::map<std::string, std::string>& extra = {},
+                      const std::string& program = "dmbtpegd") {
+        auto env = ServiceEnv();
+        for (const auto& [name, value] : extra) {
+            env[name] = value;
+        }
+        m_service = std::make_unique<ChildProcess>(program, std::vector<std::string>{}, env);
+    }
+    std::unique_ptr<ChildProcess> StartNavigationApplication() {
+        auto navmon = std::make_unique<ChildProcess>("dmbtpeg-navmon", std::vector<std::string>{"--json"},
+                                                     ServiceEnv());
+        EXPECT_TRUE(WaitUntil([] { return platform::FindWindow(nullptr, u"Rovan") != nullptr; }, kPatience));
+        return navmon;
+    }
+    // The service's own stop: SIGTERM, answered with a clean exit.
+    void StopService() {
+        m_service->Signal(SIGTERM);
+        ASSERT_EQ(m_service->Wait(kPatience), 0) << "the service did not end";
+        EXPECT_NE(m_env.Log().find("[Lumo DMB] DestoryWindow Call!\r\n"), std::string::npos);
+    }
+    static std::size_t Files(const ChildProcess& navmon) { return Count(navmon.Output(), "{\"event\":\"file\""); }
+    static std::size_t States(const ChildProcess& navmon, int state) {
+        return Count(navmon.Output(), "{\"event\":\"state\",\"state\":" + std::to_string(state) + "}");
+    }
+    // Announcements the service made: it logs each path once its send returned.
+    std::size_t Deliveries() const { return Count(m_env.Log(), "\n\\TPEGDATA\\"); }
+    bool LogHas(const std::string& text) const { return m_env.WaitForLog(text, kPatience); }
+
+    testsupport::ServiceEnvironment m_env;
+    std::unique_ptr<ChildProcess> m_service;
+};
+
+TEST_F(ServiceUnderFaults, TunerThatFailsAndLiesForAWhileIsRetriedAndReceptionRecovers) {
+    auto navmon = StartNavigationApplication();
+    StartService({{"DMBTPEG_DEVICE_FAULTS", "tune=fail:3,readback=wrong:2,signal=wrong:10@6"}});
+    // Failed tunes and wrong read-backs are tuning passes that did not take.
+    ASSERT_TRUE(LogHas("[TDMB device] fault tune=fail:3 ends\r\n"));
+    ASSERT_TRUE(LogHas("[TDMBPlayer] Frequency is different(183009, 183008)\r\n"));
+    ASSERT_TRUE(LogHas("[TDMB device] fault readback=wrong:2 ends\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return States(*navmon, 1) >= 1 && Files(*navmon) >= 1; }, kPatience));
+    // A signal reported absent while frames flow: the navigation application
+    // hears "no signal", and "available" again once the reports are right.
+    ASSERT_TRUE(LogHas("[LUMO DMB] NoSignal true \r\n"));
+    ASSERT_TRUE(LogHas("[TDMB device] fault signal=wrong:10@6 ends\r\n"));
+    EXPECT_GE(States(*navmon, 0), 1u);
+    const std::size_t available = States(*navmon, 1);
+    const std::size_t files = Files(*navmon);
+    EXPECT_TRUE(WaitUntil([&] { return States(*navmon, 1) > available; }, kPatience));
+    EXPECT_TRUE(WaitUntil([&] { return Files(*navmon) > files; }, kPatience));
+    StopService();
+}
+
+TEST_F(ServiceUnderFaults, DecoderLibrariesThatCannotStartLeaveTheServiceRunning) {
+    // The data folder's name is taken by a file: the TPEG library cannot set
+    // up its folder and initialisation fails.
+    { std::ofstream(m_env.Root("unit/TPEGDATA")) << "not a folder"; }
+    auto navmon = StartNavigationApplication();
+    StartService();
+    ASSERT_TRUE(LogHas("Tpeg data file folder 생성에러\r\n"));
+    ChildProcess status("dmbtpeg-navmon", {"--request", "status"}, ServiceEnv());
+    EXPECT_EQ(status.Wait(kPatience), 0) << status.Errors();
+    EXPECT_TRUE(m_service->Running());
+    StopService();
+    EXPECT_EQ(Files(*navmon), 0u);
+    fs::remove(m_env.Root("unit/TPEGDATA"));
+
+    // A TDC library that is not a library at all: the service runs without it.
+    fs::create_directories(m_env.Root("prog/bin"));
+    fs::create_directories(m_env.Root("prog/lib"));
+    fs::copy_file(testsupport::BinDir() + "/dmbtpegd", m_env.Root("prog/bin/dmbtpegd"));
+    { std::ofstream(m_env.Root("prog/lib/libTdcdec.so")) << "damaged"; }
+    StartService({}, m_env.Root("prog/bin/dmbtpegd"));
+    ASSERT_TRUE(LogHas("Decoder library libTdcdec.so not available"));
+    ChildProcess again("dmbtpeg-navmon", {"--request", "status"}, ServiceEnv());
+    EXPECT_EQ(again.Wait(kPatience), 0) << again.Errors();
+    EXPECT_TRUE(m_service->Running());
+    StopService();
+    EXPECT_EQ(Files(*navmon), 0u);
+}
+
+TEST_F(ServiceUnderFaults, NavigationApplicationFrozenOrKilledInADeliveryLosesNoAnnouncement) {
+    DataFileWrites writes(m_env.Root("unit/TPEGDATA"));
+    auto navmon = StartNavigationApplication();
+    StartService();
+    ASSERT_TRUE(WaitUntil([&] { return Files(*navmon) >= 1; }, kPatience));
+
+    // Frozen: a file is in place and its announcement has not come back (the
+    // service logs the path once the send returns). It stays so while the
+    // application is stopped, and the decoder writes nothing more meanwhile.
+    navmon->Signal(SIGSTOP);
+    ASSERT_TRUE(WaitUntil([&] { return Deliveries() < writes.Count(); }, kPatience));
+    const std::size_t written = writes.Count();
+    navmon->Signal(SIGCONT);
+    EXPECT_TRUE(WaitUntil([&] { return Files(*navmon) >= written; }, kPatience)) << m_env.Log();
+    StopService();
+    // Every file put in place was announced, and every announcement arrived;
+    // only one written as the service was ending may be left unannounced.
+    EXPECT_LE(writes.Count() - Deliveries(), 1u) << m_env.Log();
+    EXPECT_EQ(Files(*navmon), Deliveries()) << m_env.Log();
+    EXPECT_EQ(m_env.Log().find("Application not found"), std::string::npos);
+
+    // Killed while frozen in a delivery: the send fails at once, the service
+    // carries on and announces later files to the restarted application.
+    const std::size_t announced = Files(*navmon);
+    StartService();
+    ASSERT_TRUE(WaitUntil([&] { return Files(*navmon) > announced; }, kPatience));
+    navmon->Signal(SIGSTOP);
+    ASSERT_TRUE(WaitUntil([&] { return Deliveries() < writes.Count(); }, kPatience));
+    navmon->Signal(SIGKILL);
+    navmon->Wait(kPatience);
+    ASSERT_TRUE(WaitUntil([] { return platform::FindWindow(nullptr, u"Rovan") == nullptr; }, kPatience));
+    auto restarted = StartNavigationApplication();
+    EXPECT_TRUE(WaitUntil([&] { return Files(*restarted) >= 2; }, kPatience)) << m_env.Log();
+    EXPECT_TRUE(m_service->Running());
+    StopService();
+}
+
+// A small file system of its own on the data folder, filled up.
+class FullDataFolder {
+  public:
+    explicit FullDataFolder(std::string folder) : m_folder(std::move(folder)) {
+        fs::create_directories(m_folder);
+        if (::geteuid() != 0) {
+            m_why = "needs root to mount a tmpfs on the data folder";
+            return;
+        }
+        if (::mount("dmbtpeg-full", m_folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k") != 0) {
+            m_why = std::string("mount of a tmpfs not permitted here: ") + std::strerror(errno);
+            return;
+        }
+        m_mounted = true;
+        std::ofstream filler(m_folder + "/filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
+            filler.flush();
+        }
+    }
+    ~FullDataFolder() {
+        if (m_mounted) {
+            ::umount2(m_folder.c_str(), MNT_DETACH);
+        }
+    }
+    FullDataFolder(const FullDataFolder&) = delete;
+    FullDataFolder& operator=(const FullDataFolder&) = delete;
+
+    const std::string& WhyNot() const { return m_why; }
+    void MakeRoom() { fs::remove(m_folder + "/filler"); }
+
+  private:
+    std::string m_folder;
+    std::string m_why;
+    bool m_mounted = false;
+};
+
+TEST_F(ServiceUnderFaults, FullDataFolderLeavesNoHalfFileAndDecodingResumesWithSpace) {
+    FullDataFolder full(m_env.Root("unit/TPEGDATA"));
+    if (!full.WhyNot().empty()) {
+        GTEST_SKIP() << full.WhyNot();
+    }
+    auto navmon = StartNavigationApplication();
+    StartService();
+    ASSERT_TRUE(LogHas("TPEG data file not written: \\TPEGDATA\\"));
+    const std::regex diskFull(R"(TPEG data file not written: \\TPEGDATA\\TP\w+\.BIN \(error 29\)\r\n)");
+    EXPECT_TRUE(std::regex_search(m_env.Log(), diskFull)) << m_env.Log();
+    EXPECT_EQ(Files(*navmon), 0u);
+    EXPECT_EQ(DataFiles(m_env.Root("unit/TPEGDATA")).size(), 1u) << "only the filler";
+    full.MakeRoom();
+    ASSERT_TRUE(WaitUntil([&] { return Files(*navmon) >= 3; }, kPatience));
+    StopService();
+
+    const auto contents = testsupport::BroadcastContents(m_env.Root("air/183008.eti"));
+    for (const auto& [name, bytes] : DataFiles(m_env.Root("unit/TPEGDATA"))) {
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << "left behind: " << name;
+        bool known = false;
+        for (const auto& [code, sets] : contents) {
+            known = known || sets.count(bytes) != 0;
+        }
+        EXPECT_TRUE(known) << name << " is not a whole data set the broadcast carried";
+    }
+}
+
+}  // namespace
