@@ -70,8 +70,9 @@ TEST_F(BusWindowCalls, CopyDataIsTakenUpToTheLimitAndOnlyWithItsCount) {
     EXPECT_EQ(inbound.copyData.size(), kMaxCopyDataBytes);
     EXPECT_EQ(inbound.window, reinterpret_cast<HWND>(0x10003));
 
-    const BusRefusal* over =
-        Refusal(ReadSendCopyDataCall(CopyData(kMaxCopyDataBytes + 1, kMaxCopyDataBytes + 1)));
+    IncomingMessage tooLarge =
+        ReadSendCopyDataCall(CopyData(kMaxCopyDataBytes + 1, kMaxCopyDataBytes + 1));
+    const BusRefusal* over = Refusal(tooLarge);
     ASSERT_NE(over, nullptr);
     EXPECT_STREQ(over->errorName, "org.freedesktop.DBus.Error.LimitsExceeded");
 
