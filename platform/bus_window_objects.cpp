@@ -8,6 +8,7 @@
 
 #include "platform/bus_log.h"
 #include "platform/bus_names.h"
+#include "platform/bus_window_calls.h"
 #include "platform/bus_window_transport.h"
 #include "platform/kernel.h"
 #include "platform/message_queue.h"
@@ -18,9 +19,6 @@ namespace platform {
 namespace {
 
 constexpr char kErrorUnknownObject[] = "org.freedesktop.DBus.Error.UnknownObject";
-constexpr char kErrorUnknownMethod[] = "org.freedesktop.DBus.Error.UnknownMethod";
-constexpr char kErrorInvalidArgs[] = "org.freedesktop.DBus.Error.InvalidArgs";
-constexpr char kErrorLimitsExceeded[] = "org.freedesktop.DBus.Error.LimitsExceeded";
 constexpr char kErrorFailed[] = "org.freedesktop.DBus.Error.Failed";
 
 std::string Describe(sd_bus_message* message) {
@@ -34,32 +32,16 @@ std::string Describe(sd_bus_message* message) {
 }
 
 // For the filter, which answers the call itself.
-int RefuseCall(sd_bus_message* message, const char* errorName, const std::string& reason) {
-    BusLog(fmt::format("refused {}: {}", Describe(message), reason));
-    sd_bus_reply_method_errorf(message, errorName, "%s", reason.c_str());
+int RefuseCall(sd_bus_message* message, const BusRefusal& refusal) {
+    BusLog(fmt::format("refused {}: {}", Describe(message), refusal.reason));
+    sd_bus_reply_method_errorf(message, refusal.errorName, "%s", refusal.reason.c_str());
     return 1;
 }
 
 // For method handlers, whose error sd-bus turns into the reply.
-int Refuse(sd_bus_message* message, sd_bus_error* error, const char* errorName,
-           const std::string& reason) {
-    BusLog(fmt::format("refused {}: {}", Describe(message), reason));
-    return sd_bus_error_set(error, errorName, reason.c_str());
-}
-
-HWND TargetWindow(sd_bus_message* message) {
-    const char* path = sd_bus_message_get_path(message);
-    return path != nullptr ? ParseWindowObjectPath(path).value_or(nullptr) : nullptr;
-}
-
-const char* ExpectedWindowSignature(std::string_view member) {
-    if (member == "Send" || member == "Post") {
-        return "utx";
-    }
-    if (member == "SendCopyData") {
-        return "ttuay";
-    }
-    return nullptr;
+int Refuse(sd_bus_message* message, sd_bus_error* error, const BusRefusal& refusal) {
+    BusLog(fmt::format("refused {}: {}", Describe(message), refusal.reason));
+    return sd_bus_error_set(error, refusal.errorName, refusal.reason.c_str());
 }
 
 }  // namespace
@@ -120,49 +102,9 @@ int BusWindowTransport::RegisterObjects(sd_bus* bus) {
 // peer) are left to sd-bus.
 int BusWindowTransport::Filter(sd_bus_message* message, void* userdata, sd_bus_error*) {
     auto* self = static_cast<BusWindowTransport*>(userdata);
-    std::uint8_t type = 0;
-    if (sd_bus_message_get_type(message, &type) < 0 || type != SD_BUS_MESSAGE_METHOD_CALL) {
-        return 0;
-    }
-    const char* pathText = sd_bus_message_get_path(message);
-    const char* memberText = sd_bus_message_get_member(message);
-    const char* interfaceText = sd_bus_message_get_interface(message);
-    if (pathText == nullptr || memberText == nullptr) {
-        return 0;
-    }
-    std::string_view interface = interfaceText != nullptr ? interfaceText : "";
-    if (interface.starts_with("org.freedesktop.DBus.")) {
-        return 0;
-    }
-    std::string_view path = pathText;
-    std::string_view member = memberText;
-    const char* expected = nullptr;
-    if (auto window = ParseWindowObjectPath(path)) {
-        if (!self->m_titled.contains(*window)) {
-            return RefuseCall(message, kErrorUnknownObject, "no such window");
-        }
-        if (!interface.empty() && interface != kWindowInterface) {
-            return RefuseCall(message, kErrorUnknownMethod, "unknown interface");
-        }
-        expected = ExpectedWindowSignature(member);
-    } else if (path == kWindowsPath) {
-        if (!interface.empty() && interface != kWindowsInterface) {
-            return RefuseCall(message, kErrorUnknownMethod, "unknown interface");
-        }
-        expected = member == "Find" ? "ss" : nullptr;
-    } else {
-        return RefuseCall(message, kErrorUnknownObject, "unknown object path");
-    }
-    if (expected == nullptr) {
-        return RefuseCall(message, kErrorUnknownMethod, "unknown method");
-    }
-    if (!sd_bus_message_has_signature(message, expected)) {
-        const char* actual = sd_bus_message_get_signature(message, 1);
-        return RefuseCall(message, kErrorInvalidArgs,
-                          fmt::format("arguments '{}' where '{}' are expected",
-                                      actual != nullptr ? actual : "", expected));
-    }
-    return 0;
+    std::optional<BusRefusal> refusal = CheckIncomingCall(
+        message, [self](HWND window) { return self->m_titled.contains(window); });
+    return refusal ? RefuseCall(message, *refusal) : 0;
 }
 
 int BusWindowTransport::FindObject(sd_bus*, const char* path, const char*, void* userdata,
@@ -228,99 +170,58 @@ void BusWindowTransport::Answer(std::uint64_t id, LRESULT result) {
 }
 
 int BusWindowTransport::OnSend(sd_bus_message* message, void* userdata, sd_bus_error* error) {
-    auto* self = static_cast<BusWindowTransport*>(userdata);
-    std::uint32_t number = 0;
-    std::uint64_t wParam = 0;
-    std::int64_t lParam = 0;
-    if (sd_bus_message_read(message, "utx", &number, &wParam, &lParam) < 0) {
-        return Refuse(message, error, kErrorInvalidArgs, "unreadable arguments");
+    IncomingMessage read = ReadSendCall(message);
+    if (auto* refusal = std::get_if<BusRefusal>(&read)) {
+        return Refuse(message, error, *refusal);
     }
-    if (number == WM_COPYDATA) {
-        return Refuse(message, error, kErrorInvalidArgs, "WM_COPYDATA goes through SendCopyData");
-    }
-    if (!MayCrossProcesses(number)) {
-        return Refuse(
-            message, error, kErrorInvalidArgs,
-            fmt::format("message 0x{:X} carries pointers and cannot cross processes", number));
-    }
-    self->DeliverAndAnswer(message, InboundSend{TargetWindow(message),
-                                                number,
-                                                static_cast<WPARAM>(wParam),
-                                                static_cast<LPARAM>(lParam),
-                                                0,
-                                                {}});
+    static_cast<BusWindowTransport*>(userdata)->DeliverAndAnswer(
+        message, std::move(std::get<InboundSend>(read)));
     return 1;
 }
 
 int BusWindowTransport::OnSendCopyData(sd_bus_message* message, void* userdata,
                                        sd_bus_error* error) {
-    auto* self = static_cast<BusWindowTransport*>(userdata);
-    std::uint64_t wParam = 0;
-    std::uint64_t kind = 0;
-    std::uint32_t byteCount = 0;
-    const void* bytes = nullptr;
-    std::size_t size = 0;
-    if (sd_bus_message_read(message, "ttu", &wParam, &kind, &byteCount) < 0 ||
-        sd_bus_message_read_array(message, 'y', &bytes, &size) < 0) {
-        return Refuse(message, error, kErrorInvalidArgs, "unreadable arguments");
+    IncomingMessage read = ReadSendCopyDataCall(message);
+    if (auto* refusal = std::get_if<BusRefusal>(&read)) {
+        return Refuse(message, error, *refusal);
     }
-    if (size > kMaxCopyDataBytes) {
-        return Refuse(
-            message, error, kErrorLimitsExceeded,
-            fmt::format("{} bytes of copy data; at most {} are accepted", size, kMaxCopyDataBytes));
-    }
-    if (size != byteCount) {
-        return Refuse(message, error, kErrorInvalidArgs,
-                      fmt::format("byte count {} but {} bytes sent", byteCount, size));
-    }
-    InboundSend inbound{TargetWindow(message),        WM_COPYDATA, static_cast<WPARAM>(wParam), 0,
-                        static_cast<ULONG_PTR>(kind), {}};
-    const auto* first = static_cast<const BYTE*>(bytes);
-    inbound.copyData.assign(first, first + size);
-    self->DeliverAndAnswer(message, std::move(inbound));
+    static_cast<BusWindowTransport*>(userdata)->DeliverAndAnswer(
+        message, std::move(std::get<InboundSend>(read)));
     return 1;
 }
 
 int BusWindowTransport::OnPost(sd_bus_message* message, void*, sd_bus_error* error) {
-    std::uint32_t number = 0;
-    std::uint64_t wParam = 0;
-    std::int64_t lParam = 0;
-    if (sd_bus_message_read(message, "utx", &number, &wParam, &lParam) < 0) {
-        return Refuse(message, error, kErrorInvalidArgs, "unreadable arguments");
+    IncomingMessage read = ReadPostCall(message);
+    if (auto* refusal = std::get_if<BusRefusal>(&read)) {
+        return Refuse(message, error, *refusal);
     }
-    if (!MayCrossProcesses(number)) {
-        return Refuse(
-            message, error, kErrorInvalidArgs,
-            fmt::format("message 0x{:X} carries pointers and cannot cross processes", number));
-    }
-    if (!DeliverPostedMessage(TargetWindow(message), number, static_cast<WPARAM>(wParam),
-                              static_cast<LPARAM>(lParam))) {
-        return Refuse(message, error, kErrorFailed,
-                      fmt::format("the window took no message (error {})", GetLastError()));
+    const InboundSend& posted = std::get<InboundSend>(read);
+    if (!DeliverPostedMessage(posted.window, posted.message, posted.wParam, posted.lParam)) {
+        return Refuse(message, error,
+                      BusRefusal{kErrorFailed, fmt::format("the window took no message (error {})",
+                                                           GetLastError())});
     }
     return sd_bus_reply_method_return(message, "");
 }
 
 int BusWindowTransport::OnFind(sd_bus_message* message, void* userdata, sd_bus_error* error) {
     auto* self = static_cast<BusWindowTransport*>(userdata);
-    const char* titleText = nullptr;
-    const char* classText = nullptr;
-    if (sd_bus_message_read(message, "ss", &titleText, &classText) < 0) {
-        return Refuse(message, error, kErrorInvalidArgs, "unreadable arguments");
+    auto read = ReadFindCall(message);
+    if (auto* refusal = std::get_if<BusRefusal>(&read)) {
+        return Refuse(message, error, *refusal);
     }
-    std::u16string title = FromUtf8(titleText);
-    std::u16string className = FromUtf8(classText);
+    const FindArguments& find = std::get<FindArguments>(read);
     std::uint64_t handle = 0;
     {
         auto& system = detail::Windows();
         std::lock_guard lock(system.lock);
         for (HWND window : system.zOrder) {
             const detail::WindowRecord* record = system.Find(window);
-            if (record == nullptr || record->destroying || record->title != title ||
+            if (record == nullptr || record->destroying || record->title != find.title ||
                 !self->m_titled.contains(window)) {
                 continue;
             }
-            if (!className.empty() && !EqualsNoCase(record->className, className)) {
+            if (!find.className.empty() && !EqualsNoCase(record->className, find.className)) {
                 continue;
             }
             handle = reinterpret_cast<std::uintptr_t>(window);
@@ -366,21 +267,14 @@ int BusWindowTransport::OnBroadcast(sd_bus_message* message, void* userdata, sd_
     if (sender != nullptr && self->m_uniqueName == sender) {
         return 0;
     }
-    std::uint32_t number = 0;
-    std::uint64_t wParam = 0;
-    std::int64_t lParam = 0;
-    if (!sd_bus_message_has_signature(message, "utx") ||
-        sd_bus_message_read(message, "utx", &number, &wParam, &lParam) < 0) {
-        BusLog(fmt::format("ignored a broadcast from {}: arguments are not 'utx'",
-                           sender != nullptr ? sender : "?"));
+    IncomingMessage read = ReadBroadcast(message);
+    if (auto* refusal = std::get_if<BusRefusal>(&read)) {
+        BusLog(fmt::format("ignored a broadcast from {}: {}", sender != nullptr ? sender : "?",
+                           refusal->reason));
         return 0;
     }
-    if (!MayCrossProcesses(number)) {
-        BusLog(fmt::format("ignored broadcast 0x{:X} from {}: it carries pointers", number,
-                           sender != nullptr ? sender : "?"));
-        return 0;
-    }
-    DeliverBroadcast(number, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+    const InboundSend& broadcast = std::get<InboundSend>(read);
+    DeliverBroadcast(broadcast.message, broadcast.wParam, broadcast.lParam);
     return 0;
 }
 

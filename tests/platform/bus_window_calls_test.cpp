@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <variant>
+#include <vector>
+
+#include "platform/bus_names.h"
+#include "platform/bus_window_calls.h"
+#include "platform/window_messages.h"
+
+using namespace platform;
+
+namespace {
+
+// Messages are built on a started bus whose peer never answers: what the readers decide does
+// not depend on a bus daemon.
+class BusWindowCalls : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, m_fds), 0);
+        ASSERT_GE(sd_bus_new(&m_bus), 0);
+        ASSERT_GE(sd_bus_set_fd(m_bus, m_fds[0], m_fds[0]), 0);
+        ASSERT_GE(sd_bus_start(m_bus), 0);
+    }
+    void TearDown() override {
+        for (sd_bus_message* message : m_messages) {
+            sd_bus_message_unref(message);
+        }
+        sd_bus_close_unref(m_bus);
+        ::close(m_fds[1]);
+    }
+
+    sd_bus_message* Call(const char* member) {
+        sd_bus_message* message = nullptr;
+        EXPECT_GE(sd_bus_message_new_method_call(m_bus, &message, nullptr,
+                                                 "/org/dmbtpeg/windows/w10003", kWindowInterface,
+                                                 member),
+                  0);
+        m_messages.push_back(message);
+        return message;
+    }
+    sd_bus_message* CopyData(std::size_t size, std::uint32_t byteCount) {
+        sd_bus_message* message = Call("SendCopyData");
+        std::vector<std::uint8_t> bytes(size, 7);
+        EXPECT_GE(sd_bus_message_append(message, "ttu", std::uint64_t{1}, std::uint64_t{2}, byteCount),
+                  0);
+        EXPECT_GE(sd_bus_message_append_array(message, 'y', bytes.data(), bytes.size()), 0);
+        EXPECT_GE(sd_bus_message_seal(message, 1, 0), 0);
+        return message;
+    }
+
+    int m_fds[2] = {-1, -1};
+    sd_bus* m_bus = nullptr;
+    std::vector<sd_bus_message*> m_messages;
+};
+
+const BusRefusal* Refusal(const IncomingMessage& read) {
+    return std::get_if<BusRefusal>(&read);
+}
+
+TEST_F(BusWindowCalls, CopyDataIsTakenUpToTheLimitAndOnlyWithItsCount) {
+    IncomingMessage full = ReadSendCopyDataCall(CopyData(kMaxCopyDataBytes, kMaxCopyDataBytes));
+    ASSERT_EQ(Refusal(full), nullptr);
+    const InboundSend& inbound = std::get<InboundSend>(full);
+    EXPECT_EQ(inbound.message, WM_COPYDATA);
+    EXPECT_EQ(inbound.copyDataKind, 2u);
+    EXPECT_EQ(inbound.copyData.size(), kMaxCopyDataBytes);
+    EXPECT_EQ(inbound.window, reinterpret_cast<HWND>(0x10003));
+
+    IncomingMessage tooLarge =
+        ReadSendCopyDataCall(CopyData(kMaxCopyDataBytes + 1, kMaxCopyDataBytes + 1));
+    const BusRefusal* over = Refusal(tooLarge);
+    ASSERT_NE(over, nullptr);
+    EXPECT_STREQ(over->errorName, "org.freedesktop.DBus.Error.LimitsExceeded");
+
+    EXPECT_NE(Refusal(ReadSendCopyDataCall(CopyData(3, 4))), nullptr);
+    IncomingMessage empty = ReadSendCopyDataCall(CopyData(0, 0));
+    ASSERT_EQ(Refusal(empty), nullptr);
+    EXPECT_TRUE(std::get<InboundSend>(empty).copyData.empty());
+}
+
+// The filter checks signatures before dispatch; the readers must not rely on it, because a
+// broadcast passes no filter and sd-bus would read the leading arguments of a longer list.
+TEST_F(BusWindowCalls, ReadersRefuseArgumentsBeyondTheirOwn) {
+    sd_bus_message* longer = Call("Send");
+    ASSERT_GE(sd_bus_message_append(longer, "utxs", std::uint32_t{WM_USER}, std::uint64_t{1},
+                                    std::int64_t{2}, "more"),
+              0);
+    ASSERT_GE(sd_bus_message_seal(longer, 1, 0), 0);
+    EXPECT_NE(Refusal(ReadSendCall(longer)), nullptr);
+    EXPECT_NE(Refusal(ReadPostCall(longer)), nullptr);
+    EXPECT_NE(Refusal(ReadBroadcast(longer)), nullptr);
+
+    sd_bus_message* pointers = Call("Send");
+    ASSERT_GE(sd_bus_message_append(pointers, "utx", std::uint32_t{WM_COPYDATA}, std::uint64_t{0},
+                                    std::int64_t{0}),
+              0);
+    ASSERT_GE(sd_bus_message_seal(pointers, 1, 0), 0);
+    EXPECT_NE(Refusal(ReadSendCall(pointers)), nullptr);
+}
+
+}  // namespace
