@@ -8,7 +8,9 @@
 #include "platform/message_queue.h"
 #include "platform/timer.h"
 #include "platform/window.h"
+#include "platform/window_transport.h"
 #include "support/configuration.h"
+#include "tpeg/tpeg_events.h"
 
 using namespace platform;
 
@@ -66,6 +68,9 @@ void TDmbMain::OpenMarkerFile() {
 
 BOOL TDmbMain::InitMainWindow() {
     gMainWindow = GetHwnd();
+    // A decoder event names the event the decoder waits for; one from another
+    // process could acknowledge it before its file was announced.
+    KeepMessageInProcess(WM_TPEG_EVENT);
     SetWindowText(GetHwnd(), kMainWindowTitle);
     OpenMarkerFile();
     std::fill(std::begin(mszChannelLabel), std::end(mszChannelLabel), u'\0');

@@ -53,6 +53,10 @@ IncomingMessage ReadPlainMessage(sd_bus_message* message, bool sent) {
     if (!MayCrossProcesses(number)) {
         return CarriesPointers(number);
     }
+    if (IsKeptInProcess(number)) {
+        return BusRefusal{kErrorInvalidArgs,
+                          fmt::format("message 0x{:X} is sent only within this process", number)};
+    }
     return InboundSend{TargetWindow(message),        number, static_cast<WPARAM>(wParam),
                        static_cast<LPARAM>(lParam), 0,      {}};
 }

@@ -1,6 +1,7 @@
 #include "platform/window_transport.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "platform/window_system.h"
 
@@ -8,6 +9,12 @@ namespace platform {
 namespace {
 
 std::atomic<WindowTransport*> gTransport{nullptr};
+
+// Written once at start-up, read by the bus thread for every incoming message:
+// a fixed table of atomics needs no lock on the reading side.
+std::atomic<UINT> gInProcessMessages[kMaxInProcessMessages];
+std::atomic<std::size_t> gInProcessCount{0};
+std::mutex gInProcessLock;
 
 }  // namespace
 
@@ -46,6 +53,30 @@ void DeliverSentMessage(InboundSend message, std::function<void(LRESULT)> onDone
     sent->copyData = std::move(message.copyData);
     sent->onDone = std::move(onDone);
     detail::QueueSent(std::move(sent));
+}
+
+bool KeepMessageInProcess(UINT message) {
+    std::lock_guard lock(gInProcessLock);
+    const std::size_t count = gInProcessCount.load();
+    if (IsKeptInProcess(message)) {
+        return true;
+    }
+    if (count == kMaxInProcessMessages) {
+        return false;
+    }
+    gInProcessMessages[count].store(message);
+    gInProcessCount.store(count + 1);
+    return true;
+}
+
+bool IsKeptInProcess(UINT message) {
+    const std::size_t count = gInProcessCount.load();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (gInProcessMessages[i].load() == message) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace platform

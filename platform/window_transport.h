@@ -133,4 +133,12 @@ bool DeliverPostedMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 // A broadcast from another process: posted to every local top-level window.
 void DeliverBroadcast(UINT message, WPARAM wParam, LPARAM lParam);
 
+// Marks a message number as one that only this process's own threads send,
+// such as an event raised by a library thread whose parameters name what it
+// waits for. From then on, another process's Send, Post or Broadcast of it is
+// refused before it reaches a window. At most kMaxInProcessMessages numbers.
+inline constexpr std::size_t kMaxInProcessMessages = 16;
+bool KeepMessageInProcess(UINT message);
+bool IsKeptInProcess(UINT message);
+
 }  // namespace platform

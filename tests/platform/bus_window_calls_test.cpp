@@ -10,6 +10,7 @@
 #include "platform/bus_names.h"
 #include "platform/bus_window_calls.h"
 #include "platform/window_messages.h"
+#include "platform/window_transport.h"
 
 using namespace platform;
 
@@ -100,6 +101,27 @@ TEST_F(BusWindowCalls, ReadersRefuseArgumentsBeyondTheirOwn) {
               0);
     ASSERT_GE(sd_bus_message_seal(pointers, 1, 0), 0);
     EXPECT_NE(Refusal(ReadSendCall(pointers)), nullptr);
+}
+
+// A number the process keeps to itself is refused from outside however it comes, while its
+// neighbours still pass.
+TEST_F(BusWindowCalls, MessagesKeptInProcessAreRefusedFromOtherProcesses) {
+    constexpr UINT kOwn = WM_USER + 0x3A5;
+    auto plain = [this](const char* member, UINT number) {
+        sd_bus_message* message = Call(member);
+        EXPECT_GE(sd_bus_message_append(message, "utx", std::uint32_t{number}, std::uint64_t{1},
+                                        std::int64_t{2}),
+                  0);
+        EXPECT_GE(sd_bus_message_seal(message, 1, 0), 0);
+        return message;
+    };
+    EXPECT_EQ(Refusal(ReadSendCall(plain("Send", kOwn))), nullptr);
+    ASSERT_TRUE(KeepMessageInProcess(kOwn));
+    EXPECT_TRUE(IsKeptInProcess(kOwn));
+    EXPECT_NE(Refusal(ReadSendCall(plain("Send", kOwn))), nullptr);
+    EXPECT_NE(Refusal(ReadPostCall(plain("Post", kOwn))), nullptr);
+    EXPECT_NE(Refusal(ReadBroadcast(plain("Send", kOwn))), nullptr);
+    EXPECT_EQ(Refusal(ReadSendCall(plain("Send", kOwn + 1))), nullptr);
 }
 
 }  // namespace
