@@ -30,6 +30,18 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+struct FolderFd {
+    explicit FolderFd(int opened) : fd(opened) {}
+    ~FolderFd() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    FolderFd(const FolderFd&) = delete;
+    FolderFd& operator=(const FolderFd&) = delete;
+    const int fd;
+};
+
 }  // namespace
 
 bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes) {
@@ -40,18 +52,25 @@ bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes
         SetLastError(ERROR_BAD_PATHNAME);
         return false;
     }
+    // Opened first and used for every later step, so the look-up of the
+    // target, the rename and the folder's flush resolve one name each.
+    FolderFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // Hidden, and in the target's folder so that the rename cannot cross file
     // systems.
-    std::string temp = folder + "/." + name + ".tmp-XXXXXX";
+    const std::string tempName = "." + name + ".tmp-XXXXXX";
+    std::string temp = folder + "/" + tempName;
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
         return false;
     }
+    const char* tempInFolder = temp.c_str() + (temp.size() - tempName.size());
 
     mode_t mode = 0644;
     struct stat old {};
-    if (::stat(hostPath.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    const int found = folderFd.fd >= 0 ? ::fstatat(folderFd.fd, name.c_str(), &old, 0)
+                                       : ::stat(hostPath.c_str(), &old);
+    if (found == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 07777;
     }
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
@@ -60,9 +79,15 @@ bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes
         ok = false;
         error = errno;
     }
-    if (ok && ::rename(temp.c_str(), hostPath.c_str()) != 0) {
-        ok = false;
-        error = errno;
+    if (ok) {
+        const int renamed =
+            folderFd.fd >= 0
+                ? ::renameat(folderFd.fd, tempInFolder, folderFd.fd, name.c_str())
+                : ::rename(temp.c_str(), hostPath.c_str());
+        if (renamed != 0) {
+            ok = false;
+            error = errno;
+        }
     }
     if (!ok) {
         ::unlink(temp.c_str());
@@ -71,10 +96,8 @@ bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes
     }
     // The rename is only durable once the folder is; a file system that cannot
     // flush folders still has the new file in place, so that is not a failure.
-    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
+    if (folderFd.fd >= 0) {
+        ::fsync(folderFd.fd);
     }
     SetLastError(ERROR_SUCCESS);
     return true;
