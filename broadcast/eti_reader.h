@@ -56,6 +56,8 @@ class EtiReader {
     bool ReadExact(std::uint8_t* to, std::size_t size);
     bool ResyncRaw();
 
+    static constexpr std::size_t kReadBufferSize = 8 * kEtiFrameSize;
+
     std::FILE* m_file = nullptr;
     EtiFraming m_framing = EtiFraming::Raw;
     long m_firstFrameAt = 0;

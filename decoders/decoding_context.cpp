@@ -205,12 +205,15 @@ void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
     m_runStop = stop;
     std::array<std::uint8_t, kReadChunk> buffer{};
     const platform::HANDLE waits[] = {stop, m_ackEvent, queue.DataEvent()};
+    // Bytes were read since the last wait: the writer may have left some unannounced.
+    bool readSinceWait = false;
     for (;;) {
         if (platform::WaitForSingleObject(stop, 0) == platform::WAIT_OBJECT_0) {
             return;
         }
         const std::size_t read = queue.Read(buffer);
         if (read > 0) {
+            readSinceWait = true;
             m_decoder.Push(std::span(buffer.data(), read), *this);
         }
         Dispatch(stop);
@@ -219,9 +222,16 @@ void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
         PublishDecoderStats(read);
         if (read == 0) {
             platform::ResetEvent(queue.DataEvent());
-            if (queue.Available() == 0) {
-                platform::WaitForMultipleObjects(3, waits, platform::FALSE, platform::INFINITE);
+            // Having just read, look again after a while for bytes the writer has not
+            // announced yet; otherwise wait idle, and the next write is announced at once.
+            const bool linger = readSinceWait;
+            readSinceWait = false;
+            const bool empty = linger ? queue.Available() == 0 : queue.IdleIfEmpty();
+            if (empty) {
+                platform::WaitForMultipleObjects(3, waits, platform::FALSE,
+                                                 linger ? TpegQueue::kLingerMs : platform::INFINITE);
             }
+            queue.EndIdle();
         }
     }
 }

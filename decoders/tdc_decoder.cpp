@@ -24,6 +24,7 @@ TdcDecoder::~TdcDecoder() {
 
 void TdcDecoder::ReleaseLocked() {
     if (m_queue != nullptr) {
+        m_queue->Flush();
         m_queue->Release();
         m_queue = nullptr;
     }
@@ -94,6 +95,7 @@ bool TdcDecoder::Stop() {
     }
     if (m_state == TdcState::Running) {
         m_state = TdcState::Stopped;
+        m_queue->Flush();
     }
     return true;
 }
@@ -121,6 +123,7 @@ std::intptr_t TdcDecoder::Feed(std::uintptr_t address, std::uintptr_t size,
     const std::span<const std::uint8_t> block(reinterpret_cast<const std::uint8_t*>(address), size);
     m_walker->Walk(block, *this);
     m_follower->EndBlock();
+    m_queue->EndBlock();
     return static_cast<std::intptr_t>(size);
 }
 

@@ -63,9 +63,28 @@ bool TpegQueue::Write(std::span<const std::uint8_t> bytes) {
     const std::size_t first = std::min(bytes.size(), m_ring.size() - at);
     std::memcpy(m_ring.data() + at, bytes.data(), first);
     std::memcpy(m_ring.data(), bytes.data() + first, bytes.size() - first);
-    m_written.store(written + bytes.size(), std::memory_order_release);
-    platform::SetEvent(m_dataEvent);
+    // Sequentially consistent with IdleIfEmpty: either the reader sees these bytes or
+    // this writer sees the reader idle.
+    m_written.store(written + bytes.size(), std::memory_order_seq_cst);
+    m_unannouncedBytes += bytes.size();
+    if (m_unannouncedBytes >= kWakeBytes || m_readerIdle.load(std::memory_order_seq_cst)) {
+        Flush();
+    }
     return true;
+}
+
+void TpegQueue::EndBlock() {
+    if (m_unannouncedBytes > 0 && ++m_blocksUnannounced >= kWakeBlocks) {
+        Flush();
+    }
+}
+
+void TpegQueue::Flush() {
+    if (m_unannouncedBytes > 0) {
+        m_unannouncedBytes = 0;
+        m_blocksUnannounced = 0;
+        platform::SetEvent(m_dataEvent);
+    }
 }
 
 std::size_t TpegQueue::Read(std::span<std::uint8_t> out) {
@@ -81,6 +100,15 @@ std::size_t TpegQueue::Read(std::span<std::uint8_t> out) {
     std::memcpy(out.data() + first, m_ring.data(), count - first);
     m_read.store(read + count, std::memory_order_release);
     return count;
+}
+
+bool TpegQueue::IdleIfEmpty() {
+    m_readerIdle.store(true, std::memory_order_seq_cst);
+    return m_written.load(std::memory_order_seq_cst) == m_read.load(std::memory_order_relaxed);
+}
+
+void TpegQueue::EndIdle() {
+    m_readerIdle.store(false, std::memory_order_relaxed);
 }
 
 std::size_t TpegQueue::Available() const {

@@ -10,6 +10,14 @@
 // One writer and one reader at a time: writes never wait for the reader and
 // never allocate; a write that does not fit is refused whole, so the stream
 // never holds half a data group.
+//
+// The reader is woken in batches: a sub-channel brings a data group about every
+// frame, and waking the reader for each costs more than decoding it. Written
+// bytes are announced (the data event set) at once while the reader waits idle,
+// otherwise once kWakeBytes wait unannounced, or when the writer ends its
+// kWakeBlocks-th block since the first of them, or at Flush. A reader that has
+// just read is not idle: it looks again after kLingerMs by itself, so bytes left
+// unannounced when the blocks stop coming are still decoded.
 #pragma once
 
 #include <atomic>
@@ -37,11 +45,31 @@ class TpegQueue {
     void Retain();
     void Release();
 
-    // Appends all of bytes, or nothing when they do not fit.
+    // Bytes waiting unannounced that wake the reader at once: a burst is
+    // decoded while it is still being written.
+    static constexpr std::size_t kWakeBytes = 4096;
+    // Blocks (24 ms each on air) after which written bytes are announced.
+    static constexpr std::size_t kWakeBlocks = 8;
+    // How long (platform milliseconds) a reader that has just read waits before
+    // it looks for unannounced bytes again.
+    static constexpr std::uint32_t kLingerMs = 500;
+
+    // Appends all of bytes, or nothing when they do not fit. The writer's.
     bool Write(std::span<const std::uint8_t> bytes);
+    // The writer ends a block: announces what it wrote once kWakeBlocks blocks
+    // have ended since the first unannounced byte.
+    void EndBlock();
+    // The writer announces everything written.
+    void Flush();
     // Moves up to out.size() bytes out; returns how many.
     std::size_t Read(std::span<std::uint8_t> out);
     std::size_t Available() const;
+    // The reader is about to wait for the data event with nothing to do until
+    // bytes arrive: from here on every write is announced at once. True when the
+    // queue is empty; a write racing the call is then announced.
+    bool IdleIfEmpty();
+    // The reader is awake again (or waits with a time limit).
+    void EndIdle();
     std::size_t Capacity() const { return m_ring.size(); }
 
     // Manual-reset event set by every write; the reader resets it before it
@@ -61,6 +89,10 @@ class TpegQueue {
     std::atomic<std::size_t> m_written{0};
     std::atomic<std::size_t> m_read{0};
     platform::HANDLE m_dataEvent;
+    std::atomic<bool> m_readerIdle{false};
+    // The writer's alone (the TDC library's lock serialises writers).
+    std::size_t m_unannouncedBytes = 0;
+    std::size_t m_blocksUnannounced = 0;
 };
 
 }  // namespace decoders

@@ -24,13 +24,18 @@ bool RecordingExists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool SignalSwitchedOff() {
+std::string SignalOffPath() {
     const std::string folder = BroadcastFolder();
-    if (folder.empty()) {
-        return true;
-    }
+    return folder.empty() ? std::string() : folder + "/SIGNAL_OFF";
+}
+
+bool SignalSwitchedOff(const std::string& signalOffPath) {
     struct stat info {};
-    return ::stat((folder + "/SIGNAL_OFF").c_str(), &info) == 0;
+    return signalOffPath.empty() || ::stat(signalOffPath.c_str(), &info) == 0;
+}
+
+bool SignalSwitchedOff() {
+    return SignalSwitchedOff(SignalOffPath());
 }
 
 }  // namespace devices

@@ -22,4 +22,11 @@ bool RecordingExists(const std::string& path);
 // True when the folder holds SIGNAL_OFF (or there is no folder at all).
 bool SignalSwitchedOff();
 
+// Where SIGNAL_OFF would be; empty without a folder. Kept by the streaming
+// thread, so that it looks for the file every frame without reading the
+// environment and building the path each time.
+std::string SignalOffPath();
+// SignalSwitchedOff for a path from SignalOffPath.
+bool SignalSwitchedOff(const std::string& signalOffPath);
+
 }  // namespace devices

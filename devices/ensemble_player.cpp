@@ -23,11 +23,12 @@ PlayedFrame EnsemblePlayer::PlayFrame(const Tuning& tuning) {
         m_reader.Close();
         m_problems.Clear();
         m_path = tuning.path;
+        m_signalOffPath = SignalOffPath();
     }
     if (m_path.empty()) {
         return {};
     }
-    if (SignalSwitchedOff()) {
+    if (SignalSwitchedOff(m_signalOffPath)) {
         m_problems.Report("signal", "signal switched off: nothing received");
         return {};
     }

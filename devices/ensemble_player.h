@@ -1,6 +1,7 @@
 // Plays the tuned recording one frame per call, for the streaming thread.
 //
-// Each call looks at the broadcast folder afresh: a recording that disappears
+// Each call looks at the broadcast folder afresh (its name is taken at each
+// tune): SIGNAL_OFF silences it, a recording that disappears
 // goes silent, one replaced by another file (or rewritten, changing its size
 // or time) is opened again, the end of the file loops to its first frame.
 // Bad frames are skipped; each kind of problem is logged once per tune, never
@@ -54,6 +55,7 @@ class EnsemblePlayer {
     std::uint64_t m_generation = 0;
     bool m_started = false;
     std::string m_path;
+    std::string m_signalOffPath;  // taken at each tune
     ProblemLog m_problems;
 };
 

@@ -5,15 +5,19 @@
 
 namespace devices {
 
-void ProblemLog::Report(const std::string& key, const std::string& text) {
-    if (m_reported.insert(key).second) {
-        // Not through the 128-unit formatting buffer: recording paths are long.
-        platform::DebugOutput(platform::FromUtf8("[TDMB device] " + text + "\r\n"));
+void ProblemLog::Report(std::string_view key, std::string_view text) {
+    if (m_reported.find(key) != m_reported.end()) {
+        return;
     }
+    m_reported.emplace(key);
+    // Not through the 128-unit formatting buffer: recording paths are long.
+    platform::DebugOutput(platform::FromUtf8("[TDMB device] " + std::string(text) + "\r\n"));
 }
 
-void ProblemLog::Resolve(const std::string& key) {
-    m_reported.erase(key);
+void ProblemLog::Resolve(std::string_view key) {
+    if (const auto found = m_reported.find(key); found != m_reported.end()) {
+        m_reported.erase(found);
+    }
 }
 
 void ProblemLog::Clear() {

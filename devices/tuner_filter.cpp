@@ -276,6 +276,7 @@ HRESULT TunerFilter::ScanStep(TunerParam& record) {
 
 void TunerFilter::RetuneLocked() {
     ++m_tuning.generation;
+    m_tuningGeneration.store(m_tuning.generation);
     m_tuning.path.clear();
     m_tuning.serviceTuned = false;
     m_tuning.subChannelId = 0;
@@ -372,8 +373,11 @@ void TunerFilter::Stream(StreamingThread& thread, ComPtr<IMscBlockSink> sink) {
     const Clock::duration period = ScaledDuration(kFramePeriodMs);
     Clock::time_point start = Clock::now();
     std::int64_t periods = 0;
+    Tuning tuning = CurrentTuning();
     while (!thread.StopRequested()) {
-        const Tuning tuning = CurrentTuning();
+        if (m_tuningGeneration.load() != tuning.generation) {
+            tuning = CurrentTuning();
+        }
         const PlayedFrame frame = player.PlayFrame(tuning);
         m_meter.Record(tuning.generation, frame.outcome);
         if (frame.hasBlock && sink) {

@@ -85,6 +85,9 @@ class TunerFilter final : public platform::FilterBase, public ITdmbTunerControl 
     std::uint32_t m_tunedService = 0;
     std::int32_t m_tunedSubChannel = 0;
     Tuning m_tuning;
+    // m_tuning.generation, for the streaming thread to see a retune without
+    // copying the tuning (and its path) under the lock every frame.
+    std::atomic<std::uint64_t> m_tuningGeneration{0};
 
     SignalMeter m_meter;
     std::atomic<bool> m_streaming{false};

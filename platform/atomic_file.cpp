@@ -32,9 +32,27 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// Gives the unnamed file open on `fd` a fresh name from `pattern` (ending in
-// XXXXXX), which it fills in.
-bool LinkUnnamed(int fd, std::string& pattern) {
+struct FolderFd {
+    explicit FolderFd(int opened) : fd(opened) {}
+    ~FolderFd() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    FolderFd(const FolderFd&) = delete;
+    FolderFd& operator=(const FolderFd&) = delete;
+    const int fd;
+};
+
+// Naming an unnamed file goes through /proc, which a minimal system may lack.
+bool CanNameUnnamedFiles() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
+// Gives the unnamed file open on `fd` a fresh name in `folder` from `pattern`
+// (ending in XXXXXX), which it fills in.
+bool LinkUnnamed(int fd, int folder, std::string& pattern) {
     static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     static std::atomic<unsigned> counter{0};
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
@@ -45,7 +63,7 @@ bool LinkUnnamed(int fd, std::string& pattern) {
             pattern[i] = kDigits[value % 36];
             value /= 36;
         }
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, pattern.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (::linkat(AT_FDCWD, self.c_str(), folder, pattern.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             return true;
         }
         if (errno != EEXIST) {
@@ -65,38 +83,51 @@ bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes
         SetLastError(ERROR_BAD_PATHNAME);
         return false;
     }
+    // Opened first and used for every later step, so the look-up of the
+    // target, the naming, the rename and the folder's flush resolve one name each.
+    // A folder we may write but not list is reached by path only (its flush is
+    // then skipped).
+    int opened = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0 && errno == EACCES) {
+        opened = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    FolderFd folderFd(opened);
+    if (folderFd.fd < 0) {
+        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+        return false;
+    }
     mode_t mode = 0644;
     struct stat old {};
-    if (::stat(hostPath.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    if (::fstatat(folderFd.fd, name.c_str(), &old, 0) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 07777;
     }
     // Written as an unnamed file where the file system allows it: a process
     // killed while writing then leaves nothing behind. It gets its hidden
     // name only when complete, just before the rename.
-    std::string temp = folder + "/." + name + ".tmp-XXXXXX";
-    // Naming it goes through /proc, which a minimal system may lack.
-    int fd = ::access("/proc/self/fd", X_OK) == 0
-                 ? ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
-                 : -1;
+    std::string temp = "." + name + ".tmp-XXXXXX";
+    int fd = CanNameUnnamedFiles() ? ::openat(folderFd.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                                   : -1;
     const bool unnamed = fd >= 0;
     if (!unnamed) {
         // In the target's folder so that the rename cannot cross file systems.
-        fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        std::string path = folder + "/" + temp;
+        fd = ::mkostemp(path.data(), O_CLOEXEC);
+        temp = path.substr(path.size() - temp.size());
     }
     if (fd < 0) {
-        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+        SetLastError(ErrorFromErrno(errno));
         return false;
     }
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
     int error = errno;
     bool named = !unnamed;
     if (ok && unnamed) {
-        ok = LinkUnnamed(fd, temp);
+        ok = LinkUnnamed(fd, folderFd.fd, temp);
         error = errno;
         named = ok;
     }
     // Renamed before the close, so the name lives for as short a time as it can.
-    if (ok && ::rename(temp.c_str(), hostPath.c_str()) != 0) {
+    if (ok && ::renameat(folderFd.fd, temp.c_str(), folderFd.fd, name.c_str()) != 0) {
         ok = false;
         error = errno;
     }
@@ -106,18 +137,14 @@ bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes
     }
     if (!ok) {
         if (named) {
-            ::unlink(temp.c_str());
+            ::unlinkat(folderFd.fd, temp.c_str(), 0);
         }
         SetLastError(ErrorFromErrno(error));
         return false;
     }
     // The rename is only durable once the folder is; a file system that cannot
     // flush folders still has the new file in place, so that is not a failure.
-    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
+    ::fsync(folderFd.fd);
     SetLastError(ERROR_SUCCESS);
     return true;
 }

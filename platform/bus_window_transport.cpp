@@ -334,37 +334,28 @@ HWND BusWindowTransport::FindWindow(LPCWSTR className, LPCWSTR title) {
     using Found = std::optional<std::pair<std::string, std::uint64_t>>;
     Outcome<Found> outcome;
     bool queued = m_thread.Post([=, this](sd_bus* bus) {
-        auto ask = NewCall(bus, kBusService, kBusPath, kBusService, "GetNameOwner");
-        if (ask == nullptr || sd_bus_message_append(ask.get(), "s", name.c_str()) < 0) {
+        // Asked of the title's name itself: the bus hands the call to whoever owns the
+        // name, and the reply's sender is that owner, so one round trip finds both the
+        // process and its window.
+        auto find = NewCall(bus, name, kWindowsPath, kWindowsInterface, "Find");
+        if (find == nullptr || sd_bus_message_set_auto_start(find.get(), 0) < 0 ||
+            sd_bus_message_append(find.get(), "ss", wantedTitle.c_str(), wantedClass.c_str()) <
+                0) {
             outcome.Set(std::nullopt);
             return;
         }
-        CallAsync(
-            ask.get(), kLookupTimeoutUsec, [=, this](sd_bus_message* reply, const sd_bus_error*) {
-                const char* owner = nullptr;
-                if (reply == nullptr || sd_bus_message_read(reply, "s", &owner) < 0 ||
-                    owner == nullptr) {
-                    outcome.Set(std::nullopt);
-                    return;
-                }
-                std::string ownerName = owner;
-                auto find = NewCall(m_bus, ownerName, kWindowsPath, kWindowsInterface, "Find");
-                if (find == nullptr || sd_bus_message_append(find.get(), "ss", wantedTitle.c_str(),
-                                                             wantedClass.c_str()) < 0) {
-                    outcome.Set(std::nullopt);
-                    return;
-                }
-                CallAsync(find.get(), kLookupTimeoutUsec,
-                          [outcome, ownerName](sd_bus_message* found, const sd_bus_error*) {
-                              std::uint64_t handle = 0;
-                              if (found != nullptr &&
-                                  sd_bus_message_read(found, "t", &handle) >= 0 && handle != 0) {
-                                  outcome.Set(std::make_pair(ownerName, handle));
-                              } else {
-                                  outcome.Set(std::nullopt);
-                              }
-                          });
-            });
+        CallAsync(find.get(), kLookupTimeoutUsec,
+                  [outcome](sd_bus_message* found, const sd_bus_error*) {
+                      std::uint64_t handle = 0;
+                      const char* owner =
+                          found != nullptr ? sd_bus_message_get_sender(found) : nullptr;
+                      if (owner != nullptr && owner[0] == ':' &&
+                          sd_bus_message_read(found, "t", &handle) >= 0 && handle != 0) {
+                          outcome.Set(std::make_pair(std::string(owner), handle));
+                      } else {
+                          outcome.Set(std::nullopt);
+                      }
+                  });
     });
     if (!queued) {
         return nullptr;

@@ -2,7 +2,9 @@
 
 #include <pthread.h>
 
+#include <array>
 #include <atomic>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -13,12 +15,46 @@ namespace platform {
 namespace detail {
 namespace {
 
-// Never destroyed: a detached thread that has just ended may still be
-// notifying it while the process runs its exit handlers.
-std::condition_variable& WaitCondition() {
-    static auto* condition = new std::condition_variable;
-    return *condition;
-}
+// Threads blocked in WaitForMultipleObjects, wait lock held to touch. Each
+// entry lives on its waiting thread's stack for the length of its wait, so a
+// change of state wakes only the threads waiting for that object: a queue's
+// data event set every frame must not wake every thread of the process.
+struct Waiter {
+    std::span<const std::shared_ptr<KernelObject>> objects;
+    std::condition_variable wake;
+    Waiter* next = nullptr;
+    Waiter* previous = nullptr;
+};
+
+Waiter* gWaiters = nullptr;
+
+class WaiterEntry {
+public:
+    explicit WaiterEntry(std::span<const std::shared_ptr<KernelObject>> objects) {
+        m_waiter.objects = objects;
+        m_waiter.next = gWaiters;
+        if (gWaiters != nullptr) {
+            gWaiters->previous = &m_waiter;
+        }
+        gWaiters = &m_waiter;
+    }
+    ~WaiterEntry() {
+        if (m_waiter.previous != nullptr) {
+            m_waiter.previous->next = m_waiter.next;
+        } else {
+            gWaiters = m_waiter.next;
+        }
+        if (m_waiter.next != nullptr) {
+            m_waiter.next->previous = m_waiter.previous;
+        }
+    }
+    WaiterEntry(const WaiterEntry&) = delete;
+    WaiterEntry& operator=(const WaiterEntry&) = delete;
+    std::condition_variable& Wake() { return m_waiter.wake; }
+
+private:
+    Waiter m_waiter;
+};
 
 class HandleTable {
 public:
@@ -62,7 +98,16 @@ std::mutex& WaitLock() {
     return *lock;
 }
 
-void NotifyWaiters() { WaitCondition().notify_all(); }
+void NotifyWaitersOf(const KernelObject& object) {
+    for (Waiter* waiter = gWaiters; waiter != nullptr; waiter = waiter->next) {
+        for (const auto& waited : waiter->objects) {
+            if (waited.get() == &object) {
+                waiter->wake.notify_one();
+                break;
+            }
+        }
+    }
+}
 
 namespace {
 std::atomic<void (*)()> gThreadExitHook{nullptr};
@@ -91,7 +136,12 @@ public:
             m_signalled = false;
         }
     }
-    void Set(bool signalled) { m_signalled = signalled; }
+    // True when the event went from reset to set.
+    bool Set(bool signalled) {
+        const bool rose = signalled && !m_signalled;
+        m_signalled = signalled;
+        return rose;
+    }
 
 private:
     bool m_manualReset;
@@ -133,17 +183,15 @@ void* Thread::Main(void* raw) {
     if (auto hook = detail::gThreadExitHook.load()) {
         hook();
     }
-    {
-        std::lock_guard lock(detail::WaitLock());
-        self->m_exitCode = code;
-        self->m_ended = true;
-    }
-    detail::NotifyWaiters();
+    std::lock_guard lock(detail::WaitLock());
+    self->m_exitCode = code;
+    self->m_ended = true;
+    detail::NotifyWaitersOf(*self);
     return nullptr;
 }
 
 // Wait lock held. Consumes what the wait takes (auto-reset events, mutexes).
-DWORD TrySatisfy(const std::vector<std::shared_ptr<KernelObject>>& objects, bool waitAll) {
+DWORD TrySatisfy(std::span<const std::shared_ptr<KernelObject>> objects, bool waitAll) {
     if (waitAll) {
         for (const auto& o : objects) {
             if (!o->IsSignalled()) {
@@ -185,12 +233,10 @@ BOOL SetEventState(HANDLE handle, bool signalled) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    {
-        std::lock_guard lock(detail::WaitLock());
-        event->Set(signalled);
-    }
-    if (signalled) {
-        detail::NotifyWaiters();
+    std::lock_guard lock(detail::WaitLock());
+    // Setting an event that is already set changes nothing a waiter could see.
+    if (event->Set(signalled)) {
+        detail::NotifyWaitersOf(*event);
     }
     return TRUE;
 }
@@ -206,30 +252,34 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<std::shared_ptr<KernelObject>> objects;
-    objects.reserve(count);
+    // On the stack: a wait allocates nothing.
+    std::array<std::shared_ptr<KernelObject>, MAXIMUM_WAIT_OBJECTS> held;
     for (DWORD i = 0; i < count; ++i) {
-        auto object = detail::LookupHandle(handles[i]);
-        if (!object) {
+        held[i] = detail::LookupHandle(handles[i]);
+        if (!held[i]) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        objects.push_back(std::move(object));
     }
+    const std::span<const std::shared_ptr<KernelObject>> objects(held.data(), count);
     const bool forever = ms == INFINITE;
     const auto deadline = forever ? Clock::time_point::max() : Clock::now() + ScaledDuration(ms);
     std::unique_lock lock(detail::WaitLock());
+    if (DWORD result = TrySatisfy(objects, waitAll != FALSE); result != WAIT_TIMEOUT || ms == 0) {
+        return result;
+    }
+    detail::WaiterEntry waiter(objects);
     for (;;) {
-        if (DWORD result = TrySatisfy(objects, waitAll != FALSE); result != WAIT_TIMEOUT) {
-            return result;
-        }
-        if (ms == 0 || (!forever && Clock::now() >= deadline)) {
+        if (!forever && Clock::now() >= deadline) {
             return WAIT_TIMEOUT;
         }
         if (forever) {
-            detail::WaitCondition().wait(lock);
+            waiter.Wake().wait(lock);
         } else {
-            detail::WaitCondition().wait_until(lock, deadline);
+            waiter.Wake().wait_until(lock, deadline);
+        }
+        if (DWORD result = TrySatisfy(objects, waitAll != FALSE); result != WAIT_TIMEOUT) {
+            return result;
         }
     }
 }

@@ -1,10 +1,9 @@
 // Internals of the kernel objects, shared by the platform's own modules.
 //
 // Every waitable object keeps its signal state under one process-wide lock,
-// the wait lock; a change of state notifies the one wait condition. A single
-// wait engine over typed objects keeps the lowest-index rule and wait-all
-// atomicity simple, and the handful of threads of this system never makes the
-// shared condition a bottleneck.
+// the wait lock; a change of state wakes the threads waiting for that object
+// (each waiting thread has a condition of its own). A single wait engine over
+// typed objects keeps the lowest-index rule and wait-all atomicity simple.
 #pragma once
 
 #include <condition_variable>
@@ -24,8 +23,9 @@ public:
 };
 
 std::mutex& WaitLock();
-// Call after changing any object's signal state, wait lock held or not.
-void NotifyWaiters();
+// Call with the wait lock held after an object became signalled: wakes the
+// threads waiting for it.
+void NotifyWaitersOf(const KernelObject& object);
 
 // Runs on every thread made by CreateThread once its start routine has
 // returned, before its handle is signalled: whoever waits for the thread then

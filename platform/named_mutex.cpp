@@ -182,16 +182,12 @@ BOOL ReleaseMutex(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    bool released;
-    {
-        std::lock_guard lock(detail::WaitLock());
-        released = mutex->Release();
-    }
-    if (!released) {
+    std::lock_guard lock(detail::WaitLock());
+    if (!mutex->Release()) {
         SetLastError(ERROR_NOT_OWNER);
         return FALSE;
     }
-    detail::NotifyWaiters();
+    detail::NotifyWaitersOf(*mutex);
     return TRUE;
 }
 
