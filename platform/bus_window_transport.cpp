@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "platform/bus_log.h"
 #include "platform/bus_names.h"
 #include "platform/bus_selection.h"
+#include "platform/clock.h"
 #include "platform/kernel.h"
 #include "platform/text.h"
 #include "platform/window_messages.h"
@@ -29,6 +32,21 @@ constexpr std::uint64_t kSendTimeoutUsec = 365ull * 24 * 3600 * 1000000;
 // Lookups are answered by bus threads, never by window procedures, so sd-bus's
 // default limit (0 selects it) only matters when the bus itself is stuck.
 constexpr std::uint64_t kLookupTimeoutUsec = 0;
+// A window lookup is answered by the owning process's bus thread; only a
+// process that is not running at all (stopped) leaves it unanswered. Its own
+// limit follows the platform clock, like every other wait of the system.
+constexpr DWORD kFindTimeoutMs = 25000;
+
+std::uint64_t FindTimeoutUsec() {
+    const auto scaled = std::chrono::duration_cast<std::chrono::microseconds>(
+        ScaledDuration(kFindTimeoutMs));
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(scaled.count(), 1000));
+}
+
+bool Unanswered(const sd_bus_error* error) {
+    return error != nullptr && (sd_bus_error_has_name(error, SD_BUS_ERROR_NO_REPLY) ||
+                                sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT));
+}
 
 // What a thread waits for while the bus thread works for it. Copies share the
 // value; the first Set wins.
@@ -331,7 +349,11 @@ HWND BusWindowTransport::FindWindow(LPCWSTR className, LPCWSTR title) {
     std::string name = BusNameForTitle(title);
     std::string wantedTitle = ToUtf8(title);
     std::string wantedClass = className != nullptr ? ToUtf8(className) : std::string();
-    using Found = std::optional<std::pair<std::string, std::uint64_t>>;
+    struct Found {
+        std::string owner;
+        std::uint64_t handle = 0;
+        bool unanswered = false;
+    };
     Outcome<Found> outcome;
     bool queued = m_thread.Post([=, this](sd_bus* bus) {
         // Asked of the title's name itself: the bus hands the call to whoever owns the
@@ -341,19 +363,19 @@ HWND BusWindowTransport::FindWindow(LPCWSTR className, LPCWSTR title) {
         if (find == nullptr || sd_bus_message_set_auto_start(find.get(), 0) < 0 ||
             sd_bus_message_append(find.get(), "ss", wantedTitle.c_str(), wantedClass.c_str()) <
                 0) {
-            outcome.Set(std::nullopt);
+            outcome.Set(Found{});
             return;
         }
-        CallAsync(find.get(), kLookupTimeoutUsec,
-                  [outcome](sd_bus_message* found, const sd_bus_error*) {
+        CallAsync(find.get(), FindTimeoutUsec(),
+                  [outcome](sd_bus_message* found, const sd_bus_error* error) {
                       std::uint64_t handle = 0;
                       const char* owner =
                           found != nullptr ? sd_bus_message_get_sender(found) : nullptr;
                       if (owner != nullptr && owner[0] == ':' &&
                           sd_bus_message_read(found, "t", &handle) >= 0 && handle != 0) {
-                          outcome.Set(std::make_pair(std::string(owner), handle));
+                          outcome.Set(Found{owner, handle, false});
                       } else {
-                          outcome.Set(std::nullopt);
+                          outcome.Set(Found{{}, 0, Unanswered(error)});
                       }
                   });
     });
@@ -361,7 +383,34 @@ HWND BusWindowTransport::FindWindow(LPCWSTR className, LPCWSTR title) {
         return nullptr;
     }
     Found found = outcome.Wait();
-    return found ? RememberRemote(found->first, found->second) : nullptr;
+    if (found.handle != 0) {
+        HWND window = RememberRemote(found.owner, found.handle);
+        std::lock_guard lock(m_mutex);
+        if (window != nullptr) {
+            m_lastFound[name] = window;
+        } else {
+            m_lastFound.erase(name);
+        }
+        return window;
+    }
+    if (!found.unanswered) {
+        return nullptr;
+    }
+    // Unanswered is not absent: the owner is still on the bus (its window
+    // would be marked gone otherwise), so a send to the window found before
+    // waits for it like any send to a busy window, instead of being dropped.
+    std::lock_guard lock(m_mutex);
+    auto last = m_lastFound.find(name);
+    if (last == m_lastFound.end()) {
+        return nullptr;
+    }
+    const std::uint32_t index = RemoteWindowIndex(last->second);
+    if (index == 0 || index > m_remotes.size() || m_remotes[index - 1].gone) {
+        m_lastFound.erase(last);
+        return nullptr;
+    }
+    BusLog(fmt::format("{} did not answer a window lookup; taking the window it had", name));
+    return last->second;
 }
 
 bool BusWindowTransport::PostMessage(HWND remote, UINT message, WPARAM wParam, LPARAM lParam) {

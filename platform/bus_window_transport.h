@@ -111,6 +111,9 @@ class BusWindowTransport final : public WindowTransport {
     std::mutex m_mutex;
     std::vector<RemoteWindow> m_remotes;
     std::map<std::pair<std::string, std::uint64_t>, std::uint32_t> m_remoteIndex;
+    // The window each title's name last led to, for a lookup its owner does
+    // not answer (a process stopped by a debugger or a job-control signal).
+    std::map<std::string, HWND> m_lastFound;
 };
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <string>
 
@@ -62,6 +63,31 @@ TEST_F(BusWindowLookup, WindowsSharingATitleQueueForItsName) {
     EXPECT_NE(next, nullptr);
     EXPECT_NE(next, found);
     EXPECT_TRUE(IsWindow(next));
+}
+
+// A stopped process answers no lookup; its window is still there and a send to
+// it waits until the process runs again, so the window found before stands.
+TEST_F(BusWindowLookup, AStoppedOwnersWindowIsTheOneFoundBefore) {
+    // Returns once the child has really stopped, not merely been signalled.
+    auto stop = [](testsupport::ChildProcess& child) {
+        child.Signal(SIGSTOP);
+        int status = 0;
+        return ::waitpid(child.Pid(), &status, WUNTRACED) == child.Pid() && WIFSTOPPED(status);
+    };
+    auto peer = StartPeer("bus_peer", {"window", "Frozen"});
+    HWND remote = FindWindow(nullptr, u"Frozen");
+    ASSERT_TRUE(IsRemoteWindow(remote));
+    testsupport::ScopedTimeScale fast(0.01);
+    ASSERT_TRUE(stop(*peer));
+    EXPECT_EQ(FindWindow(nullptr, u"Frozen"), remote);
+    peer->Signal(SIGCONT);
+    EXPECT_TRUE(IsWindow(remote));
+
+    // Never found before, nothing to stand in.
+    auto unseen = StartPeer("bus_peer", {"window", "Unseen"});
+    ASSERT_TRUE(stop(*unseen));
+    EXPECT_EQ(FindWindow(nullptr, u"Unseen"), nullptr);
+    unseen->Signal(SIGCONT);
 }
 
 TEST_F(BusWindowLookup, RetitlingMovesTheNameAndDestroyingReleasesIt) {
