@@ -16,6 +16,7 @@
 
 #include "platform/window.h"
 #include "tests/integration/demo_broadcast.h"
+#include "tests/integration/demo_service_test.h"
 #include "tests/integration/service_process.h"
 #include "tests/support/bus_test.h"
 #include "tests/support/time_scale.h"
@@ -26,15 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::chrono::seconds kPatience{60};
-
-std::size_t Count(const std::string& text, const std::string& needle) {
-    std::size_t n = 0;
-    for (auto pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) {
-        ++n;
-    }
-    return n;
-}
+constexpr auto kPatience = testsupport::kServicePatience;
+using testsupport::Occurrences;
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -80,64 +74,23 @@ class DataFileWrites {
     std::size_t m_count = 0;
 };
 
-class ServiceUnderFaults : public testsupport::BusTest {
+class ServiceUnderFaults : public testsupport::DemoServiceTest {
   protected:
-    void SetUp() override {
-        BusTest::SetUp();
-        ChildProcess builder("dmbtpeg-mkbroadcast", {"--demo", m_env.Root("air"), "--quiet"});
-        ASSERT_EQ(builder.Wait(kPatience), 0) << builder.Errors();
-        ChildProcess device("dmbtpeg-device", {"init", m_env.Root("unit"), "--scan", m_env.Root("air")});
-        ASSERT_EQ(device.Wait(kPatience), 0) << device.Errors();
-    }
-    void TearDown() override {
-        if (m_service && m_service->Running()) {
-            m_service->Signal(SIGTERM);
-            m_service->Wait(kPatience);
-        }
-        BusTest::TearDown();
-    }
-
-    std::map<std::string, std::string> ServiceEnv() {
-        auto env = m_env.Env(0.1);
-        env["DMBTPEG_ROOT"] = m_env.Root("unit");
-        env["DMBTPEG_BROADCAST"] = m_env.Root("air");
-        return env;
-    }
-    void StartService(const std::map<std::string, std::string>& extra = {},
-                      const std::string& program = "dmbtpegd") {
-        auto env = ServiceEnv();
-        for (const auto& [name, value] : extra) {
-            env[name] = value;
-        }
-        m_service = std::make_unique<ChildProcess>(program, std::vector<std::string>{}, env);
-    }
-    std::unique_ptr<ChildProcess> StartNavigationApplication() {
-        auto navmon = std::make_unique<ChildProcess>("dmbtpeg-navmon", std::vector<std::string>{"--json"},
-                                                     ServiceEnv());
-        EXPECT_TRUE(WaitUntil([] { return platform::FindWindow(nullptr, u"Rovan") != nullptr; }, kPatience));
-        return navmon;
-    }
     // The service's own stop: SIGTERM, answered with a clean exit.
     void StopService() {
         m_service->Signal(SIGTERM);
         ASSERT_EQ(m_service->Wait(kPatience), 0) << "the service did not end";
         EXPECT_NE(m_env.Log().find("[Lumo DMB] DestoryWindow Call!\r\n"), std::string::npos);
     }
-    static std::size_t Files(const ChildProcess& navmon) { return Count(navmon.Output(), "{\"event\":\"file\""); }
-    static std::size_t States(const ChildProcess& navmon, int state) {
-        return Count(navmon.Output(), "{\"event\":\"state\",\"state\":" + std::to_string(state) + "}");
-    }
+    static std::size_t Files(const ChildProcess& navmon) { return Occurrences(navmon.Output(), "{\"event\":\"file\""); }
     // Announcements the service made: it logs each path once its send returned.
-    std::size_t Deliveries() const { return Count(m_env.Log(), "\n\\TPEGDATA\\"); }
+    std::size_t Deliveries() const { return Occurrences(m_env.Log(), "\n\\TPEGDATA\\"); }
     bool LogHas(const std::string& text) const { return m_env.WaitForLog(text, kPatience); }
-
-    testsupport::ServiceEnvironment m_env;
-    std::unique_ptr<ChildProcess> m_service;
 };
 
 TEST_F(ServiceUnderFaults, TunerThatFailsAndLiesForAWhileIsRetriedAndReceptionRecovers) {
     auto navmon = StartNavigationApplication();
-    StartService({{"DMBTPEG_DEVICE_FAULTS", "tune=fail:3,readback=wrong:2,signal=wrong:10@6"}});
+    StartService(0.1, {{"DMBTPEG_DEVICE_FAULTS", "tune=fail:3,readback=wrong:2,signal=wrong:10@6"}});
     // Failed tunes and wrong read-backs are tuning passes that did not take.
     ASSERT_TRUE(LogHas("[TDMB device] fault tune=fail:3 ends\r\n"));
     ASSERT_TRUE(LogHas("[TDMBPlayer] Frequency is different(183009, 183008)\r\n"));
@@ -174,7 +127,7 @@ TEST_F(ServiceUnderFaults, DecoderLibrariesThatCannotStartLeaveTheServiceRunning
     fs::create_directories(m_env.Root("prog/lib"));
     fs::copy_file(testsupport::BinDir() + "/dmbtpegd", m_env.Root("prog/bin/dmbtpegd"));
     { std::ofstream(m_env.Root("prog/lib/libTdcdec.so")) << "damaged"; }
-    StartService({}, m_env.Root("prog/bin/dmbtpegd"));
+    StartService(0.1, {}, m_env.Root("prog/bin/dmbtpegd"));
     ASSERT_TRUE(LogHas("Decoder library libTdcdec.so not available"));
     ChildProcess again("dmbtpeg-navmon", {"--request", "status"}, ServiceEnv());
     EXPECT_EQ(again.Wait(kPatience), 0) << again.Errors();

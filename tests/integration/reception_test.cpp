@@ -8,6 +8,7 @@
 #include "platform/message_queue.h"
 #include "platform/window.h"
 #include "tests/integration/demo_broadcast.h"
+#include "tests/integration/demo_service_test.h"
 #include "tests/integration/service_process.h"
 #include "tests/support/bus_test.h"
 #include "tests/support/time_scale.h"
@@ -18,45 +19,15 @@ using testsupport::WaitUntil;
 
 namespace {
 
-constexpr std::chrono::seconds kPatience{60};
+constexpr auto kPatience = testsupport::kServicePatience;
 
 struct Announcement {
     int kind;
     std::string path;
 };
 
-class ReceptionOnBus : public testsupport::BusTest {
+class ReceptionOnBus : public testsupport::DemoServiceTest {
 protected:
-    void SetUp() override {
-        BusTest::SetUp();
-        ChildProcess builder("dmbtpeg-mkbroadcast", {"--demo", m_env.Root("air"), "--quiet"});
-        ASSERT_EQ(builder.Wait(kPatience), 0) << builder.Errors();
-        ChildProcess device("dmbtpeg-device", {"init", m_env.Root("unit"), "--scan", m_env.Root("air")});
-        ASSERT_EQ(device.Wait(kPatience), 0) << device.Errors();
-    }
-    void TearDown() override {
-        if (m_service && m_service->Running()) {
-            m_service->Signal(SIGTERM);
-            m_service->Wait(kPatience);
-        }
-        BusTest::TearDown();
-    }
-
-    std::map<std::string, std::string> ServiceEnv(double scale = 0.1) {
-        auto env = m_env.Env(scale);
-        env["DMBTPEG_ROOT"] = m_env.Root("unit");
-        env["DMBTPEG_BROADCAST"] = m_env.Root("air");
-        return env;
-    }
-    void StartService(double scale = 0.1) {
-        m_service = std::make_unique<ChildProcess>("dmbtpegd", std::vector<std::string>{}, ServiceEnv(scale));
-    }
-    std::unique_ptr<ChildProcess> StartNavigationApplication() {
-        auto navmon = std::make_unique<ChildProcess>("dmbtpeg-navmon", std::vector<std::string>{"--json"},
-                                                     ServiceEnv());
-        EXPECT_TRUE(WaitUntil([] { return platform::FindWindow(nullptr, u"Rovan") != nullptr; }, kPatience));
-        return navmon;
-    }
     static std::vector<Announcement> Files(const ChildProcess& navmon) {
         static const std::regex file(R"re(\{"event":"file","kind":(\d+),"path":"((?:[^"\\]|\\.)*)")re");
         std::vector<Announcement> out;
@@ -67,18 +38,6 @@ protected:
         }
         return out;
     }
-    static std::size_t States(const ChildProcess& navmon, int state) {
-        std::string text = navmon.Output();
-        std::string needle = "{\"event\":\"state\",\"state\":" + std::to_string(state) + "}";
-        std::size_t n = 0;
-        for (auto pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) {
-            ++n;
-        }
-        return n;
-    }
-
-    testsupport::ServiceEnvironment m_env;
-    std::unique_ptr<ChildProcess> m_service;
 };
 
 TEST_F(ReceptionOnBus, EveryApplicationsFileIsAnnouncedWithItsKindAndTheBroadcastContent) {
