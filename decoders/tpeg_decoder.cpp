@@ -5,6 +5,7 @@
 
 #include "platform/format.h"
 #include "platform/kernel.h"
+#include "platform/message_queue.h"
 
 namespace decoders {
 
@@ -195,8 +196,10 @@ void TpegDecoder::StopLocked(std::unique_lock<std::mutex>& lock) {
     platform::SetEvent(m_stop);
     // Unlocked while waiting: the thread's callback may call back into the library.
     lock.unlock();
-    const bool ended =
-        platform::WaitForSingleObject(thread, kStopWaitMs) == platform::WAIT_OBJECT_0;
+    // The thread may be inside the event callback, sending to a window of the
+    // very thread that stops it: that send is handled meanwhile.
+    const bool ended = platform::WaitForSingleObjectHandlingSends(thread, kStopWaitMs) ==
+                       platform::WAIT_OBJECT_0;
     lock.lock();
     if (!ended) {
         platform::DebugPrintf(u"TPEG decoder thread still inside the event callback\r\n");

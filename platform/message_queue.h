@@ -70,6 +70,13 @@ inline constexpr std::size_t kPostedMessageLimit = 10000;
 // ERROR_NOT_SUPPORTED).
 LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+// WaitForSingleObject for a thread with windows: while it waits, the messages
+// other threads send to it are handled, so a thread it waits for may itself be
+// blocked in a send to it (as with MsgWaitForMultipleObjects and
+// QS_SENDMESSAGE). A send wakes it at once; the handle is looked at between
+// sends and at least every few milliseconds.
+DWORD WaitForSingleObjectHandlingSends(HANDLE handle, DWORD ms);
+
 // Number for a message name shared by cooperating programs: the same name
 // (ignoring ASCII case) always gives the same number, between
 // kFirstRegisteredMessage and kLastRegisteredMessage. With a window transport

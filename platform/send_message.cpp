@@ -1,3 +1,6 @@
+#include <chrono>
+
+#include "platform/clock.h"
 #include "platform/kernel.h"
 #include "platform/message_queue.h"
 #include "platform/window_system.h"
@@ -108,6 +111,34 @@ LRESULT SendReply::Result() const {
 bool WaitForReply(const SendReply& reply, DWORD ms) {
     auto deadline = ms == INFINITE ? Clock::time_point::max() : Clock::now() + ScaledDuration(ms);
     return detail::WaitPumpingSent(reply.m_state, deadline);
+}
+
+DWORD WaitForSingleObjectHandlingSends(HANDLE handle, DWORD ms) {
+    // Kernel objects and the message queue have separate wake-ups; a short
+    // look at the handle between waits for sends joins the two.
+    constexpr auto kLook = std::chrono::milliseconds(5);
+    const auto deadline =
+        ms == INFINITE ? Clock::time_point::max() : Clock::now() + ScaledDuration(ms);
+    auto self = detail::CurrentQueue();
+    for (;;) {
+        const DWORD result = WaitForSingleObject(handle, 0);
+        if (result != WAIT_TIMEOUT) {
+            return result;
+        }
+        std::unique_lock lock(detail::Windows().lock);
+        if (!self->sent.empty()) {
+            auto message = std::move(self->sent.front());
+            self->sent.pop_front();
+            lock.unlock();
+            detail::DispatchSent(std::move(message));
+            continue;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            return WAIT_TIMEOUT;
+        }
+        self->wake.wait_until(lock, deadline - now < kLook ? deadline : now + kLook);
+    }
 }
 
 LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

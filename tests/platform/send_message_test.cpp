@@ -122,6 +122,40 @@ TEST(CrossThreadSend, AThreadInAKernelWaitHoldsItsSenderUntilItPumps) {
     receiver.join();
 }
 
+// A thread waiting for another that is itself sending to it: the plain wait
+// would hold both for its whole time-out, the handling one lets both go on.
+TEST(CrossThreadSend, WaitingForAThreadThatSendsToTheWaiterHandlesTheSend) {
+    RecordingWindow window([](UINT message, WPARAM wParam, LPARAM) -> std::optional<LRESULT> {
+        if (message == kAsk) {
+            return static_cast<LRESULT>(wParam + 1);
+        }
+        return std::nullopt;
+    });
+    HWND hwnd = window.CreateTopLevel(u"waiter");
+    std::atomic<LRESULT> result{-1};
+    UniqueHandle sending(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+    struct Start {
+        HWND hwnd;
+        HANDLE sending;
+        std::atomic<LRESULT>* result;
+    } start{hwnd, sending.Get(), &result};
+    UniqueHandle sender(CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            auto* given = static_cast<Start*>(parameter);
+            SetEvent(given->sending);
+            given->result->store(SendMessage(given->hwnd, kAsk, 41, 0));
+            return 0;
+        },
+        &start, 0, nullptr));
+    ASSERT_NE(sender.Get(), nullptr);
+    ASSERT_EQ(WaitForSingleObject(sending.Get(), INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObjectHandlingSends(sender.Get(), 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(result.load(), 42);
+    EXPECT_EQ(WaitForSingleObjectHandlingSends(sender.Get(), 0), WAIT_OBJECT_0);
+    DestroyWindow(hwnd);
+}
+
 TEST(CrossThreadSend, CopyDataBytesAreReadableDuringTheCall) {
     std::vector<BYTE> received;
     ULONG_PTR kind = 0;
