@@ -25,16 +25,6 @@ extern char** environ;
 
 namespace {
 
-constexpr UINT kPing = WM_USER + 1;
-
-class EchoWindow : public Window {
-  public:
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        return message == kPing ? static_cast<LRESULT>(wParam + 1)
-                                : Window::WindowProc(message, wParam, lParam);
-    }
-};
-
 [[noreturn]] void RunEchoPeer() {
     StartBusTransport();
     EchoWindow window;

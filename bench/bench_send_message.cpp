@@ -15,16 +15,6 @@ using namespace platform;
 
 namespace {
 
-constexpr UINT kPing = WM_USER + 1;
-
-class EchoWindow : public Window {
-  public:
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        return message == kPing ? static_cast<LRESULT>(wParam + 1)
-                                : Window::WindowProc(message, wParam, lParam);
-    }
-};
-
 // Round trip of a send to a window of another thread that waits in
 // GetMessage: queueing, waking the receiver, the call and waking the sender.
 void BM_CrossThreadSendMessage(benchmark::State& state) {

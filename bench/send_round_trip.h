@@ -9,6 +9,19 @@
 #include <vector>
 
 #include "platform/message_queue.h"
+#include "platform/window.h"
+
+// The message the benchmarks send, and a window that answers it at once.
+inline constexpr platform::UINT kPing = platform::WM_USER + 1;
+
+class EchoWindow : public platform::Window {
+  public:
+    platform::LRESULT WindowProc(platform::UINT message, platform::WPARAM wParam,
+                                 platform::LPARAM lParam) override {
+        return message == kPing ? static_cast<platform::LRESULT>(wParam + 1)
+                                : Window::WindowProc(message, wParam, lParam);
+    }
+};
 
 inline void MeasureSendRoundTrips(benchmark::State& state, platform::HWND window, platform::UINT message) {
     std::vector<double> samples;

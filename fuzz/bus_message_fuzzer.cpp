@@ -22,6 +22,7 @@
 
 #include "platform/bus_names.h"
 #include "platform/bus_window_calls.h"
+#include "fuzz/quiet_log.h"
 #include "platform/log.h"
 #include "platform/message_queue.h"
 #include "platform/window.h"
@@ -30,11 +31,6 @@
 namespace {
 
 using namespace platform;
-
-class SilentSink : public LogSink {
-  public:
-    void Write(std::u16string_view) override {}
-};
 
 struct Received {
     UINT message = 0;
@@ -344,8 +340,7 @@ void ReadAnyway(sd_bus_message* m, const Built& built) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static SilentSink sink;
-    static ScopedLogSink quiet(sink);
+    fuzzing::SilenceLogs();
     StartedBus();
     Target();
     return 0;

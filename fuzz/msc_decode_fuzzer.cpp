@@ -9,15 +9,11 @@
 #include <string_view>
 #include <system_error>
 
+#include "fuzz/quiet_log.h"
 #include "platform/log.h"
 #include "tpeg/decoder_library.h"
 
 namespace {
-
-class SilentSink : public platform::LogSink {
-  public:
-    void Write(std::u16string_view) override {}
-};
 
 // Queue capacity, largest data group, packet mode with data groups: what the service asks for.
 constexpr std::uint32_t kTdcConfig[3] = {0x20000, 0x4000, 1};
@@ -42,9 +38,7 @@ void Shutdown() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static SilentSink sink;
-    static platform::ScopedLogSink quiet(sink);
-    static platform::ScopedMessageBoxCapture boxes;
+    fuzzing::SilenceLogs();
 
     std::string folder = (std::filesystem::temp_directory_path() / "msc_decode_fuzzer.XXXXXX");
     if (mkdtemp(folder.data()) == nullptr) {

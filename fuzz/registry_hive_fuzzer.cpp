@@ -5,21 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/log.h"
+#include "fuzz/quiet_log.h"
 #include "platform/registry_hive.h"
 
-namespace {
-
-class SilentSink : public platform::LogSink {
-  public:
-    void Write(std::u16string_view) override {}
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static SilentSink sink;
-    static platform::ScopedLogSink quiet(sink);
+    fuzzing::SilenceLogs();
     platform::HiveParseResult parsed =
         platform::ParseHive(std::string_view(reinterpret_cast<const char*>(data), size));
     if (!parsed.hive) {

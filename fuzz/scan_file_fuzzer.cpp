@@ -5,21 +5,10 @@
 #include <string_view>
 
 #include "channels/channel_list.h"
-#include "platform/log.h"
-
-namespace {
-
-class SilentSink : public platform::LogSink {
-public:
-    void Write(std::u16string_view) override {}
-};
-
-}  // namespace
+#include "fuzz/quiet_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static SilentSink sink;
-    static platform::ScopedLogSink quiet(sink);
-    static platform::ScopedMessageBoxCapture boxes;
+    fuzzing::SilenceLogs();
     CChannelList list;
     list.Parse(std::string_view(reinterpret_cast<const char*>(data), size));
     if (list.Size() > 4096 || list.Size() > size) {
