@@ -16,6 +16,7 @@
 #include "platform/bus_selection.h"
 #include "platform/clock.h"
 #include "platform/kernel.h"
+#include "platform/message_queue.h"
 #include "platform/text.h"
 #include "platform/window_messages.h"
 
@@ -27,19 +28,22 @@ constexpr char kBusPath[] = "/org/freedesktop/DBus";
 constexpr char kPropertiesInterface[] = "org.freedesktop.DBus.Properties";
 // A send waits for the receiver as long as Win32 would: until it answers or
 // disappears, which the bus reports at once. sd-bus wants some limit; a year
-// is none in practice.
+// is none in practice. Sends with a time-out keep their call pending past it
+// too, so that a stopped receiver's late answer still arrives and shows it
+// runs again.
 constexpr std::uint64_t kSendTimeoutUsec = 365ull * 24 * 3600 * 1000000;
 // Lookups are answered by bus threads, never by window procedures, so sd-bus's
 // default limit (0 selects it) only matters when the bus itself is stuck.
 constexpr std::uint64_t kLookupTimeoutUsec = 0;
-// A window lookup is answered by the owning process's bus thread; only a
-// process that is not running at all (stopped) leaves it unanswered. Its own
-// limit follows the platform clock, like every other wait of the system.
-constexpr DWORD kFindTimeoutMs = 25000;
+// A window lookup is answered by the owning process's bus thread within
+// milliseconds; only a process that is not running at all (stopped) leaves it
+// unanswered, and the caller (often a main thread) waits for it meanwhile.
+// Its own limit follows the platform clock, like every other wait.
+constexpr DWORD kFindTimeoutMs = 2000;
 
 std::uint64_t FindTimeoutUsec() {
-    const auto scaled = std::chrono::duration_cast<std::chrono::microseconds>(
-        ScaledDuration(kFindTimeoutMs));
+    const auto scaled =
+        std::chrono::duration_cast<std::chrono::microseconds>(ScaledDuration(kFindTimeoutMs));
     return static_cast<std::uint64_t>(std::max<std::int64_t>(scaled.count(), 1000));
 }
 
@@ -77,6 +81,7 @@ class Outcome {
 
 struct AsyncCall {
     std::function<void(sd_bus_message*, const sd_bus_error*)> onReply;
+    std::function<void(const char* sender)> heardFrom;
     bool answered = false;
 };
 
@@ -87,6 +92,13 @@ int OnAsyncReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
         call->onReply(nullptr, sd_bus_message_get_error(reply));
     } else {
         call->onReply(reply, nullptr);
+    }
+    // Told after the reply was handled: a sender that saw its send time out
+    // and found it unanswered has by then counted the process hung, and this
+    // clears it again. Errors the bus or sd-bus make up carry no unique name.
+    const char* sender = sd_bus_message_get_sender(reply);
+    if (sender != nullptr && sender[0] == ':') {
+        call->heardFrom(sender);
     }
     return 0;
 }
@@ -171,7 +183,7 @@ void BusWindowTransport::Teardown() {
     }
     m_inbound.clear();
     for (auto& [id, pending] : m_pendingSends) {
-        pending.reply.Complete(0);
+        pending.reply.Fail();
     }
     m_pendingSends.clear();
     m_titled.clear();
@@ -181,23 +193,25 @@ void BusWindowTransport::Teardown() {
     for (auto& remote : m_remotes) {
         remote.gone = true;
     }
+    m_hung.clear();
 }
 
 void BusWindowTransport::OnDisconnected() {
     BusLog("lost the bus connection; only this process's windows are visible from now on");
     for (auto& [id, pending] : m_pendingSends) {
-        pending.reply.Complete(0);
+        pending.reply.Fail();
     }
     std::lock_guard lock(m_mutex);
     for (auto& remote : m_remotes) {
         remote.gone = true;
     }
+    m_hung.clear();
 }
 
 void BusWindowTransport::ForgetOwner(const std::string& owner) {
     for (auto& [id, pending] : m_pendingSends) {
         if (pending.owner == owner) {
-            pending.reply.Complete(0);
+            pending.reply.Fail();
         }
     }
     std::lock_guard lock(m_mutex);
@@ -206,11 +220,20 @@ void BusWindowTransport::ForgetOwner(const std::string& owner) {
             remote.gone = true;
         }
     }
+    m_hung.erase(owner);
+}
+
+void BusWindowTransport::HeardFrom(const char* sender) {
+    std::lock_guard lock(m_mutex);
+    if (!m_hung.empty() && m_hung.erase(sender) > 0) {
+        BusLog(fmt::format("{} answers again", sender));
+    }
 }
 
 void BusWindowTransport::CallAsync(sd_bus_message* call, std::uint64_t timeoutUsec,
                                    ReplyHandler onReply) {
-    auto* context = new AsyncCall{std::move(onReply)};
+    auto* context =
+        new AsyncCall{std::move(onReply), [this](const char* sender) { HeardFrom(sender); }};
     sd_bus_slot* slot = nullptr;
     int result = m_bus != nullptr && call != nullptr
                      ? sd_bus_call_async(m_bus, &slot, call, OnAsyncReply, context, timeoutUsec)
@@ -361,8 +384,7 @@ HWND BusWindowTransport::FindWindow(LPCWSTR className, LPCWSTR title) {
         // process and its window.
         auto find = NewCall(bus, name, kWindowsPath, kWindowsInterface, "Find");
         if (find == nullptr || sd_bus_message_set_auto_start(find.get(), 0) < 0 ||
-            sd_bus_message_append(find.get(), "ss", wantedTitle.c_str(), wantedClass.c_str()) <
-                0) {
+            sd_bus_message_append(find.get(), "ss", wantedTitle.c_str(), wantedClass.c_str()) < 0) {
             outcome.Set(Found{});
             return;
         }
@@ -437,10 +459,40 @@ bool BusWindowTransport::PostMessage(HWND remote, UINT message, WPARAM wParam, L
 }
 
 LRESULT BusWindowTransport::SendMessage(HWND remote, UINT message, WPARAM wParam, LPARAM lParam) {
+    SendReply reply;
+    if (!SendAndWait(remote, message, wParam, lParam, SMTO_NORMAL, INFINITE, reply)) {
+        return 0;
+    }
+    return reply.Result();
+}
+
+bool BusWindowTransport::SendMessageTimeout(HWND remote, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT flags, DWORD timeoutMs, LRESULT* result) {
+    SendReply reply;
+    if (!SendAndWait(remote, message, wParam, lParam, flags, timeoutMs, reply)) {
+        return false;
+    }
+    if (!reply.Answered()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return false;
+    }
+    *result = reply.Result();
+    return true;
+}
+
+bool BusWindowTransport::SendAndWait(HWND remote, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT flags, DWORD timeoutMs, const SendReply& reply) {
     RemoteWindow target;
     if (!RemoteTarget(remote, &target) || m_thread.OnBusThread()) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
+        return false;
+    }
+    if ((flags & SMTO_ABORTIFHUNG) != 0) {
+        std::lock_guard lock(m_mutex);
+        if (m_hung.contains(target.owner)) {
+            SetLastError(ERROR_TIMEOUT);
+            return false;
+        }
     }
     bool copyData = message == WM_COPYDATA;
     std::vector<BYTE> bytes;
@@ -449,14 +501,14 @@ LRESULT BusWindowTransport::SendMessage(HWND remote, UINT message, WPARAM wParam
         const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         if (record == nullptr || (record->cbData > 0 && record->lpData == nullptr)) {
             SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
+            return false;
         }
         if (record->cbData > kMaxCopyDataBytes) {
             BusLog(fmt::format(
                 "WM_COPYDATA of {} bytes refused: at most {} bytes cross to another process",
                 record->cbData, kMaxCopyDataBytes));
             SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
+            return false;
         }
         const auto* data = static_cast<const BYTE*>(record->lpData);
         bytes.assign(data, data + record->cbData);
@@ -465,9 +517,8 @@ LRESULT BusWindowTransport::SendMessage(HWND remote, UINT message, WPARAM wParam
         BusLog(
             fmt::format("message 0x{:X} carries pointers; not sent to another process", message));
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return false;
     }
-    SendReply reply;
     bool queued = m_thread.Post([=, this, bytes = std::move(bytes)](sd_bus* bus) {
         auto call = NewCall(bus, target.owner, ObjectPath(target.handle), kWindowInterface,
                             copyData ? "SendCopyData" : "Send");
@@ -485,7 +536,7 @@ LRESULT BusWindowTransport::SendMessage(HWND remote, UINT message, WPARAM wParam
                                              static_cast<std::int64_t>(lParam));
         }
         if (appended < 0) {
-            reply.Complete(0);
+            reply.Fail();
             return;
         }
         std::uint64_t id = m_nextSend++;
@@ -497,17 +548,36 @@ LRESULT BusWindowTransport::SendMessage(HWND remote, UINT message, WPARAM wParam
                       if (answer == nullptr || sd_bus_message_read(answer, "x", &result) < 0) {
                           BusLog(fmt::format("send of message 0x{:X} got no answer: {}", message,
                                              ErrorText(error)));
-                          result = 0;
+                          reply.Fail();
+                          return;
                       }
                       reply.Complete(static_cast<LRESULT>(result));
                   });
     });
     if (!queued) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
+        return false;
     }
-    WaitForReply(reply);
-    return reply.Result();
+    const WhileWaiting what =
+        (flags & SMTO_BLOCK) != 0 ? WhileWaiting::HandleNothing : WhileWaiting::HandleSends;
+    if (WaitForReply(reply, timeoutMs, what)) {
+        return true;
+    }
+    // HeardFrom takes this lock only after the reply is completed, so an
+    // answer racing the time-out is either seen here or clears the mark
+    // right after it is set.
+    std::lock_guard lock(m_mutex);
+    if (reply.IsComplete()) {
+        return true;
+    }
+    // The call stays pending: its late answer is dropped, and tells that the
+    // process runs again.
+    if (m_hung.insert(target.owner).second) {
+        BusLog(fmt::format("{} let a send of message 0x{:X} time out; hung until it answers again",
+                           target.owner, message));
+    }
+    SetLastError(ERROR_TIMEOUT);
+    return false;
 }
 
 void BusWindowTransport::PostBroadcast(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ class BusWindowTransport final : public WindowTransport {
     HWND FindWindow(LPCWSTR className, LPCWSTR title) override;
     bool PostMessage(HWND remote, UINT message, WPARAM wParam, LPARAM lParam) override;
     LRESULT SendMessage(HWND remote, UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool SendMessageTimeout(HWND remote, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                            DWORD timeoutMs, LRESULT* result) override;
     void PostBroadcast(UINT message, WPARAM wParam, LPARAM lParam) override;
     UINT RegisterWindowMessage(std::u16string_view name) override;
     void OnWindowTitleChanged(HWND window, std::u16string_view title) override;
@@ -62,6 +65,10 @@ class BusWindowTransport final : public WindowTransport {
     bool RemoteTarget(HWND remote, RemoteWindow* target);
     HWND RememberRemote(const std::string& owner, std::uint64_t handle);
     bool QueryTitle(HWND remote, std::u16string* title);
+    // Sends and waits for `reply` to complete; false with the last error set
+    // when the send was refused, aborted or timed out.
+    bool SendAndWait(HWND remote, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                     DWORD timeoutMs, const SendReply& reply);
     void ChangeTitle(HWND window, std::u16string title);
 
     // Bus thread (bus_window_transport.cpp).
@@ -72,6 +79,8 @@ class BusWindowTransport final : public WindowTransport {
     void AcquireName(const std::string& name, std::function<void()> done);
     void ReleaseName(const std::string& name, std::function<void()> done);
     void ForgetOwner(const std::string& owner);
+    // Any answer (a reply or an error) came from the process `sender`.
+    void HeardFrom(const char* sender);
 
     // Bus thread, serving calls (bus_window_objects.cpp).
     static int Filter(sd_bus_message* message, void* userdata, sd_bus_error* error);
@@ -114,6 +123,10 @@ class BusWindowTransport final : public WindowTransport {
     // The window each title's name last led to, for a lookup its owner does
     // not answer (a process stopped by a debugger or a job-control signal).
     std::map<std::string, HWND> m_lastFound;
+    // Unique names of processes that let a send time out and have not
+    // answered anything since: SMTO_ABORTIFHUNG sends to them fail at once,
+    // so a stopped process costs one time-out rather than one per message.
+    std::set<std::string> m_hung;
 };
 
 }  // namespace platform

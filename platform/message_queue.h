@@ -70,6 +70,32 @@ inline constexpr std::size_t kPostedMessageLimit = 10000;
 // ERROR_NOT_SUPPORTED).
 LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+inline constexpr UINT SMTO_NORMAL = 0x0000;
+inline constexpr UINT SMTO_BLOCK = 0x0001;
+inline constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
+
+// SendMessage that gives up after `timeoutMs` platform milliseconds (scaled;
+// INFINITE never does). Nonzero with the procedure's result in `*result` (if
+// non-null) once it has returned; 0 with ERROR_TIMEOUT when the time ran out,
+// or ERROR_INVALID_WINDOW_HANDLE when the window is unknown, is destroyed
+// before it handles the message or its thread or process ends first. A send to
+// the calling thread's own window calls the procedure directly, without a
+// time-out. Meanwhile the caller handles the messages sent to its thread as
+// SendMessage does, or none with SMTO_BLOCK.
+//
+// A message that timed out stays queued and may still be handled later; its
+// result is then dropped. WM_COPYDATA's record is copied for that; any other
+// parameter pointing into the caller's memory must outlive a possible late
+// handling.
+//
+// SMTO_ABORTIFHUNG concerns windows of other processes: once a send to one of
+// a process's windows has timed out, the process counts as hung, and sends
+// with this flag to any of its windows fail at once with ERROR_TIMEOUT until
+// it answers a call again or leaves the bus. Windows of this process are
+// never counted hung.
+LRESULT SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                           UINT timeoutMs, PDWORD_PTR result);
+
 // WaitForSingleObject for a thread with windows: while it waits, the messages
 // other threads send to it are handled, so a thread it waits for may itself be
 // blocked in a send to it (as with MsgWaitForMultipleObjects and

@@ -9,12 +9,13 @@
 namespace platform {
 namespace detail {
 
-void CompleteReply(const std::shared_ptr<ReplyState>& state, LRESULT result) {
+void CompleteReply(const std::shared_ptr<ReplyState>& state, LRESULT result, bool handled) {
     std::lock_guard lock(Windows().lock);
     if (state->done) {
         return;
     }
     state->done = true;
+    state->handled = handled;
     state->result = result;
     if (auto waiter = state->waiter.lock()) {
         waiter->wake.notify_all();
@@ -28,7 +29,7 @@ void DispatchSent(std::unique_ptr<SentMessage> message) {
         bool answered = false;
         ~AnswerZeroUnlessAnswered() {
             if (!answered) {
-                message.onDone(0);
+                message.onDone(0, false);
             }
         }
     } guard{*message};
@@ -42,7 +43,7 @@ void DispatchSent(std::unique_ptr<SentMessage> message) {
     }
     LRESULT result = CallWindowProcedure(message->hwnd, message->message, message->wParam, lParam);
     guard.answered = true;
-    message->onDone(result);
+    message->onDone(result, true);
 }
 
 void QueueSent(std::unique_ptr<SentMessage> message) {
@@ -61,10 +62,11 @@ void QueueSent(std::unique_ptr<SentMessage> message) {
         }
     }
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    message->onDone(0);
+    message->onDone(0, false);
 }
 
-bool WaitPumpingSent(const std::shared_ptr<ReplyState>& state, Clock::time_point deadline) {
+bool WaitPumpingSent(const std::shared_ptr<ReplyState>& state, Clock::time_point deadline,
+                     bool handleSends) {
     auto self = CurrentQueue();
     std::unique_lock lock(Windows().lock);
     state->waiter = self;
@@ -72,7 +74,7 @@ bool WaitPumpingSent(const std::shared_ptr<ReplyState>& state, Clock::time_point
         if (state->done) {
             return true;
         }
-        if (!self->sent.empty()) {
+        if (handleSends && !self->sent.empty()) {
             auto message = std::move(self->sent.front());
             self->sent.pop_front();
             lock.unlock();
@@ -92,10 +94,80 @@ bool WaitPumpingSent(const std::shared_ptr<ReplyState>& state, Clock::time_point
 
 }  // namespace detail
 
+namespace {
+
+Clock::time_point DeadlineAfter(DWORD ms) {
+    return ms == INFINITE ? Clock::time_point::max() : Clock::now() + ScaledDuration(ms);
+}
+
+enum class LocalSend { Answered, Failed, TimedOut };
+
+// A send to a window of this process; sets the last error when it fails.
+LocalSend SendLocal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
+                    bool handleSends, LRESULT* result) {
+    if (hwnd == HWND_BROADCAST) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return LocalSend::Failed;
+    }
+    {
+        std::unique_lock lock(detail::Windows().lock);
+        detail::WindowRecord* record = detail::Windows().Find(hwnd);
+        if (record == nullptr) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return LocalSend::Failed;
+        }
+        if (record->owner->threadId == GetCurrentThreadId()) {
+            lock.unlock();
+            *result = detail::CallWindowProcedure(hwnd, message, wParam, lParam);
+            return LocalSend::Answered;
+        }
+    }
+    auto state = std::make_shared<detail::ReplyState>();
+    auto sent = std::make_unique<detail::SentMessage>();
+    sent->hwnd = hwnd;
+    sent->message = message;
+    sent->wParam = wParam;
+    sent->lParam = lParam;
+    // A send that may time out can be handled after the caller's record is
+    // gone, so the receiver gets a copy.
+    if (message == WM_COPYDATA && timeoutMs != INFINITE && lParam != 0) {
+        const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        const auto* bytes = static_cast<const BYTE*>(record->lpData);
+        sent->hasCopyData = true;
+        sent->copyDataKind = record->dwData;
+        if (bytes != nullptr) {
+            sent->copyData.assign(bytes, bytes + record->cbData);
+        }
+    }
+    // The state is shared with the receiver, which may answer after the
+    // caller stopped waiting.
+    sent->onDone = [state](LRESULT answer, bool handled) {
+        detail::CompleteReply(state, answer, handled);
+    };
+    detail::QueueSent(std::move(sent));
+    if (!detail::WaitPumpingSent(state, DeadlineAfter(timeoutMs), handleSends)) {
+        SetLastError(ERROR_TIMEOUT);
+        return LocalSend::TimedOut;
+    }
+    std::lock_guard lock(detail::Windows().lock);
+    *result = state->result;
+    if (!state->handled) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return LocalSend::Failed;
+    }
+    return LocalSend::Answered;
+}
+
+}  // namespace
+
 SendReply::SendReply() : m_state(std::make_shared<detail::ReplyState>()) {}
 
 void SendReply::Complete(LRESULT result) const {
-    detail::CompleteReply(m_state, result);
+    detail::CompleteReply(m_state, result, true);
+}
+
+void SendReply::Fail() const {
+    detail::CompleteReply(m_state, 0, false);
 }
 
 bool SendReply::IsComplete() const {
@@ -103,22 +175,26 @@ bool SendReply::IsComplete() const {
     return m_state->done;
 }
 
+bool SendReply::Answered() const {
+    std::lock_guard lock(detail::Windows().lock);
+    return m_state->done && m_state->handled;
+}
+
 LRESULT SendReply::Result() const {
     std::lock_guard lock(detail::Windows().lock);
     return m_state->result;
 }
 
-bool WaitForReply(const SendReply& reply, DWORD ms) {
-    auto deadline = ms == INFINITE ? Clock::time_point::max() : Clock::now() + ScaledDuration(ms);
-    return detail::WaitPumpingSent(reply.m_state, deadline);
+bool WaitForReply(const SendReply& reply, DWORD ms, WhileWaiting what) {
+    return detail::WaitPumpingSent(reply.m_state, DeadlineAfter(ms),
+                                   what == WhileWaiting::HandleSends);
 }
 
 DWORD WaitForSingleObjectHandlingSends(HANDLE handle, DWORD ms) {
     // Kernel objects and the message queue have separate wake-ups; a short
     // look at the handle between waits for sends joins the two.
     constexpr auto kLook = std::chrono::milliseconds(5);
-    const auto deadline =
-        ms == INFINITE ? Clock::time_point::max() : Clock::now() + ScaledDuration(ms);
+    const auto deadline = DeadlineAfter(ms);
     auto self = detail::CurrentQueue();
     for (;;) {
         const DWORD result = WaitForSingleObject(handle, 0);
@@ -149,33 +225,34 @@ LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (hwnd == HWND_BROADCAST) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return 0;
-    }
-    {
-        std::unique_lock lock(detail::Windows().lock);
-        detail::WindowRecord* record = detail::Windows().Find(hwnd);
-        if (record == nullptr) {
+    LRESULT result = 0;
+    SendLocal(hwnd, message, wParam, lParam, INFINITE, true, &result);
+    return result;
+}
+
+LRESULT SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
+                           UINT timeoutMs, PDWORD_PTR result) {
+    LRESULT answer = 0;
+    bool answered = false;
+    if (IsRemoteWindow(hwnd)) {
+        WindowTransport* transport = GetWindowTransport();
+        if (transport == nullptr) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;
         }
-        if (record->owner->threadId == GetCurrentThreadId()) {
-            lock.unlock();
-            return detail::CallWindowProcedure(hwnd, message, wParam, lParam);
-        }
+        answered =
+            transport->SendMessageTimeout(hwnd, message, wParam, lParam, flags, timeoutMs, &answer);
+    } else {
+        answered = SendLocal(hwnd, message, wParam, lParam, timeoutMs, (flags & SMTO_BLOCK) == 0,
+                             &answer) == LocalSend::Answered;
     }
-    auto state = std::make_shared<detail::ReplyState>();
-    auto sent = std::make_unique<detail::SentMessage>();
-    sent->hwnd = hwnd;
-    sent->message = message;
-    sent->wParam = wParam;
-    sent->lParam = lParam;
-    sent->onDone = [state](LRESULT result) { detail::CompleteReply(state, result); };
-    detail::QueueSent(std::move(sent));
-    detail::WaitPumpingSent(state, Clock::time_point::max());
-    std::lock_guard lock(detail::Windows().lock);
-    return state->result;
+    if (!answered) {
+        return 0;
+    }
+    if (result != nullptr) {
+        *result = static_cast<DWORD_PTR>(answer);
+    }
+    return TRUE;
 }
 
 }  // namespace platform

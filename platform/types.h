@@ -25,6 +25,7 @@ using ULONG_PTR = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
 using INT_PTR = std::intptr_t;
 using DWORD_PTR = std::uintptr_t;
+using PDWORD_PTR = DWORD_PTR*;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;

@@ -49,7 +49,7 @@ Window* RemoveWindowRecord(HWND hwnd) {
         }
     }
     for (auto& message : failed) {
-        message->onDone(0);
+        message->onDone(0, false);
     }
     return object;
 }

@@ -29,7 +29,7 @@ void EndThreadQueue(const std::shared_ptr<ThreadQueue>& queue) {
         }
     }
     for (auto& message : failed) {
-        message->onDone(0);
+        message->onDone(0, false);
     }
     DestroyWindowsOfThread(queue);
 }

@@ -28,13 +28,16 @@ struct ThreadQueue;
 
 struct ReplyState {
     bool done = false;
+    // False when completed without the procedure having run (window, thread
+    // or process gone first).
+    bool handled = false;
     LRESULT result = 0;
     std::weak_ptr<ThreadQueue> waiter;
 };
 
 // Completes `state` (first call wins) and wakes its waiting thread. Lock not
 // held by the caller.
-void CompleteReply(const std::shared_ptr<ReplyState>& state, LRESULT result);
+void CompleteReply(const std::shared_ptr<ReplyState>& state, LRESULT result, bool handled);
 
 struct SentMessage {
     HWND hwnd = nullptr;
@@ -44,7 +47,9 @@ struct SentMessage {
     bool hasCopyData = false;
     ULONG_PTR copyDataKind = 0;
     std::vector<BYTE> copyData;
-    std::function<void(LRESULT)> onDone;
+    // Called exactly once; `handled` is false when the message is answered 0
+    // because it could not be handled.
+    std::function<void(LRESULT result, bool handled)> onDone;
 };
 
 struct TimerEntry {
@@ -124,8 +129,11 @@ void AnnounceTitle(HWND hwnd);
 // already. Lock not held.
 Window* RemoveWindowRecord(HWND hwnd);
 
-// Waits, dispatching sent messages, until `state` is done or `deadline`.
-bool WaitPumpingSent(const std::shared_ptr<ReplyState>& state, Clock::time_point deadline);
+// Waits until `state` is done (true) or `deadline` (false), dispatching
+// meanwhile the messages sent to the calling thread unless `handleSends` is
+// false.
+bool WaitPumpingSent(const std::shared_ptr<ReplyState>& state, Clock::time_point deadline,
+                     bool handleSends = true);
 
 // Lock held. Moves the window's pending sends into `failed` (to be answered 0
 // once the lock is released) and drops its posted messages and timers.

@@ -51,7 +51,7 @@ void DeliverSentMessage(InboundSend message, std::function<void(LRESULT)> onDone
     sent->hasCopyData = message.message == WM_COPYDATA;
     sent->copyDataKind = message.copyDataKind;
     sent->copyData = std::move(message.copyData);
-    sent->onDone = std::move(onDone);
+    sent->onDone = [onDone = std::move(onDone)](LRESULT result, bool) { onDone(result); };
     detail::QueueSent(std::move(sent));
 }
 

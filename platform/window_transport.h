@@ -61,6 +61,13 @@ class WindowTransport {
     // transport copies; it fails (0) a record larger than it can carry.
     // Returns 0 when the window or its process is gone.
     virtual LRESULT SendMessage(HWND remote, UINT message, WPARAM wParam, LPARAM lParam) = 0;
+    // As SendMessage, waiting at most `timeoutMs` platform milliseconds, with
+    // SMTO_* `flags` (message_queue.h). True with `*result` when the procedure
+    // answered; otherwise false with the last error set: ERROR_TIMEOUT when
+    // the time ran out or (SMTO_ABORTIFHUNG) the process counts as hung,
+    // ERROR_INVALID_WINDOW_HANDLE when the window or its process is gone.
+    virtual bool SendMessageTimeout(HWND remote, UINT message, WPARAM wParam, LPARAM lParam,
+                                    UINT flags, DWORD timeoutMs, LRESULT* result) = 0;
     // A broadcast posted in this process: tell the other processes. Local
     // windows have already received it; an echo of it must not be delivered
     // back here.
@@ -87,25 +94,36 @@ namespace detail {
 struct ReplyState;
 }
 
+// What a thread waiting for a reply does with the messages sent to it.
+enum class WhileWaiting { HandleSends, HandleNothing };
+
 // The answer to an outgoing send, completed from any thread (typically the
 // bus thread when the reply arrives). Copies share the same answer.
 class SendReply {
   public:
     SendReply();
-    // Only the first completion counts.
+    // The procedure's answer. Only the first completion (of either kind)
+    // counts.
     void Complete(LRESULT result) const;
+    // No answer will come (the receiver or the connection went first); the
+    // result is 0.
+    void Fail() const;
     bool IsComplete() const;
+    // Completed by Complete rather than Fail.
+    bool Answered() const;
     LRESULT Result() const;
 
   private:
-    friend bool WaitForReply(const SendReply& reply, DWORD ms);
+    friend bool WaitForReply(const SendReply& reply, DWORD ms, WhileWaiting what);
     std::shared_ptr<detail::ReplyState> m_state;
 };
 
 // Blocks the calling thread until `reply` is completed, dispatching meanwhile
-// the messages sent to this thread's windows (never posted ones or timers).
-// False when `ms` platform milliseconds (scaled) passed first.
-bool WaitForReply(const SendReply& reply, DWORD ms = INFINITE);
+// the messages sent to this thread's windows (never posted ones or timers),
+// or none with HandleNothing. False when `ms` platform milliseconds (scaled)
+// passed first.
+bool WaitForReply(const SendReply& reply, DWORD ms = INFINITE,
+                  WhileWaiting what = WhileWaiting::HandleSends);
 
 // A message from another process for a local window, to be handled as a sent
 // message on the window's thread.

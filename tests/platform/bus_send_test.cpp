@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <thread>
@@ -95,6 +96,37 @@ TEST_F(BusSend, ASendToAReceiverKilledMidSendReturnsZero) {
     EXPECT_TRUE(WaitUntil([&] { return returned.load(); }));
     sender.join();
     EXPECT_EQ(result.load(), 0);
+}
+
+// Whether a send reached the stopped peer is told by what the peer printed
+// once continued: the bus delivers in order, so a send that was skipped
+// never shows up before the one that follows it.
+TEST_F(BusSend, AHungPeerCostsOneTimeoutUntilItAnswersAgain) {
+    auto peer = StartPeer("bus_peer", {"window", "Sleeper"});
+    HWND sleeper = FindWindow(nullptr, u"Sleeper");
+    ASSERT_NE(sleeper, nullptr);
+    testsupport::ScopedTimeScale fast(0.01);
+    DWORD_PTR result = 0;
+    auto echo = [&](WPARAM wParam, UINT timeoutMs) {
+        return SendMessageTimeout(sleeper, kEcho, wParam, 0, SMTO_ABORTIFHUNG, timeoutMs, &result);
+    };
+    auto got = [](WPARAM wParam) {
+        return "got " + std::to_string(kEcho) + " " + std::to_string(wParam) + "\n";
+    };
+    peer->Signal(SIGSTOP);
+    int status = 0;
+    ASSERT_EQ(::waitpid(peer->Pid(), &status, WUNTRACED), peer->Pid());
+    EXPECT_EQ(echo(1, 1000), 0);
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+    EXPECT_EQ(echo(2, 1000), 0);
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+
+    peer->Signal(SIGCONT);
+    EXPECT_TRUE(WaitUntil([&] { return echo(3, INFINITE) != 0; }));
+    EXPECT_EQ(result, 4u);
+    ASSERT_TRUE(peer->WaitForOutput(got(3), kPatience)) << peer->Output();
+    EXPECT_NE(peer->Output().find(got(1)), std::string::npos) << "handled late";
+    EXPECT_EQ(peer->Output().find(got(2)), std::string::npos) << "never sent";
 }
 
 TEST_F(BusSend, PostedMessagesArriveInOrderAndPointerMessagesStayHome) {

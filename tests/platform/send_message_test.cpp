@@ -181,6 +181,61 @@ TEST(CrossThreadSend, CopyDataBytesAreReadableDuringTheCall) {
     EXPECT_EQ(std::memcmp(received.data(), text, sizeof(text)), 0);
 }
 
+// The receiver does not pump until after the time-out, so the outcome does
+// not depend on timing: the caller's wait handles the send already queued to
+// it, times out, and the message handled later must neither reach the
+// caller's record nor its finished wait.
+TEST(SendMessageTimeout, AReceiverThatDoesNotPumpInTimeFailsTheSendAndHandlesItLater) {
+    testsupport::ScopedTimeScale fast(0.01);
+    RecordingWindow ours([](UINT message, WPARAM wParam, LPARAM) -> std::optional<LRESULT> {
+        return message == kAsk ? std::optional<LRESULT>(wParam + 1) : std::nullopt;
+    });
+    HWND own = ours.CreateTopLevel(u"caller");
+    std::vector<BYTE> received;
+    RecordingWindow theirs([&](UINT message, WPARAM, LPARAM lParam) -> std::optional<LRESULT> {
+        if (message != WM_COPYDATA) {
+            return std::nullopt;
+        }
+        const auto* record = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        const auto* bytes = static_cast<const BYTE*>(record->lpData);
+        received.assign(bytes, bytes + record->cbData);
+        return 1;
+    });
+    std::atomic<HWND> stuck{nullptr};
+    DWORD_PTR asked = 0;
+    UniqueHandle pump(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+    std::thread receiver([&] {
+        stuck = theirs.CreateTopLevel(u"stuck");
+        // SMTO_BLOCK: the send queued to this thread meanwhile stays queued.
+        SendMessageTimeout(own, kAsk, 41, 0, SMTO_BLOCK, INFINITE, &asked);
+        WaitForSingleObject(pump.Get(), INFINITE);
+        MSG msg;
+        PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE);
+    });
+    ASSERT_TRUE(WaitUntil([] { return (GetQueueStatus(QS_SENDMESSAGE) & QS_SENDMESSAGE) != 0; }));
+    {
+        std::vector<BYTE> bytes{1, 2, 3};
+        COPYDATASTRUCT record{5, static_cast<DWORD>(bytes.size()), bytes.data()};
+        DWORD_PTR result = 99;
+        EXPECT_EQ(SendMessageTimeout(stuck, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record),
+                                     SMTO_NORMAL, 1000, &result),
+                  0);
+        EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+        EXPECT_EQ(result, 99u);
+        bytes.assign(bytes.size(), 0xEE);
+    }
+    EXPECT_EQ(ours.UserMessages(), std::vector<UINT>{kAsk});
+    SetEvent(pump.Get());
+    receiver.join();
+    EXPECT_EQ(asked, 42u);
+    EXPECT_EQ(received, (std::vector<BYTE>{1, 2, 3}));
+
+    DWORD_PTR result = 0;
+    EXPECT_EQ(SendMessageTimeout(stuck, kAsk, 0, 0, SMTO_NORMAL, 1000, &result), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    DestroyWindow(own);
+}
+
 TEST(SendToAGoneWindow, DestroyedWindowAnswersZero) {
     RecordingWindow window([](UINT, WPARAM, LPARAM) -> std::optional<LRESULT> { return 5; });
     MessageThread thread;

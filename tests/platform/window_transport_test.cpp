@@ -85,6 +85,10 @@ class FakeTransport : public WindowTransport {
         WaitForReply(reply);
         return reply.Result();
     }
+    bool SendMessageTimeout(HWND, UINT, WPARAM, LPARAM, UINT, DWORD, LRESULT*) override {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
     void PostBroadcast(UINT message, WPARAM, LPARAM) override {
         std::lock_guard lock(m_mutex);
         m_broadcasts.push_back(message);
