@@ -9,6 +9,7 @@
 #include "devices/ensemble_probe.h"
 #include "devices/fault_plan.h"
 #include "devices/frequency_table.h"
+#include "devices/lock_time.h"
 #include "devices/scan_entry.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -56,6 +57,12 @@ bool WaitUntil(StreamingThread& thread, Clock::time_point due) {
 
 void LogLine(const std::string& text) {
     DebugOutput(FromUtf8("[TDMB device] " + text + "\r\n"));
+}
+
+// Called with no lock held: signal polls and the streaming thread go on while
+// a tune or a scan step waits for its lock.
+void WaitForLock() {
+    Sleep(TunerLockMs());
 }
 
 }  // namespace
@@ -126,6 +133,7 @@ HRESULT TunerFilter::HandleWrongly(std::int32_t command, TunerParam& record) {
             return S_OK;
         case kTunerSetFrequency: {
             // Success is answered but nothing is tuned: the read-back tells.
+            WaitForLock();
             std::lock_guard lock(m_tuneLock);
             m_requestedFrequency = 0;
             RetuneLocked();
@@ -150,6 +158,7 @@ HRESULT TunerFilter::HandleWrongly(std::int32_t command, TunerParam& record) {
         case kTunerScan:
             if (Word(record, 1) == kScanStep) {
                 // A step that misses its ensemble.
+                WaitForLock();
                 record.word[1] = 0;
                 return S_OK;
             }
@@ -172,6 +181,7 @@ HRESULT TunerFilter::HandleCommand(std::int32_t command, TunerParam& param) {
         case kTunerSetRegion:
             return SetRegion(*record);
         case kTunerSetFrequency: {
+            WaitForLock();
             std::lock_guard lock(m_tuneLock);
             m_requestedFrequency = Word(*record, 1);
             RetuneLocked();
@@ -253,6 +263,7 @@ HRESULT TunerFilter::ScanStep(TunerParam& record) {
     if (buffer == nullptr) {
         return E_POINTER;
     }
+    WaitForLock();
     record.word[1] = 0;
     const std::string path = RecordingPath(frequency);
     if (!RecordingExists(path) || SignalSwitchedOff()) {

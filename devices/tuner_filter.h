@@ -1,15 +1,17 @@
 // The virtual T-DMB tuner: output pin "DOut" and ITdmbTunerControl over the
 // broadcast folder (broadcast_folder.h).
 //
-// Tuning checks the folder at once: a frequency without a recording reads
+// A frequency tune and a scan step take the lock time (lock_time.h) before
+// they answer, without holding the lock that signal queries and streaming
+// take, and then look at the folder: a frequency without a recording reads
 // back 0, a service its ensemble's FIC does not list reads back 0/0, and a
 // listed service reads back its FIC sub-channel, so a mismatch shows the
 // caller the tune did not take. While the filter runs, a streaming thread
 // plays the tuned recording at one frame per 24 ms (time-scaled, due times
 // counted from the start so it never drifts) and hands the tuned
 // sub-channel's bytes of each frame to the filter connected to "DOut". A
-// retune takes effect at the next frame. Pause and Stop end the thread before
-// they return.
+// retune takes effect at the next frame after the lock time. Pause and Stop
+// end the thread before they return.
 //
 // Commands may come through GetParam or SetParam alike; records are read and
 // answered as documented for the device.

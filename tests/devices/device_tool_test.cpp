@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "channels/channel_list.h"
+#include "devices/lock_time.h"
 #include "tests/support/eti_recording.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -35,6 +36,8 @@ class DeviceTool : public testing::Test {
 
     TempDir m_broadcast;
     TempDir m_root;
+    // The tool's scan tunes every frequency of the region.
+    testsupport::ScopedEnv m_noLockTime{devices::kTunerLockVariable, "0"};
 };
 
 TEST_F(DeviceTool, InitWithScanWritesAScanFileTheServiceReads) {

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "channels/channel_list.h"
+#include "devices/lock_time.h"
 #include "graph/device_interfaces.h"
 #include "tests/support/eti_recording.h"
 #include "tests/support/process.h"
@@ -39,11 +40,11 @@ TEST(FaultPlan, ParsesRulesAndRejectsAnyMalformedTextWhole) {
     EXPECT_TRUE(ParseFaultPlan("").rules.empty());
     EXPECT_TRUE(ParseFaultPlan("").error.empty());
 
-    for (const char* bad : {"tune", "tune=fail", "tune=fail:", "tune=fail:0", "tune=break:3",
-                            "tuner=fail:3", "tune=fail:3,", ",tune=fail:3", "tune=fail:3x",
-                            "tune=fail:3@", "tune=fail:3@-1", "tune=fail:-3", "tune=fail:99999999999",
-                            "signal=wrong:5s@2h", "tune=fail:3;signal=wrong:2", " tune=fail:3",
-                            "tune=fail:1,signal=wrong"}) {
+    for (const char* bad :
+         {"tune", "tune=fail", "tune=fail:", "tune=fail:0", "tune=break:3", "tuner=fail:3",
+          "tune=fail:3,", ",tune=fail:3", "tune=fail:3x", "tune=fail:3@", "tune=fail:3@-1",
+          "tune=fail:-3", "tune=fail:99999999999", "signal=wrong:5s@2h",
+          "tune=fail:3;signal=wrong:2", " tune=fail:3", "tune=fail:1,signal=wrong"}) {
         const auto rejected = ParseFaultPlan(bad);
         EXPECT_FALSE(rejected.error.empty()) << bad;
         EXPECT_TRUE(rejected.rules.empty()) << bad;
@@ -64,7 +65,8 @@ TEST(FaultPlan, MapsEveryTunerCommandToItsGroup) {
 
 TEST(FaultInjectorWindows, CountedAndTimedWindowsOpenAndCloseOnTheirCalls) {
     testsupport::ScopedTimeScale scale(0.5);  // platform time runs twice as fast
-    FaultInjector injector(ParseFaultPlan("tune=fail:2@1,signal=wrong:1000ms@2s,signal=fail:1").rules);
+    FaultInjector injector(
+        ParseFaultPlan("tune=fail:2@1,signal=wrong:1000ms@2s,signal=fail:1").rules);
     const platform::Clock::time_point t0{};
 
     // Counted: one good call, two failing ones, then good for ever.
@@ -101,7 +103,9 @@ class TunerUnderFaults : public testing::Test {
         testsupport::TempDir root;
         testsupport::ChildProcess tool("dmbtpeg-device",
                                        {"init", root.Path(), "--scan", m_broadcast.Path()},
-                                       {{"DMBTPEG_DEVICE_FAULTS", faults}, {"DMBTPEG_LOG", root / "log"}});
+                                       {{"DMBTPEG_DEVICE_FAULTS", faults},
+                                        {"DMBTPEG_LOG", root / "log"},
+                                        {devices::kTunerLockVariable, "0"}});
         const auto status = tool.Wait(std::chrono::seconds(60));
         std::ifstream in(root / "log");
         log.assign(std::istreambuf_iterator<char>(in), {});
@@ -119,7 +123,8 @@ class TunerUnderFaults : public testing::Test {
 TEST_F(TunerUnderFaults, ScanFaultsMissOrFailAndAMalformedPlanInjectsNothing) {
     std::string log;
     EXPECT_EQ(ScanWith("scan=wrong:1000", log), 0);
-    EXPECT_NE(log.find("[TDMB device] fault injection: scan=wrong:1000\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[TDMB device] fault injection: scan=wrong:1000\r\n"), std::string::npos)
+        << log;
     EXPECT_NE(log.find("[TDMB device] fault scan=wrong:1000 begins\r\n"), std::string::npos) << log;
 
     // Failed scan commands find nothing either; the tool still completes.
@@ -127,9 +132,10 @@ TEST_F(TunerUnderFaults, ScanFaultsMissOrFailAndAMalformedPlanInjectsNothing) {
     EXPECT_NE(log.find("[TDMB device] fault scan=fail:1000 begins\r\n"), std::string::npos) << log;
 
     EXPECT_EQ(ScanWith("scan=wrong:100x", log), 3);
-    EXPECT_NE(log.find("[TDMB device] DMBTPEG_DEVICE_FAULTS ignored, no faults: rule 'scan=wrong:100x' "
-                       "needs a length above 0"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("[TDMB device] DMBTPEG_DEVICE_FAULTS ignored, no faults: rule 'scan=wrong:100x' "
+                 "needs a length above 0"),
+        std::string::npos)
         << log;
 }
 

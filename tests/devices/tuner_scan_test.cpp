@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "devices/lock_time.h"
 #include "tests/support/device_plugin.h"
 #include "tests/support/eti_recording.h"
 
@@ -47,6 +48,7 @@ class TunerScan : public testing::Test {
         return record.word[1];
     }
 
+    testsupport::ScopedEnv m_noLockTime{devices::kTunerLockVariable, "0"};
     testsupport::DevicePlugin m_plugin;
     ComPtr<ITdmbTunerControl> m_tuner = m_plugin.Create<ITdmbTunerControl>(CLSID_TdmbTuner);
     Entry m_entries[11] = {};

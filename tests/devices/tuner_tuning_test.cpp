@@ -2,8 +2,11 @@
 
 #include <cstdio>
 
+#include "devices/lock_time.h"
+#include "platform/clock.h"
 #include "tests/support/device_plugin.h"
 #include "tests/support/eti_recording.h"
+#include "tests/support/time_scale.h"
 
 namespace {
 
@@ -34,6 +37,7 @@ class TunerTuning : public testing::Test {
         return {frequency.word[1], service.word[1], service.word[2]};
     }
 
+    testsupport::ScopedEnv m_noLockTime{devices::kTunerLockVariable, "0"};
     testsupport::DevicePlugin m_plugin;
     testsupport::ReceiverGraph m_graph{m_plugin};
 };
@@ -74,6 +78,35 @@ TEST_F(TunerTuning, SignalNeedsARecordingAndNoSignalOffFile) {
     EXPECT_EQ(m_graph.Signal()[0], 1u);
     m_graph.Tune(195008, kTpegSid, 3);
     EXPECT_EQ(m_graph.Signal()[0], 0u);
+}
+
+// Lower bounds only: a scaled sleep never ends early, but may end late.
+TEST_F(TunerTuning, FrequencyTunesAndScanStepsTakeTheScaledLockTime) {
+    testsupport::ScopedTimeScale scale(0.1);
+    testsupport::ScopedEnv lockTime(devices::kTunerLockVariable, "300");
+    TunerParam record{0, 183008, 0, 0};
+    auto start = Clock::now();
+    EXPECT_EQ(m_graph.Tuner().SetParam(kTunerSetFrequency, &record, 0), S_OK);
+    EXPECT_GE(Clock::now() - start, ScaledDuration(300));
+    EXPECT_EQ(ReadBack()[0], 183008);
+
+    // A frequency without a recording takes it as well.
+    std::uint8_t entries[10 * 44] = {};
+    record = {0, kScanStep, 10, reinterpret_cast<std::intptr_t>(entries)};
+    start = Clock::now();
+    EXPECT_EQ(m_graph.Tuner().GetParam(kTunerScan, &record), S_OK);
+    EXPECT_GE(Clock::now() - start, ScaledDuration(300));
+    EXPECT_EQ(record.word[1], 0);
+}
+
+TEST(TunerLockTime, DecimalMillisecondsUpToTenSecondsElseTheDefault) {
+    EXPECT_EQ(devices::ParseLockTime("0"), 0u);
+    EXPECT_EQ(devices::ParseLockTime("10000"), 10000u);
+    for (const char* bad : {"", "-1", "+5", "10001", "4294967296", "1.5", " 5", "5ms"}) {
+        EXPECT_FALSE(devices::ParseLockTime(bad)) << bad;
+    }
+    testsupport::ScopedEnv lockTime(devices::kTunerLockVariable, "fast");
+    EXPECT_EQ(devices::TunerLockMs(), devices::kDefaultLockMs);
 }
 
 }  // namespace
