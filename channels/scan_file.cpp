@@ -2,6 +2,7 @@
 // the service identifier in lower-case hexadecimal), each label as its 20 raw
 // bytes followed by LF.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -26,7 +27,7 @@ constexpr std::size_t kMaxFileBytes = 1 << 20;
 // holds no number (or the end of the file) leaves the member unchanged, and
 // reading goes on with the next line, so one damaged line costs one value.
 class ScanFileReader {
-public:
+  public:
     explicit ScanFileReader(std::string_view text) : m_text(text) {}
 
     void ReadDecimal(std::int32_t& member) {
@@ -52,7 +53,7 @@ public:
         SkipLine();
     }
 
-private:
+  private:
     // The value modulo 2^32, as the 32-bit member will hold it.
     std::optional<std::uint32_t> ReadNumber(int base) {
         while (m_pos < m_text.size() && IsSpace(m_text[m_pos])) {
@@ -102,19 +103,31 @@ private:
     std::size_t m_pos = 0;
 };
 
-std::optional<std::string> ReadDeviceFile(std::u16string_view devicePath) {
+struct ScanFileText {
+    std::string text;
+    std::filesystem::file_time_type written;
+};
+
+// Only a regular file counts: a folder (or anything else) at the path cannot
+// be opened as a scan file, so the next location is tried.
+std::optional<ScanFileText> ReadDeviceFile(std::u16string_view devicePath) {
     auto hostPath = platform::MapDevicePath(devicePath);
     if (!hostPath) {
+        return std::nullopt;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(*hostPath, error)) {
         return std::nullopt;
     }
     std::ifstream in(*hostPath, std::ios::binary);
     if (!in) {
         return std::nullopt;
     }
-    std::string text(kMaxFileBytes, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return text;
+    ScanFileText file{std::string(kMaxFileBytes, '\0'),
+                      std::filesystem::last_write_time(*hostPath, error)};
+    in.read(file.text.data(), static_cast<std::streamsize>(file.text.size()));
+    file.text.resize(static_cast<std::size_t>(in.gcount()));
+    return file;
 }
 
 void AppendLine(std::string& out, std::int64_t value) {
@@ -129,8 +142,8 @@ bool CChannelList::Parse(std::string_view text) {
     ScanFileReader reader(text);
     reader.ReadDecimal(mdwVersion);
     if (mdwVersion != kScanFileVersion) {
-        platform::MessageBox(nullptr, u"scan file version is invalid. Please, scan channels again.", nullptr,
-                             platform::MB_OK);
+        platform::MessageBox(nullptr, u"scan file version is invalid. Please, scan channels again.",
+                             nullptr, platform::MB_OK);
         return false;
     }
     reader.ReadDecimal(mdwCountry);
@@ -141,10 +154,11 @@ bool CChannelList::Parse(std::string_view text) {
     reader.ReadDecimal(mdwType1Index);
     reader.ReadDecimal(mdwType2Index);
 
-    std::uint32_t limit = std::min<std::uint32_t>({mdwChannelCount, kMaxEntries,
-                                                   static_cast<std::uint32_t>(text.size())});
+    std::uint32_t limit = std::min<std::uint32_t>(
+        {mdwChannelCount, kMaxEntries, static_cast<std::uint32_t>(text.size())});
     if (limit < mdwChannelCount) {
-        platform::DebugPrintf(u"Scan file announces %u entries; reading %u\r\n", mdwChannelCount, limit);
+        platform::DebugPrintf(u"Scan file announces %u entries; reading %u\r\n", mdwChannelCount,
+                              limit);
     }
     for (std::uint32_t i = 0; i < limit; ++i) {
         ChannelInfo entry{};
@@ -191,14 +205,18 @@ std::string CChannelList::Serialize() const {
 }
 
 bool CChannelList::Load() {
-    std::optional<std::string> text = ReadDeviceFile(kScanFileOnCard);
-    if (!text) {
-        text = ReadDeviceFile(kScanFileInFlash);
+    std::optional<ScanFileText> card = ReadDeviceFile(kScanFileOnCard);
+    std::optional<ScanFileText> flash = ReadDeviceFile(kScanFileInFlash);
+    // The card's file is the one to read, unless a later save could not
+    // replace it and went to the flash instead: then the flash file is newer.
+    const ScanFileText* chosen = card ? &*card : nullptr;
+    if (flash && (!card || flash->written > card->written)) {
+        chosen = &*flash;
     }
-    if (!text) {
+    if (chosen == nullptr) {
         return false;
     }
-    Parse(*text);
+    Parse(chosen->text);
     return true;
 }
 
@@ -206,9 +224,19 @@ void CChannelList::Save() {
     // Written next to the old file and renamed over it, so a power cut leaves
     // either the old list or the new one, never half of one.
     std::string text = Serialize();
-    if (!platform::WriteFileAtomically(kScanFileOnCard, text) &&
-        !platform::WriteFileAtomically(kScanFileInFlash, text)) {
-        return;
+    if (!platform::WriteFileAtomically(kScanFileOnCard, text)) {
+        if (!platform::WriteFileAtomically(kScanFileInFlash, text)) {
+            return;
+        }
+        // The card's old list must not win the next Load. Where it cannot be
+        // removed either, it is older than the flash file, which Load prefers.
+        const platform::DWORD stale = platform::GetFileAttributes(kScanFileOnCard.data());
+        if (stale != platform::INVALID_FILE_ATTRIBUTES &&
+            (stale & platform::FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            !platform::DeleteFile(kScanFileOnCard.data())) {
+            platform::DebugPrintf(
+                u"Scan file saved to flash; the card's older one could not be removed\r\n");
+        }
     }
     mdwChannelCount = static_cast<std::uint32_t>(mEntries.size());
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -39,7 +41,7 @@ void WriteAll(const std::string& path, std::string_view text) {
 }
 
 class ScanFile : public testing::Test {
-protected:
+  protected:
     std::string CardFile() const { return m_root / "SDMMC Disk/SysData/TDMBScan.dat"; }
     std::string FlashFile() const { return m_root / "Nand/TDMBScan.dat"; }
     void MakeCard() { fs::create_directories(m_root / "SDMMC Disk/SysData"); }
@@ -61,7 +63,8 @@ TEST_F(ScanFile, SavedEntriesComeBackByteForByte) {
 
     std::string text = ReadAll(CardFile());
     EXPECT_EQ(text.substr(0, 19), "1004\n82\n0\n3\n0\n1\n-1\n");
-    EXPECT_NE(text.find("\nf1e00448\nTPEG" + std::string(16, '\0') + "\n5\n3\n77\n0\n0\n0\n"), std::string::npos);
+    EXPECT_NE(text.find("\nf1e00448\nTPEG" + std::string(16, '\0') + "\n5\n3\n77\n0\n0\n0\n"),
+              std::string::npos);
 
     CChannelList loaded;
     loaded.Load();
@@ -207,6 +210,59 @@ TEST_F(ScanFile, SaveReplacesTheFileInsteadOfRewritingIt) {
     for (const auto& item : fs::directory_iterator(m_root / "SDMMC Disk/SysData")) {
         EXPECT_EQ(item.path().filename(), "TDMBScan.dat") << "temporary left behind";
     }
+}
+
+TEST_F(ScanFile, WhatWasSavedLastIsLoadedWhicheverLocationTookIt) {
+    MakeCard();
+    MakeFlash();
+    CChannelList saved;
+    saved.Append(Entry(1, "card"));
+    saved.Save();
+    ASSERT_TRUE(fs::exists(CardFile()));
+
+    // A folder where the card's file should be cannot be read or replaced:
+    // the save goes to flash and the next load finds it there.
+    fs::remove(CardFile());
+    fs::create_directory(CardFile());
+    saved.Append(Entry(2, "flash"));
+    saved.Save();
+    EXPECT_EQ(saved.mdwChannelCount, 2u);
+    CChannelList loaded;
+    ASSERT_TRUE(loaded.Load());
+    EXPECT_EQ(loaded.Size(), 2u);
+
+    // A card file that a failed save could not remove is older than the
+    // flash file that took the save; the newer one wins, the card on a tie.
+    fs::remove(CardFile());
+    WriteAll(CardFile(), "1004\n82\n0\n0\n0\n0\n");
+    const auto now = fs::file_time_type::clock::now();
+    fs::last_write_time(CardFile(), now - std::chrono::minutes(1));
+    fs::last_write_time(FlashFile(), now);
+    CChannelList newer;
+    newer.Load();
+    EXPECT_EQ(newer.Size(), 2u);
+    fs::last_write_time(CardFile(), now);
+    CChannelList tie;
+    tie.Load();
+    EXPECT_EQ(tie.Size(), 0u);
+}
+
+TEST_F(ScanFile, SaveThatCannotReplaceTheCardFileLeavesItUnableToWin) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders";
+    }
+    MakeCard();
+    MakeFlash();
+    WriteAll(CardFile(), "1004\n82\n0\n0\n0\n0\n");
+    fs::permissions(m_root / "SDMMC Disk/SysData", fs::perms::owner_write,
+                    fs::perm_options::remove);
+    CChannelList list;
+    list.Append(Entry(3, "new"));
+    list.Save();
+    fs::permissions(m_root / "SDMMC Disk/SysData", fs::perms::owner_write, fs::perm_options::add);
+    CChannelList loaded;
+    loaded.Load();
+    EXPECT_EQ(loaded.Size(), 1u);
 }
 
 TEST(ScanFileParse, SurvivesArbitraryBytes) {
