@@ -1,5 +1,6 @@
 #include "app/dmbtpeg_app.h"
 
+#include "app/service_globals.h"
 #include "app/tdmb_main.h"
 #include "platform/clock.h"
 #include "platform/com.h"
@@ -7,6 +8,8 @@
 #include "platform/format.h"
 #include "platform/message_queue.h"
 #include "platform/window.h"
+
+#include <cstdlib>
 
 using namespace platform;
 
@@ -28,7 +31,8 @@ bool CDmbTpegApp::InitInstance() {
         return false;
     }
 
-    HANDLE marker = CreateFile(u"TPEGDMBINFO.ENV", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE marker =
+        CreateFile(u"TPEGDMBINFO.ENV", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (marker != INVALID_HANDLE_VALUE) {
         DebugPrintf(u"[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n");
         CloseHandle(marker);
@@ -37,6 +41,7 @@ bool CDmbTpegApp::InitInstance() {
     for (int count = 0; FindWindow(nullptr, u"Lumo_TDMBPlayer") != nullptr; ++count) {
         DebugPrintf(u"\r\n[LUMO DMB] DMB VESK TPEG Count #%d# \r\n", count);
         if (count >= kPlayerPollsBeforeGivingUp) {
+            gnExitStatus = kExitTunerBusy;
             return false;
         }
         Sleep(kPlayerPollMs);
@@ -49,6 +54,12 @@ bool CDmbTpegApp::InitInstance() {
         m_pMainWnd = &mainWindow;
         mainWindow.DoModal();
         m_pMainWnd = nullptr;
+        if (gbThreadsLeftRunning.load() == 1) {
+            // A thread that would not end still uses the window's objects:
+            // they are not destroyed, the process just ends.
+            DebugPrintf(u"[Lumo DMB] ending with threads still running\r\n");
+            std::_Exit(gnExitStatus.load());
+        }
         CoUninitialize();
     }
     return true;
@@ -61,5 +72,5 @@ int CDmbTpegApp::Run() {
             break;
         }
     }
-    return 0;
+    return gnExitStatus.load();
 }

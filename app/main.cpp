@@ -1,8 +1,14 @@
 // dmbtpegd: receives the TPEG data service, has it decoded and announces
 // every finished file to the navigation application. It takes no arguments;
 // the platform's settings come from the environment.
+//
+// Exit status: 0 for a requested end or a second instance, kExitStartFailed
+// when reception cannot be set up at all, kExitTunerBusy when the T-DMB player
+// kept the tuner, kExitStopForced when a stop signal's shutdown overran.
 #include <signal.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -10,27 +16,51 @@
 #include "app/service_globals.h"
 #include "platform/bus_transport.h"
 #include "platform/clock.h"
+#include "platform/format.h"
 #include "platform/message_queue.h"
 #include "platform/window_messages.h"
 
 namespace {
 
 CDmbTpegApp theApp;
+std::atomic<bool> gbProcessEnding{false};
 
 // SIGTERM and SIGINT (a service manager stopping the service, or Ctrl-C) end
 // the service the way its window's close message does, so the shutdown
-// sequence runs. Before the main window exists there is nothing to shut down.
+// sequence runs. The close message is sent, not posted: sent messages come
+// before a full posted queue, and a thread waiting for a peer still handles
+// them. Whatever holds the shutdown up, the process ends after a grace period.
+// Before the main window exists there is nothing to shut down.
 void WatchStopSignals(const sigset_t& signals) {
     std::thread([signals] {
         int signal = 0;
-        while (sigwait(&signals, &signal) == 0) {
-            platform::HWND hwnd = gMainWindow.load();
-            if (hwnd == nullptr) {
-                std::_Exit(0);
-            }
-            platform::PostMessage(hwnd, platform::WM_CLOSE, 0, 0);
+        if (sigwait(&signals, &signal) != 0) {
+            return;
+        }
+        platform::HWND hwnd = gMainWindow.load();
+        if (hwnd == nullptr) {
+            std::_Exit(0);
+        }
+        const auto deadline = platform::Clock::now() + platform::ScaledDuration(kStopGraceMs);
+        platform::SendMessageTimeout(hwnd, platform::WM_CLOSE, 0, 0, platform::SMTO_NORMAL,
+                                     kStopGraceMs, nullptr);
+        std::this_thread::sleep_until(deadline);
+        if (!gbProcessEnding.load()) {
+            platform::DebugPrintf(
+                u"[Lumo DMB] stop signal: the service did not end within %u ms\r\n", kStopGraceMs);
+            std::_Exit(kExitStopForced);
         }
     }).detach();
+}
+
+void ReportExitStatus(int status) {
+    if (status == kExitStartFailed) {
+        std::fputs(
+            "dmbtpegd: reception cannot be set up (filter graph, tuner filters or worker thread)\n",
+            stderr);
+    } else if (status == kExitTunerBusy) {
+        std::fputs("dmbtpegd: the T-DMB player kept the tuner; start again later\n", stderr);
+    }
 }
 
 }  // namespace
@@ -49,7 +79,10 @@ int main() {
     // service still runs and sees only its own window.
     platform::StartBusTransport();
     RegisterServiceMessages();
-    int status = theApp.InitInstance() ? theApp.Run() : 0;
+    theApp.InitInstance();
+    int status = theApp.Run();
     platform::StopBusTransport();
+    ReportExitStatus(status);
+    gbProcessEnding = true;
     return status;
 }

@@ -30,8 +30,10 @@ TDmbMain::~TDmbMain() {
     gMainWindow = nullptr;
     // Normally ShutdownService has ended the worker; a service that ended
     // without it (a failed start) must still not free what a worker uses.
-    StopWorker();
-    WaitForScanEnd();
+    if (!StopWorker() || !WaitForScanEnd()) {
+        gbThreadsLeftRunning = 1;
+        return;
+    }
     CloseEvents();
     if (mhScanDone != nullptr) {
         CloseHandle(mhScanDone);
@@ -41,25 +43,34 @@ TDmbMain::~TDmbMain() {
     }
 }
 
-std::atomic<std::int32_t>& TDmbMain::gnSignalReportRef() { return gnSignalReport; }
+std::atomic<std::int32_t>& TDmbMain::gnSignalReportRef() {
+    return gnSignalReport;
+}
 
 ChannelSelection TDmbMain::Selection() {
     return {mChannel, mChannelInfo, mChannelState, mszChannelLabel, mcsChannelInfo, mhChannelEvent};
 }
 
 GraphBuild TDmbMain::Build() {
-    return {mTsPlayer,       mChannelState, mbTuningPass, mhPassEndEvent, mcsChannelInfo,
-            mnGraphMode,     mChannel.mdwCountry, mChannel.mdwBand};
+    return {mTsPlayer,      mChannelState, mbTuningPass,        mhPassEndEvent,
+            mcsChannelInfo, mnGraphMode,   mChannel.mdwCountry, mChannel.mdwBand};
 }
 
-void TDmbMain::UpdateChannelInfo() { ::UpdateChannelInfo(Selection()); }
+void TDmbMain::UpdateChannelInfo() {
+    ::UpdateChannelInfo(Selection());
+}
 
-void TDmbMain::ReportChannels() { ::ReportChannels(mChannel); }
+void TDmbMain::ReportChannels() {
+    ::ReportChannels(mChannel);
+}
 
-bool TDmbMain::BuildGraph() { return ::BuildGraph(Build()); }
+bool TDmbMain::BuildGraph() {
+    return ::BuildGraph(Build());
+}
 
 void TDmbMain::OpenMarkerFile() {
-    HANDLE marker = CreateFile(u"TPEGDMBINFO.ENV", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE marker =
+        CreateFile(u"TPEGDMBINFO.ENV", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (marker != INVALID_HANDLE_VALUE) {
         DebugPrintf(u"[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n");
         CloseHandle(marker);
@@ -101,43 +112,78 @@ void TDmbMain::CloseEvents() {
     }
 }
 
-void TDmbMain::StopWorker() {
+bool TDmbMain::StopWorker() {
     HANDLE thread = mhThread.load();
     if (thread == nullptr) {
-        return;
+        return true;
     }
     SetEvent(mhQuitEvent);
-    // The worker's pause wakes on the quit event, so it leaves within one
-    // round of tuner calls; only then may its events and graph go.
-    WaitForSingleObject(thread, INFINITE);
+    // The worker may be in a send to the navigation application, which may be
+    // sending to this thread in turn: the wait handles those sends. The worker
+    // leaves within one round of tuner calls and one bounded send.
+    if (WaitForSingleObjectHandlingSends(thread, kThreadWaitLimitMs) != WAIT_OBJECT_0) {
+        DebugPrintf(u"[Lumo DMB] worker thread did not end within %u ms\r\n", kThreadWaitLimitMs);
+        return false;
+    }
     CloseHandle(thread);
     mhThread = nullptr;
+    return true;
 }
 
-void TDmbMain::WaitForScanEnd() {
-    if (mhScanDone != nullptr) {
-        WaitForSingleObject(mhScanDone, INFINITE);
+bool TDmbMain::WaitForScanEnd() {
+    if (mhScanDone == nullptr) {
+        return true;
     }
+    if (WaitForSingleObjectHandlingSends(mhScanDone, kThreadWaitLimitMs) != WAIT_OBJECT_0) {
+        DebugPrintf(u"[Lumo DMB] channel scan did not end within %u ms\r\n", kThreadWaitLimitMs);
+        return false;
+    }
+    return true;
+}
+
+bool TDmbMain::GiveUpUnfinished() const {
+    return gbReceptionOn.load() == 0 && mhThread.load() != nullptr;
 }
 
 int TDmbMain::ShutdownService() {
     DebugPrintf(u"[Lumo DMB] DestoryWindow Call!\r\n");
     KillTimer(GetHwnd(), ID_TIMER_CAMERA);
     KillTimer(GetHwnd(), ID_TIMER_SIGNAL);
-    if (mbDecoderRunning.load() == 1) {
+    // The worker looks at the quit event right before it would start
+    // reception, so from here on it starts nothing new.
+    if (mhQuitEvent != nullptr) {
+        SetEvent(mhQuitEvent);
+    }
+    const bool decodersWereRunning = mbDecoderRunning.load() == 1;
+    if (decodersWereRunning) {
         StopDecoders(Decoders());
     }
-    if (gbScanRunning.load() == 1) {
+    if (gbScanRunning.load() == 1 || ScanBusy()) {
         gbScanAbort = 1;
     }
     // A scan in its last steps (saving, rebuilding) has cleared its flag
     // already but still uses the list and the graph.
-    WaitForScanEnd();
-    gbScanRunning = 0;
+    const bool scanEnded = WaitForScanEnd();
+    if (scanEnded) {
+        gbScanRunning = 0;
+    }
     if (mhThread.load() != nullptr) {
         DebugPrintf(u"[Lumo DMB] mhThread! \r\n");
     }
-    StopWorker();
+    const bool workerEnded = StopWorker();
+    if (!scanEnded || !workerEnded) {
+        // What they still use stays until the process ends; the navigation
+        // application is told the tuner is free all the same.
+        gbThreadsLeftRunning = 1;
+        PostMessage(HWND_BROADCAST, TC_SUSPEND_ACK.load(), 0, 0);
+        return 1;
+    }
+    // A pass that had already looked at the quit event when the stop began
+    // may have started reception since: undo what it started.
+    KillTimer(GetHwnd(), ID_TIMER_SIGNAL);
+    if (!decodersWereRunning && mbDecoderRunning.load() == 1) {
+        StopDecoders(Decoders());
+    }
     mTsPlayer.StopGraph();
     CloseEvents();
     mTsPlayer.DisconnectFilters();

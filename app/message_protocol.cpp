@@ -20,7 +20,13 @@ void RegisterOnce(std::atomic<UINT>& slot, const WCHAR* name) {
 }  // namespace
 
 LRESULT TDmbMain::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    return MainWindowProc(message, wParam, lParam);
+    ++mnHandlerDepth;
+    LRESULT result = MainWindowProc(message, wParam, lParam);
+    if (--mnHandlerDepth == 0 && mbEndPending) {
+        mbEndPending = false;
+        FinishEnd();
+    }
+    return result;
 }
 
 LRESULT TDmbMain::MainWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -58,9 +64,24 @@ LRESULT TDmbMain::EndSequence(const WCHAR* tag, UINT message, WPARAM wParam, LPA
     }
     DebugPrintf(u"%s\r\n", tag);
     gbServiceClosing = 1;
+    if (mnHandlerDepth > 1) {
+        // Received while another handler waits (for the worker, the scan or
+        // a peer): that handler still uses what the shutdown releases. It
+        // winds down now that the service is closing, and the shutdown runs
+        // when it has returned.
+        if (gbScanRunning.load() == 1 || ScanBusy()) {
+            gbScanAbort = 1;
+        }
+        mbEndPending = true;
+        return 0;
+    }
+    FinishEnd();
+    return Dispatch(message, wParam, lParam);
+}
+
+void TDmbMain::FinishEnd() {
     ShutdownService();
     PostQuitMessage(0);
-    return Dispatch(message, wParam, lParam);
 }
 
 LRESULT TDmbMain::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -44,23 +44,31 @@ void TDmbMain::OnServiceTimer(UINT_PTR id) {
 
 void TDmbMain::StartStep() {
     KillTimer(GetHwnd(), ID_TIMER_START);
+    mbStartStepDone = true;
     bool ending = false;
-    if (!mTsPlayer.CreateGraphBuilder()) {
-        DebugPrintf(u"[Lumo DMB] Could not create Filter Graph");
+    auto startFailed = [&] {
+        gnExitStatus = kExitStartFailed;
         EndDialog(IDOK);
         ending = true;
+    };
+    if (!mTsPlayer.CreateGraphBuilder()) {
+        DebugPrintf(u"[Lumo DMB] Could not create Filter Graph");
+        startFailed();
     } else {
         DebugPrintf(u"[Lumo DMB] mTsPlayer.CreateGraphBuilder OK!\r\n");
         CreateEvents();
         mbTuningPass = 0;
         Sleep(kAfterEventsMs);
         if (Create1(0, 0, nullptr) == 1) {
-            BuildGraph();
+            // At the first start a graph that cannot be built means missing
+            // filter registrations; nothing would ever be received.
+            if (!BuildGraph()) {
+                startFailed();
+            }
             ReportChannels();
         } else {
             DebugPrintf(u"[Lumo DMB] Could not create Thread\r\n");
-            EndDialog(IDOK);
-            ending = true;
+            startFailed();
         }
     }
     mTsPlayer.AudioCommand(kAudioSetLevel, &mnAudioLevel);
@@ -68,21 +76,36 @@ void TDmbMain::StartStep() {
     InitDecoders(Decoders());
     UpdateChannelInfo();
     SetTimer(GetHwnd(), ID_TIMER_CAMERA, kCameraPeriodMs, nullptr);
-    if (!mbScanFileFound && !ending && gbServiceClosing.load() == 0) {
-        // A device without any channel list would never find its service.
-        DebugPrintf(u"No scan file: scanning the channels\r\n");
+    if (mChannel.Size() == 0 && !ending && gbServiceClosing.load() == 0) {
+        // A device without any channel would never find its service; one that
+        // was first switched on without signal tries again at every start.
+        DebugPrintf(mbScanFileFound ? u"Scan file lists no channel: scanning the channels\r\n"
+                                    : u"No scan file: scanning the channels\r\n");
         AutoScan(true);
     }
 }
 
 void TDmbMain::CameraStep() {
-    // The scan thread owns the graph while it runs; the camera manager is
-    // looked at again on the next tick.
-    if (gbScanRunning.load() == 1) {
-        return;
-    }
     bool present = CameraManagerPresent();
-    if (present && gbReceptionOn.load() == 1) {
+    if (ScanBusy()) {
+        // The scan thread owns the graph and the list until it has finished
+        // everything; the reversing camera goes first, so the scan is cut
+        // short and the tuner is given up once it has ended.
+        if (!present) {
+            return;
+        }
+        if (gbScanAbort.load() != 1) {
+            DebugPrintf(u"[Lumo DMB] camera manager present: channel scan aborted\r\n");
+            mbScanYields = true;
+            gbScanAbort = 1;
+        }
+        if (!WaitForScanEnd()) {
+            return;
+        }
+    }
+    // A scan cut short for the camera manager left the graph to be given up.
+    const bool scanYielded = mbScanYields.exchange(false);
+    if (scanYielded || GiveUpUnfinished() || (present && gbReceptionOn.load() == 1)) {
         SetReception(false);
     } else if (!present && gbReceptionOn.load() == 0) {
         SetReception(true);
@@ -117,8 +140,14 @@ void TDmbMain::SetReception(bool on) {
         return;
     }
     gbReceptionOn = 0;
+    // The worker looks at the quit event right before it would start
+    // reception, so from here on it starts nothing new.
+    if (mhQuitEvent != nullptr) {
+        SetEvent(mhQuitEvent);
+    }
     KillTimer(GetHwnd(), ID_TIMER_SIGNAL);
-    if (mbDecoderRunning.load() == 1) {
+    const bool decodersWereRunning = mbDecoderRunning.load() == 1;
+    if (decodersWereRunning) {
         StopDecoders(Decoders());
     }
     if (gbServiceClosing.load() == 1) {
@@ -128,8 +157,17 @@ void TDmbMain::SetReception(bool on) {
         DebugPrintf(u"[Lumo DMB] mhThread! \r\n");
     }
     // The worker ends before the graph stops, so no pass of it can set the
-    // graph running again after the stop.
-    StopWorker();
+    // graph running again after the stop. One that does not end in time
+    // keeps the graph; a later camera tick finishes the give-up.
+    if (!StopWorker() || gbServiceClosing.load() == 1) {
+        return;
+    }
+    // A pass that had already looked at the quit event when the stop began
+    // may have started reception since: undo what it started.
+    KillTimer(GetHwnd(), ID_TIMER_SIGNAL);
+    if (!decodersWereRunning && mbDecoderRunning.load() == 1) {
+        StopDecoders(Decoders());
+    }
     mTsPlayer.StopGraph();
     CloseEvents();
     mTsPlayer.DisconnectFilters();
@@ -140,6 +178,10 @@ void TDmbMain::SetReception(bool on) {
 }
 
 void TDmbMain::SignalStep() {
+    // The scan thread has the tuner until it has rebuilt the graph.
+    if (ScanBusy()) {
+        return;
+    }
     std::uint8_t status[8] = {};
     TunerParam record{};
     record.word[3] = reinterpret_cast<std::intptr_t>(status);
@@ -171,8 +213,17 @@ void TDmbMain::SignalStep() {
 
 std::uint32_t TDmbMain::Run1() {
     const HANDLE events[3] = {mhQuitEvent, mhChannelEvent, mhPassEndEvent};
+    // However the worker ends, it is no longer in a pass: the stop step of a
+    // scan must not wait for one.
+    struct LeavePass {
+        std::atomic<std::int32_t>& flag;
+        ~LeavePass() { flag = 0; }
+    } leavePass{mbTuningPass};
+    auto quitting = [&] { return WaitForSingleObject(events[0], 0) == WAIT_OBJECT_0; };
     for (;;) {
-        if (WaitForMultipleObjects(3, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+        // The end of a pass is the stop step's signal, not the worker's: one
+        // set after the stop step reset it must not end the worker.
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
             return 0;
         }
         mbTuningPass = 1;
@@ -202,7 +253,8 @@ std::uint32_t TDmbMain::Run1() {
             ok = mTsPlayer.GetTunerParam(kTunerGetFrequency, &get);
             auto reported = static_cast<std::int32_t>(get.word[1]);
             if (ok && tuning() && reported != info.dwFrequency) {
-                DebugPrintf(u"[TDMBPlayer] Frequency is different(%d, %d)\r\n", reported, info.dwFrequency);
+                DebugPrintf(u"[TDMBPlayer] Frequency is different(%d, %d)\r\n", reported,
+                            info.dwFrequency);
                 ok = false;
             }
         }
@@ -212,9 +264,11 @@ std::uint32_t TDmbMain::Run1() {
             ok = mTsPlayer.GetTunerParam(kTunerGetService, &get);
             auto service = static_cast<std::int32_t>(get.word[1]);
             auto subChannel = static_cast<std::int32_t>(get.word[2]);
-            if (ok && (static_cast<std::uint32_t>(service) != info.dwServiceId || subChannel != info.dwSubChannel)) {
+            if (ok && (static_cast<std::uint32_t>(service) != info.dwServiceId ||
+                       subChannel != info.dwSubChannel)) {
                 DebugPrintf(u"[TDMBPlayer] Channel is diff(%d, %d)(%d, %d)\r\n", service,
-                            static_cast<std::int32_t>(info.dwServiceId), subChannel, info.dwSubChannel);
+                            static_cast<std::int32_t>(info.dwServiceId), subChannel,
+                            info.dwSubChannel);
                 ok = false;
             }
         }
@@ -229,6 +283,11 @@ std::uint32_t TDmbMain::Run1() {
                 return 0;
             }
         } else if (tuning()) {
+            // Reception being given up or the service ending: start nothing
+            // that the stop has already undone.
+            if (quitting()) {
+                return 0;
+            }
             mTsPlayer.Play();
             StartDecoders(Decoders());
             SetTimer(GetHwnd(), ID_TIMER_SIGNAL, kSignalPeriodMs, nullptr);

@@ -10,6 +10,8 @@ std::atomic<std::int32_t> gnSignalReport{0};
 std::atomic<std::int32_t> gbScanRunning{0};
 std::atomic<std::int32_t> gbScanAbort{0};
 
+std::atomic<int> gnExitStatus{0};
+std::atomic<std::int32_t> gbThreadsLeftRunning{0};
 std::atomic<platform::HWND> gMainWindow{nullptr};
 std::atomic<platform::UINT> TC_SUSPEND_ACK{0};
 std::atomic<platform::UINT> TCC_TDMB_RESET_CHANNEL_MSG{0};

@@ -20,6 +20,20 @@ extern std::atomic<std::int32_t> gnSignalReport;
 extern std::atomic<std::int32_t> gbScanRunning;
 extern std::atomic<std::int32_t> gbScanAbort;
 
+// The process's exit status, for the service manager: a requested end and a
+// second instance exit 0.
+inline constexpr int kExitStartFailed = 1;
+// The T-DMB player kept the tuner past the start-up wait: worth a restart
+// after a pause.
+inline constexpr int kExitTunerBusy = 75;
+// A stop signal whose shutdown did not finish within kStopGraceMs.
+inline constexpr int kExitStopForced = 70;
+inline constexpr platform::DWORD kStopGraceMs = 30000;
+extern std::atomic<int> gnExitStatus;
+// A thread that did not end when asked still uses the main window's objects:
+// the process then ends without destroying them.
+extern std::atomic<std::int32_t> gbThreadsLeftRunning;
+
 // The main window while it exists; for the thread that turns stop signals
 // into its close message.
 extern std::atomic<platform::HWND> gMainWindow;

@@ -21,9 +21,13 @@ inline constexpr platform::WCHAR kMainWindowTitle[] = u"DmbTpeg";
 // The index into the 16-step audio level table handed to the graph once at
 // start: full level, since the service renders no audio of its own.
 inline constexpr std::uint32_t kInitialAudioLevel = 15;
+// The longest the main thread waits for the worker or the scan thread. Both
+// end well within it unless a peer they send to does not answer; the main
+// thread then goes on without releasing what they still use.
+inline constexpr platform::DWORD kThreadWaitLimitMs = 5000;
 
 class TDmbMain : public platform::Dialog, public cThread {
-public:
+  public:
     TDmbMain();
     ~TDmbMain() override;
 
@@ -34,7 +38,8 @@ public:
     void SetReception(bool on);
     std::uint32_t Run1() override;
 
-    platform::LRESULT MainWindowProc(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam);
+    platform::LRESULT MainWindowProc(platform::UINT message, platform::WPARAM wParam,
+                                     platform::LPARAM lParam);
 
     void UpdateChannelInfo();
     void ReportChannels();
@@ -47,7 +52,8 @@ public:
     // rebuild after the scan included.
     bool ScanBusy() const;
 
-    platform::LRESULT WindowProc(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam) override;
+    platform::LRESULT WindowProc(platform::UINT message, platform::WPARAM wParam,
+                                 platform::LPARAM lParam) override;
 
     CTsPlayer mTsPlayer;
     ChannelInfo mChannelInfo{};
@@ -64,25 +70,36 @@ public:
     platform::HANDLE mhPassEndEvent = nullptr;
     platform::CRITICAL_SECTION mcsChannelInfo{};
 
-protected:
+  protected:
     platform::BOOL OnInitDialog() override { return InitMainWindow(); }
 
-private:
-    platform::LRESULT Dispatch(platform::UINT message, platform::WPARAM wParam, platform::LPARAM lParam);
-    platform::LRESULT EndSequence(const platform::WCHAR* tag, platform::UINT message, platform::WPARAM wParam,
-                                  platform::LPARAM lParam);
+  private:
+    platform::LRESULT Dispatch(platform::UINT message, platform::WPARAM wParam,
+                               platform::LPARAM lParam);
+    platform::LRESULT EndSequence(const platform::WCHAR* tag, platform::UINT message,
+                                  platform::WPARAM wParam, platform::LPARAM lParam);
     void StartStep();
     void CameraStep();
     void SignalStep();
     void CreateEvents();
     void CloseEvents();
     // Wakes the worker and waits until it has ended, so nothing it uses is
-    // released under it.
-    void StopWorker();
-    void WaitForScanEnd();
+    // released under it. False when it had not ended within the limit: its
+    // handle stays recorded and nothing it uses may be released.
+    bool StopWorker();
+    // False when a scan was still running at the limit.
+    bool WaitForScanEnd();
+    // A give-up whose worker would not end in time is finished at a later
+    // camera tick.
+    bool GiveUpUnfinished() const;
+    // The end sequence that a request received inside another handler's wait
+    // left for the outermost handler to run.
+    void FinishEnd();
     void OpenMarkerFile();
 
-    DecoderState Decoders() { return {GetHwnd(), mbDecoderRunning, mbReportSignal, gnSignalReportRef()}; }
+    DecoderState Decoders() {
+        return {GetHwnd(), mbDecoderRunning, mbReportSignal, gnSignalReportRef()};
+    }
     static std::atomic<std::int32_t>& gnSignalReportRef();
     ChannelSelection Selection();
     GraphBuild Build();
@@ -90,6 +107,13 @@ private:
     // Set once the scan thread has finished everything it does, including
     // the rebuild after the scan; null when no scan was ever started.
     platform::HANDLE mhScanDone = nullptr;
+    // Tells the scan thread that reception is about to be given up, so an
+    // aborted scan does not rebuild the graph for nothing.
+    std::atomic<bool> mbScanYields{false};
     bool mbScanFileFound = false;
     bool mbLockReady = false;
+    // Main thread only.
+    bool mbStartStepDone = false;
+    int mnHandlerDepth = 0;
+    bool mbEndPending = false;
 };

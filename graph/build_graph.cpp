@@ -1,6 +1,7 @@
 #include "graph/build_graph.h"
 
 #include "platform/format.h"
+#include "platform/message_queue.h"
 
 using namespace platform;
 
@@ -15,12 +16,18 @@ void StopForRebuild(const GraphBuild& b) {
     if (b.mChannelState.load() == 0) {
         return;
     }
+    // A pass that began after an earlier stop step may have signalled its end
+    // since; that signal says nothing about the pass this step waits for.
+    ResetEvent(b.mhPassEndEvent);
     b.mChannelState.store(0);
     // The worker signals the end of a pass only when it saw the withdrawn
     // state; a pass that read the state just before it changed ends without
     // the signal. So the wait also ends as soon as the worker is out of its
-    // pass, instead of waiting forever for a signal that never comes.
-    while (b.mbTuningPass.load() == 1 && WaitForSingleObject(b.mhPassEndEvent, kPassPollMs) == WAIT_TIMEOUT) {
+    // pass, instead of waiting forever for a signal that never comes. The
+    // worker may be in a send to the navigation application, which may send
+    // to this thread in turn: those sends are handled meanwhile.
+    while (b.mbTuningPass.load() == 1 &&
+           WaitForSingleObjectHandlingSends(b.mhPassEndEvent, kPassPollMs) == WAIT_TIMEOUT) {
     }
     ResetEvent(b.mhPassEndEvent);
     EnterCriticalSection(&b.mcsChannelInfo);

@@ -14,7 +14,15 @@ std::atomic<UINT> WM_DMBANTLV{0};
 
 namespace {
 
-void LogLine(const WCHAR* text) { DebugPrintf(u"%s\r\n", text); }
+void LogLine(const WCHAR* text) {
+    DebugPrintf(u"%s\r\n", text);
+}
+
+bool SendToNavApp(HWND navApp, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeout(navApp, message, wParam, lParam, SMTO_ABORTIFHUNG, kNavAppSendLimitMs,
+                              &result) != 0;
+}
 
 }  // namespace
 
@@ -66,7 +74,9 @@ void DeliverTpegFile(TpegEventCode code) {
     record.dwData = event->kind;
     record.cbData = static_cast<DWORD>(length * sizeof(WCHAR));
     record.lpData = path;
-    SendMessage(navApp, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+    if (!SendToNavApp(navApp, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record))) {
+        DebugPrintf(u"TPEG file not delivered: [%s] did not answer\r\n", kNavAppTitle);
+    }
     LogLine(path);
 }
 
@@ -76,5 +86,8 @@ void NotifyNavApp(UINT message, WPARAM state) {
         DebugPrintf(u"DMANTLV error - application not found [%s]\r\n", kNavAppTitle);
         return;
     }
-    SendMessage(navApp, message, state, 0);
+    if (!SendToNavApp(navApp, message, state, 0)) {
+        DebugPrintf(u"DMANTLV error - state %u not delivered: [%s] did not answer\r\n",
+                    static_cast<UINT>(state), kNavAppTitle);
+    }
 }

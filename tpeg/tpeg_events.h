@@ -19,6 +19,10 @@ extern std::atomic<platform::UINT> WM_DMBANTLV;
 
 // The navigation application's top-level window, looked up at every delivery.
 inline constexpr platform::WCHAR kNavAppTitle[] = u"Rovan";
+// The longest a send to the navigation application may take. One that does
+// not answer in time counts as hung: later sends to it fail at once until it
+// answers again, so a frozen application costs one wait, not one per file.
+inline constexpr platform::UINT kNavAppSendLimitMs = 10000;
 
 // The folder the TPEG library writes its data files into.
 inline constexpr platform::WCHAR kTpegDataFolder[] = u"\\TPEGDATA";

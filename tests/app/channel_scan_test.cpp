@@ -29,11 +29,12 @@ std::vector<ChannelInfo> Many(int n, std::uint32_t first) {
 }
 
 class Scan : public testsupport::ServiceTest {
-protected:
-    // The main window with its graph and tuner, as after a start step.
+  protected:
+    // The main window receiving its one TPEG service, as after a start step.
     void OpenWithTuner() {
+        WriteScanFile({testsupport::TpegService()});
         Open();
-        ASSERT_TRUE(m_main->mTsPlayer.CreateGraphBuilder());
+        StartReception();
     }
     void RunScan() {
         m_main->AutoScan(true);
@@ -83,11 +84,17 @@ TEST_F(Scan, AtMostTenEntriesAStepAndNegativeCountsAsNone) {
     RunScan();
     EXPECT_EQ(m_main->mChannel.Size(), 10u);
 
-    m_log.Clear();
+    // A scan that finds nothing (no step, or no service in any) keeps the
+    // list and its file.
+    const std::string saved = ScanFile();
     m_device.SetScan({Many(3, 0x3000)}, -1);
     RunScan();
-    EXPECT_EQ(m_main->mChannel.Size(), 0u);
-    EXPECT_EQ(LogCount("Fail to get channel information \r\n"), 1u);
+    m_device.SetScan({});
+    RunScan();
+    EXPECT_EQ(m_main->mChannel.Size(), 10u);
+    EXPECT_EQ(ScanFile(), saved);
+    EXPECT_EQ(LogCount("[Lumo DMB] channel scan found no service: the channel list is kept\r\n"),
+              2u);
 }
 
 TEST_F(Scan, FailedStepContributesNothing) {
@@ -99,8 +106,9 @@ TEST_F(Scan, FailedStepContributesNothing) {
     EXPECT_EQ(m_main->mChannel.At(2).dwServiceId, 0x6000u);
 }
 
-TEST_F(Scan, AbortDuringAStepKeepsWhatWasFoundAndStillEndsTheScan) {
+TEST_F(Scan, AbortDuringAStepKeepsThePreviousListAndStillEndsTheScan) {
     OpenWithTuner();
+    const std::string saved = ScanFile();
     std::vector<std::vector<ChannelInfo>> steps;
     for (int s = 0; s < 10; ++s) {
         steps.push_back(Many(3, 0x7000 + static_cast<std::uint32_t>(s) * 16));
@@ -113,10 +121,43 @@ TEST_F(Scan, AbortDuringAStepKeepsWhatWasFoundAndStillEndsTheScan) {
         return true;
     });
     RunScan();
-    EXPECT_EQ(m_main->mChannel.Size(), 9u) << "the entries of step 3 come after the abort";
     EXPECT_EQ(m_device.CommandsOf(kTunerScan).size(), 1u + 4u + 1u);
     EXPECT_EQ(m_device.CommandsOf(kTunerScan).back(), "get 7 2 0 0");
-    EXPECT_EQ(ScanFile().substr(0, 16), "1004\n82\n0\n9\n0\n0\n");
+    ASSERT_EQ(m_main->mChannel.Size(), 1u);
+    EXPECT_EQ(m_main->mChannel.At(0).dwServiceId, 0xF1E00448u);
+    EXPECT_EQ(ScanFile(), saved);
+    EXPECT_EQ(LogCount("[Lumo DMB] channel scan aborted: the channel list is kept\r\n"), 1u);
+}
+
+TEST_F(Scan, AbortRaisedBeforeTheScanThreadGetsGoingIsKept) {
+    OpenWithTuner();
+    m_device.SetScan({Many(1, 0x7100), Many(1, 0x7101)});
+    // The scan thread's stop step needs the channel lock: it cannot reach
+    // its first step before the abort.
+    EnterCriticalSection(&m_main->mcsChannelInfo);
+    m_main->AutoScan(true);
+    m_main->AutoScan(false);
+    LeaveCriticalSection(&m_main->mcsChannelInfo);
+    ASSERT_TRUE(WaitUntil([&] { return !m_main->ScanBusy(); }));
+    EXPECT_EQ(m_device.CommandsOf(kTunerScan).size(), 2u) << "begin and end, no step";
+    EXPECT_EQ(m_main->mChannel.Size(), 1u);
+}
+
+TEST_F(Scan, RefusedWhileTheServiceDoesNotHoldTheTuner) {
+    WriteScanFile({testsupport::TpegService()});
+    Open();
+    m_main->AutoScan(true);  // before the start step
+    StartReception();
+    m_main->SetReception(false);  // given up to the camera manager
+    m_main->AutoScan(true);
+    m_main->SetReception(true);
+    gbServiceClosing = 1;
+    m_main->AutoScan(true);
+    EXPECT_EQ(LogCount("[Lumo DMB] channel scan refused: the service does not hold the tuner\r\n"),
+              3u);
+    EXPECT_EQ(m_main->mhThread2.load(), nullptr);
+    EXPECT_TRUE(m_device.CommandsOf(kTunerScan).empty());
+    EXPECT_EQ(m_main->mChannel.Size(), 1u);
 }
 
 TEST_F(Scan, SecondScanWhileOneRunsIsRefused) {
@@ -147,6 +188,7 @@ TEST_F(Scan, ShutdownAbortsARunningScanAndWaitsForIt) {
         Sleep(100);
         return true;
     });
+    m_log.Clear();
     m_main->AutoScan(true);
     ASSERT_TRUE(WaitUntil([&] { return stepsSeen.load() >= 1; }));
     gbServiceClosing = 1;
@@ -154,18 +196,64 @@ TEST_F(Scan, ShutdownAbortsARunningScanAndWaitsForIt) {
     EXPECT_EQ(gbScanRunning.load(), 0);
     EXPECT_EQ(m_main->mhThread2.load(), nullptr);
     EXPECT_LT(stepsSeen.load(), 3);
-    EXPECT_EQ(LogText().find("TDmbMain Filter_TF"), std::string::npos) << "no rebuild while closing";
+    EXPECT_EQ(LogText().find("TDmbMain Filter_TF"), std::string::npos)
+        << "no rebuild while closing";
 }
 
-TEST_F(Scan, MissingScanFileStartsAScanAfterTheStartStep) {
-    std::filesystem::remove(m_root / "SDMMC Disk/SysData/TDMBScan.dat");
-    std::filesystem::remove(m_root / "Nand/TDMBScan.dat");
-    Open();
-    m_device.SetScan({{Found(0xF1E00448, kServiceTypeData, "TPEG")}});
-    m_main->OnServiceTimer(ID_TIMER_START);
-    ASSERT_TRUE(WaitUntil([&] { return !m_main->ScanBusy(); }));
-    ASSERT_TRUE(WaitForTuned());
-    EXPECT_NE(ScanFile().find("f1e00448"), std::string::npos);
+TEST_F(Scan, MissingOrEmptyScanFileStartsAScanAfterTheStartStep) {
+    for (bool empty : {false, true}) {
+        std::filesystem::remove(m_root / "SDMMC Disk/SysData/TDMBScan.dat");
+        std::filesystem::remove(m_root / "Nand/TDMBScan.dat");
+        if (empty) {
+            WriteScanFile({});
+        }
+        Open();
+        m_device.SetScan({{Found(0xF1E00448, kServiceTypeData, "TPEG")}});
+        m_main->OnServiceTimer(ID_TIMER_START);
+        ASSERT_TRUE(WaitUntil([&] { return !m_main->ScanBusy(); }));
+        ASSERT_TRUE(WaitForTuned());
+        EXPECT_NE(ScanFile().find("f1e00448"), std::string::npos);
+        EXPECT_EQ(LogCount(empty ? "Scan file lists no channel: scanning the channels\r\n"
+                                 : "No scan file: scanning the channels\r\n"),
+                  1u);
+        Close();
+        gbServiceClosing = 0;
+    }
+}
+
+class CameraWindow : public Window {};
+
+TEST_F(Scan, CameraManagerDuringAScanAbortsItAndTakesTheTuner) {
+    testsupport::NavAppStandIn navApp;
+    OpenWithTuner();
+    m_device.SetScan({Many(1, 0xA000), Many(1, 0xA001), Many(1, 0xA002)});
+    std::atomic<bool> inStep{false};
+    // A tuner that takes its time to lock: the step ends once the abort is seen.
+    m_device.OnScanStep([&](int) {
+        inStep = true;
+        while (gbScanAbort.load() == 0) {
+            Sleep(10);
+        }
+        return true;
+    });
+    m_main->AutoScan(true);
+    ASSERT_TRUE(WaitUntil([&] { return inStep.load(); }));
+    CameraWindow camera;
+    ASSERT_NE(camera.Create(nullptr, u"Lumo_CAMManager_RV", 0, 0, 0, 0, 0), nullptr);
+    m_main->WindowProc(WM_TIMER, ID_TIMER_CAMERA, 0);
+
+    EXPECT_FALSE(m_main->ScanBusy());
+    EXPECT_EQ(gbReceptionOn.load(), 0);
+    EXPECT_EQ(m_device.TunerInstances(), 0);
+    EXPECT_EQ(LogText().find("TDmbMain Filter_TF", LogText().find("Run2")), std::string::npos)
+        << "no rebuild for a graph about to be given up";
+    ASSERT_EQ(m_main->mChannel.Size(), 1u);
+    EXPECT_EQ(m_main->mChannel.At(0).dwServiceId, 0xF1E00448u);
+    EXPECT_TRUE(WaitUntil([&] { return SuspendAcks(navApp) == 1; }));
+
+    DestroyWindow(camera.GetHwnd());
+    m_main->WindowProc(WM_TIMER, ID_TIMER_CAMERA, 0);
+    EXPECT_TRUE(WaitForTuned());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -27,9 +28,10 @@ struct Announcement {
 };
 
 class ReceptionOnBus : public testsupport::DemoServiceTest {
-protected:
+  protected:
     static std::vector<Announcement> Files(const ChildProcess& navmon) {
-        static const std::regex file(R"re(\{"event":"file","kind":(\d+),"path":"((?:[^"\\]|\\.)*)")re");
+        static const std::regex file(
+            R"re(\{"event":"file","kind":(\d+),"path":"((?:[^"\\]|\\.)*)")re");
         std::vector<Announcement> out;
         std::string text = navmon.Output();
         for (std::sregex_iterator it(text.begin(), text.end(), file), end; it != end; ++it) {
@@ -42,8 +44,9 @@ protected:
 
 TEST_F(ReceptionOnBus, EveryApplicationsFileIsAnnouncedWithItsKindAndTheBroadcastContent) {
     const std::map<int, std::string> kinds = {
-        {0, "TPCTTL3.BIN"}, {11, "TPSDI.BIN"}, {20, "TPPOI.BIN"},  {24, "TPNWS.BIN"},  {15, "TPRTM.BIN"},
-        {1, "TPCTTSUM.BIN"}, {2, "TPCTTL3P.BIN"}, {12, "TPSDI2.BIN"}, {22, "TPOIL.BIN"}, {21, "TPOIL2.BIN"}};
+        {0, "TPCTTL3.BIN"}, {11, "TPSDI.BIN"},   {20, "TPPOI.BIN"},   {24, "TPNWS.BIN"},
+        {15, "TPRTM.BIN"},  {1, "TPCTTSUM.BIN"}, {2, "TPCTTL3P.BIN"}, {12, "TPSDI2.BIN"},
+        {22, "TPOIL.BIN"},  {21, "TPOIL2.BIN"}};
     auto contents = BroadcastContents(m_env.Root("air/183008.eti"));
     ASSERT_EQ(contents.size(), 10u);
 
@@ -118,7 +121,9 @@ TEST_F(ReceptionOnBus, CloseMessageEndsTheService) {
     auto navmon = StartNavigationApplication();
     StartService();
     platform::HWND service = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (service = platform::FindWindow(nullptr, u"DmbTpeg")) != nullptr; }, kPatience));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (service = platform::FindWindow(nullptr, u"DmbTpeg")) != nullptr; },
+                  kPatience));
     EXPECT_TRUE(platform::PostMessage(service, platform::WM_CLOSE, 0, 0));
     EXPECT_EQ(m_service->Wait(kPatience), 0);
     EXPECT_TRUE(m_env.WaitForLog("WM_CLOSE\r\n[Lumo DMB] DestoryWindow Call!\r\n"));
@@ -137,18 +142,60 @@ TEST_F(ReceptionOnBus, ScanFromOutsideRewritesTheChannelListAndRestartsReception
     EXPECT_EQ(request.Wait(kPatience), 0) << request.Errors();
     // The requested scan is the second one; it rebuilds the list of six
     // services and reception restarts on it.
-    auto after = [&](const std::string& text, std::size_t from) { return m_env.Log().find(text, from); };
+    auto after = [&](const std::string& text, std::size_t from) {
+        return m_env.Log().find(text, from);
+    };
     std::size_t second = std::string::npos;
     ASSERT_TRUE(WaitUntil(
         [&] {
             std::size_t first = after("[Lumo DMB TEPG] Auto Scan Start! \r\n", 0);
-            second = first == std::string::npos ? first : after("[Lumo DMB TEPG] Auto Scan Start! \r\n", first + 1);
-            return second != std::string::npos && after("[ZQ DMB] S_CH_READ = 6 \r\n", second) != std::string::npos;
+            second = first == std::string::npos
+                         ? first
+                         : after("[Lumo DMB TEPG] Auto Scan Start! \r\n", first + 1);
+            return second != std::string::npos &&
+                   after("[ZQ DMB] S_CH_READ = 6 \r\n", second) != std::string::npos;
         },
         kPatience));
     EXPECT_NE(after("[Scan] CH - TPEG Traffic 10B\r\n", second), std::string::npos);
-    EXPECT_TRUE(WaitUntil([&] { return after("[TDMBPlayer] mChannelInfo : TPEG Traffic 8B\r\n", second) != std::string::npos; },
-                          kPatience));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return after("[TDMBPlayer] mChannelInfo : TPEG Traffic 8B\r\n", second) !=
+                   std::string::npos;
+        },
+        kPatience));
+}
+
+TEST_F(ReceptionOnBus, CameraManagerArrivingDuringAScanTakesTheTunerAndTheListSurvives) {
+    const std::string scanFile = m_env.Root("unit/SDMMC Disk/SysData/TDMBScan.dat");
+    auto readScanFile = [&] {
+        std::ifstream in(scanFile, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string saved = readScanFile();
+    auto navmon = StartNavigationApplication();
+    // A tuner slow to lock keeps the scan going over several camera ticks.
+    StartService(0.1, {{"DMBTPEG_TUNER_LOCK_MS", "2000"}});
+    ASSERT_TRUE(WaitUntil([&] { return States(*navmon, 1) >= 1; }, kPatience));
+    for (std::size_t round = 1; round <= 3; ++round) {
+        ChildProcess request("dmbtpeg-navmon", {"--request", "scan"}, ServiceEnv());
+        ASSERT_EQ(request.Wait(kPatience), 0) << request.Errors();
+        ASSERT_TRUE(WaitUntil(
+            [&] { return testsupport::Occurrences(m_env.Log(), "-----------------Run2") >= round; },
+            kPatience));
+        auto camera = std::make_unique<ChildProcess>(
+            "dmbtpeg-window", std::vector<std::string>{"Lumo_CAMManager_RV"}, ServiceEnv());
+        ASSERT_TRUE(camera->WaitForOutput("TC_SUSPEND_ACK", kPatience)) << m_env.Log();
+        EXPECT_EQ(testsupport::Occurrences(
+                      m_env.Log(), "[Lumo DMB] channel scan aborted: the channel list is kept"),
+                  round);
+        const std::size_t before = States(*navmon, 1);
+        camera->Signal(SIGTERM);
+        camera->Wait(kPatience);
+        ASSERT_TRUE(WaitUntil([&] { return States(*navmon, 1) > before; }, kPatience))
+            << m_env.Log();
+        ASSERT_TRUE(m_service->Running());
+    }
+    EXPECT_EQ(readScanFile(), saved);
 }
 
 }  // namespace

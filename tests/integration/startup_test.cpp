@@ -13,8 +13,9 @@ namespace {
 // These tests need no other process's window: the service gets no bus, as on
 // a unit where the bus is missing, and never touches the developer's.
 class Startup : public testing::Test {
-protected:
-    testsupport::ScopedEnv m_noBus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/dmbtpeg-test-bus"};
+  protected:
+    testsupport::ScopedEnv m_noBus{"DBUS_SESSION_BUS_ADDRESS",
+                                   "unix:path=/nonexistent/dmbtpeg-test-bus"};
 };
 
 TEST_F(Startup, LeavesItsMarkerAndShutsDownInOrderOnStop) {
@@ -22,18 +23,29 @@ TEST_F(Startup, LeavesItsMarkerAndShutsDownInOrderOnStop) {
     auto service = env.StartService(1.0);  // real time: the start step stays 7 s away
     ASSERT_TRUE(env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n"));
     EXPECT_TRUE(std::filesystem::exists(env.Root("TPEGDMBINFO.ENV")));
-    ASSERT_TRUE(env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n[Vesk DMB] File Create"));
+    ASSERT_TRUE(
+        env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n[Vesk DMB] File Create"));
     service->Signal(SIGTERM);
     EXPECT_EQ(service->Wait(std::chrono::seconds(30)), 0);
     std::string log = env.Log();
     EXPECT_NE(log.find("WM_CLOSE\r\n[Lumo DMB] DestoryWindow Call!\r\n"), std::string::npos) << log;
 }
 
+TEST_F(Startup, DeviceWithoutItsFilterRegistrationsFailsWithAStatusAndOneLine) {
+    ServiceEnvironment env;  // a device root that was never initialised
+    auto service = env.StartService(0.02);
+    EXPECT_EQ(service->Wait(std::chrono::seconds(30)), 1);
+    EXPECT_NE(env.Log().find("[Lumo DMB] Could not create Filter Graph"), std::string::npos);
+    EXPECT_NE(service->Errors().find("dmbtpegd: reception cannot be set up"), std::string::npos)
+        << service->Errors();
+}
+
 TEST_F(Startup, ExistingMarkerIsNotChanged) {
     ServiceEnvironment env;
     { std::ofstream(env.Root("TPEGDMBINFO.ENV")) << "kept"; }
     auto service = env.StartService(1.0);
-    ASSERT_TRUE(env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n[Vesk DMB] File Create"));
+    ASSERT_TRUE(
+        env.WaitForLog("[Vesk DMB] File Create TPEGDMBINFO.ENV ! \r\n[Vesk DMB] File Create"));
     service->Signal(SIGTERM);
     service->Wait(std::chrono::seconds(30));
     std::ifstream in(env.Root("TPEGDMBINFO.ENV"));

@@ -16,29 +16,32 @@ std::atomic<FakeDevice*> gDevice{nullptr};
 std::atomic<bool> gRefuseData{false};
 
 class OutputPin final : public PinBase {
-public:
+  public:
     explicit OutputPin(FilterBase& filter) : PinBase(filter, PINDIR_OUTPUT, u"DOut") {}
 
-protected:
+  protected:
     HRESULT CheckConnect(IPin* peer) override {
-        return FakeDevice::Current().ConnectionRefused() ? VFW_E_CANNOT_CONNECT : PinBase::CheckConnect(peer);
+        return FakeDevice::Current().ConnectionRefused() ? VFW_E_CANNOT_CONNECT
+                                                         : PinBase::CheckConnect(peer);
     }
 };
 
 class InputPin final : public PinBase {
-public:
+  public:
     explicit InputPin(FilterBase& filter) : PinBase(filter, PINDIR_INPUT, u"Data In") {}
 };
 
 class FakeTuner final : public FilterBase, public ITdmbTunerControl {
-public:
+  public:
     FakeTuner() : FilterBase(CLSID_TdmbTuner) {
         AddPin(std::make_unique<OutputPin>(*this));
         FakeDevice::Current().CountInstance(true, 1);
     }
     ~FakeTuner() override { FakeDevice::Current().CountInstance(true, -1); }
 
-    HRESULT QueryInterface(REFIID iid, void** object) override { return FilterBase::QueryInterface(iid, object); }
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        return FilterBase::QueryInterface(iid, object);
+    }
     ULONG AddRef() override { return FilterBase::AddRef(); }
     ULONG Release() override { return FilterBase::Release(); }
     HRESULT GetParam(std::int32_t command, TunerParam* record) override {
@@ -48,24 +51,28 @@ public:
         return FakeDevice::Current().Handle(true, command, record);
     }
 
-protected:
+  protected:
     void* FindInterface(REFIID iid) override {
         if (iid == IID_ITdmbTunerControl) {
-            return FakeDevice::Current().TunerInterfaceRefused() ? nullptr : static_cast<ITdmbTunerControl*>(this);
+            return FakeDevice::Current().TunerInterfaceRefused()
+                       ? nullptr
+                       : static_cast<ITdmbTunerControl*>(this);
         }
         return FilterBase::FindInterface(iid);
     }
 };
 
 class FakeDataFilter final : public FilterBase, public IDataAcquisition {
-public:
+  public:
     FakeDataFilter() : FilterBase(CLSID_DataAcquisition) {
         AddPin(std::make_unique<InputPin>(*this));
         FakeDevice::Current().CountInstance(false, 1);
     }
     ~FakeDataFilter() override { FakeDevice::Current().CountInstance(false, -1); }
 
-    HRESULT QueryInterface(REFIID iid, void** object) override { return FilterBase::QueryInterface(iid, object); }
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        return FilterBase::QueryInterface(iid, object);
+    }
     ULONG AddRef() override { return FilterBase::AddRef(); }
     ULONG Release() override { return FilterBase::Release(); }
     HRESULT SetDataCallback(MscDataCallback callback, void* context) override {
@@ -73,7 +80,7 @@ public:
         return S_OK;
     }
 
-protected:
+  protected:
     void* FindInterface(REFIID iid) override {
         if (iid == IID_IDataAcquisition) {
             return static_cast<IDataAcquisition*>(this);
@@ -103,9 +110,10 @@ FakeDevice::FakeDevice() {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     auto tuner = MakeComObject<ClassFactory>(&CreateComInstance<FakeTuner>);
     auto data = MakeComObject<ClassFactory>(&CreateDataFilter);
-    CoRegisterClassObject(CLSID_TdmbTuner, tuner.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_tunerCookie);
-    CoRegisterClassObject(CLSID_DataAcquisition, data.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                          &m_dataCookie);
+    CoRegisterClassObject(CLSID_TdmbTuner, tuner.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                          &m_tunerCookie);
+    CoRegisterClassObject(CLSID_DataAcquisition, data.Get(), CLSCTX_INPROC_SERVER,
+                          REGCLS_MULTIPLEUSE, &m_dataCookie);
 }
 
 FakeDevice::~FakeDevice() {
@@ -122,6 +130,14 @@ FakeDevice& FakeDevice::Current() {
 }
 
 HRESULT FakeDevice::Handle(bool set, std::int32_t command, TunerParam* r) {
+    std::function<void(bool, int)> callHook;
+    {
+        std::lock_guard lock(m_mutex);
+        callHook = m_callHook;
+    }
+    if (callHook) {
+        callHook(set, command);
+    }
     if (!set && command == kTunerScan && r->word[1] == kScanStep) {
         std::function<bool(int)> hook;
         {
@@ -135,7 +151,8 @@ HRESULT FakeDevice::Handle(bool set, std::int32_t command, TunerParam* r) {
         }
     }
     std::lock_guard lock(m_mutex);
-    m_commands.push_back(std::string(set ? "set " : "get ") + std::to_string(command) + " " + Words(r));
+    m_commands.push_back(std::string(set ? "set " : "get ") + std::to_string(command) + " " +
+                         Words(r));
     if (m_failing.count(command) != 0) {
         return E_FAIL;
     }
@@ -165,12 +182,14 @@ HRESULT FakeDevice::Handle(bool set, std::int32_t command, TunerParam* r) {
         case kTunerScan:
             if (r->word[1] == kScanStep) {
                 auto step = static_cast<std::size_t>(r->word[2]);
-                const auto& found = step < m_scan.size() ? m_scan[step] : std::vector<ChannelInfo>{};
+                const auto& found =
+                    step < m_scan.size() ? m_scan[step] : std::vector<ChannelInfo>{};
                 auto* buffer = reinterpret_cast<std::uint8_t*>(r->word[3]);
                 for (std::size_t i = 0; i < found.size() && i < 10; ++i) {
                     std::memcpy(buffer + i * kScanEntrySize, &found[i], kScanEntrySize);
                 }
-                r->word[1] = m_reportedOverride != -2 ? m_reportedOverride : static_cast<std::intptr_t>(found.size());
+                r->word[1] = m_reportedOverride != -2 ? m_reportedOverride
+                                                      : static_cast<std::intptr_t>(found.size());
             }
             break;
         default:
@@ -224,7 +243,8 @@ void FakeDevice::SetSignal(bool present) {
     m_signal = present;
 }
 
-void FakeDevice::SetScan(std::vector<std::vector<ChannelInfo>> steps, std::intptr_t reportedOverride) {
+void FakeDevice::SetScan(std::vector<std::vector<ChannelInfo>> steps,
+                         std::intptr_t reportedOverride) {
     std::lock_guard lock(m_mutex);
     m_scan = std::move(steps);
     m_reportedOverride = reportedOverride;
@@ -235,11 +255,18 @@ void FakeDevice::RefuseTunerInterface(bool refuse) {
     m_refuseTuner = refuse;
 }
 
-void FakeDevice::RefuseDataFilter(bool refuse) { gRefuseData = refuse; }
+void FakeDevice::RefuseDataFilter(bool refuse) {
+    gRefuseData = refuse;
+}
 
 void FakeDevice::OnScanStep(std::function<bool(int step)> hook) {
     std::lock_guard lock(m_mutex);
     m_scanHook = std::move(hook);
+}
+
+void FakeDevice::OnTunerCall(std::function<void(bool set, int command)> hook) {
+    std::lock_guard lock(m_mutex);
+    m_callHook = std::move(hook);
 }
 
 void FakeDevice::RefuseConnection(bool refuse) {

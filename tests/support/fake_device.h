@@ -19,7 +19,7 @@
 namespace testsupport {
 
 class FakeDevice {
-public:
+  public:
     // Registers both classes while it lives (and initialises COM for the
     // process).
     FakeDevice();
@@ -46,6 +46,8 @@ public:
     // Called (outside the device's lock) before each scan step is answered;
     // returning false fails that step.
     void OnScanStep(std::function<bool(int step)> hook);
+    // Called (outside the device's lock) before every tuner command.
+    void OnTunerCall(std::function<void(bool set, int command)> hook);
 
     // What the data filter was told.
     MscDataCallback Callback() const;
@@ -60,7 +62,7 @@ public:
     bool ConnectionRefused() const;
     void CountInstance(bool tuner, int delta);
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_commands;
     std::set<int> m_failing;
@@ -72,6 +74,7 @@ private:
     bool m_refuseTuner = false;
     bool m_refuseConnection = false;
     std::function<bool(int)> m_scanHook;
+    std::function<void(bool, int)> m_callHook;
     std::intptr_t m_frequency = 0;
     std::intptr_t m_service = 0;
     std::intptr_t m_subChannel = 0;
