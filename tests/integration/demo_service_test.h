@@ -70,6 +70,13 @@ class DemoServiceTest : public BusTest {
                               kServicePatience));
         return navmon;
     }
+    // The service's main window, once it is on the bus (null if it never is).
+    static platform::HWND ServiceWindow() {
+        platform::HWND service = nullptr;
+        WaitUntil([&] { return (service = platform::FindWindow(nullptr, u"DmbTpeg")) != nullptr; },
+                  kServicePatience);
+        return service;
+    }
     static std::size_t States(const ChildProcess& navmon, int state) {
         return Occurrences(navmon.Output(), "{\"event\":\"state\",\"state\":" + std::to_string(state) + "}");
     }

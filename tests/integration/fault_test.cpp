@@ -187,10 +187,8 @@ TEST_F(ServiceUnderFaults, FrozenNavigationApplicationCostsOneBoundedWaitAndGets
 TEST_F(ServiceUnderFaults, StopSignalEndsTheServiceBehindAFullMessageQueue) {
     auto navmon = StartNavigationApplication();
     StartService();
-    platform::HWND service = nullptr;
-    ASSERT_TRUE(
-        WaitUntil([&] { return (service = platform::FindWindow(nullptr, u"DmbTpeg")) != nullptr; },
-                  kPatience));
+    platform::HWND service = ServiceWindow();
+    ASSERT_NE(service, nullptr);
     for (int i = 0; i < 12000; ++i) {
         platform::PostMessage(service, platform::WM_USER + 77, 0, 0);
     }

@@ -120,10 +120,8 @@ TEST_F(ReceptionOnBus, StatusRequestRepeatsTheReceptionState) {
 TEST_F(ReceptionOnBus, CloseMessageEndsTheService) {
     auto navmon = StartNavigationApplication();
     StartService();
-    platform::HWND service = nullptr;
-    ASSERT_TRUE(
-        WaitUntil([&] { return (service = platform::FindWindow(nullptr, u"DmbTpeg")) != nullptr; },
-                  kPatience));
+    platform::HWND service = ServiceWindow();
+    ASSERT_NE(service, nullptr);
     EXPECT_TRUE(platform::PostMessage(service, platform::WM_CLOSE, 0, 0));
     EXPECT_EQ(m_service->Wait(kPatience), 0);
     EXPECT_TRUE(m_env.WaitForLog("WM_CLOSE\r\n[Lumo DMB] DestoryWindow Call!\r\n"));
