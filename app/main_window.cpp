@@ -34,6 +34,12 @@ TDmbMain::~TDmbMain() {
         gbThreadsLeftRunning = 1;
         return;
     }
+    // A failed start ends without the shutdown sequence: the graph it made
+    // is still held here.
+    mTsPlayer.StopGraph();
+    mTsPlayer.DisconnectFilters();
+    mTsPlayer.RemoveDataFilter();
+    mTsPlayer.ReleaseGraph();
     CloseEvents();
     if (mhScanDone != nullptr) {
         CloseHandle(mhScanDone);
