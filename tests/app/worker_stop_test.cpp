@@ -89,9 +89,9 @@ TEST_F(WorkerStop, StrayPassEndSignalDoesNotEndTheWorker) {
     SetEvent(m_main->mhPassEndEvent);
     EXPECT_EQ(WaitForSingleObject(m_main->mhThread.load(), 10000), WAIT_TIMEOUT);
     // A later tuning request is still served.
+    m_device.ClearCommands();
     m_main->mChannelState = kChannelInvalid;
     m_main->UpdateChannelInfo();
-    m_device.ClearCommands();
     EXPECT_TRUE(WaitUntil([&] { return !m_device.CommandsOf(kTunerGetService).empty(); }));
 }
 
