@@ -1,5 +1,6 @@
 #include "platform/device_fs.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "platform/kernel_object.h"
@@ -17,6 +19,7 @@ namespace platform {
 namespace {
 
 constexpr std::u16string_view kRegistryFolder = u".registry";
+constexpr std::u16string_view kMemoryCardFolder = u"\\SDMMC Disk";
 
 std::string HomeDir() {
     if (const char* home = std::getenv("HOME"); home && *home) {
@@ -39,6 +42,70 @@ std::string StripTrailingSlashes(std::string path) {
     return path;
 }
 
+// The components of a device path, or nullopt when the path is refused.
+std::optional<std::vector<std::u16string_view>> SplitDevicePath(std::u16string_view devicePath) {
+    std::vector<std::u16string_view> parts;
+    std::size_t start = 0;
+    while (start <= devicePath.size()) {
+        std::size_t end = devicePath.find_first_of(u"\\/", start);
+        if (end == std::u16string_view::npos) {
+            end = devicePath.size();
+        }
+        std::u16string_view part = devicePath.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == u".") {
+            continue;
+        }
+        if (part == u".." || part.find(u'\0') != std::u16string_view::npos) {
+            return std::nullopt;
+        }
+        if (parts.empty() && EqualsNoCase(part, kRegistryFolder)) {
+            return std::nullopt;
+        }
+        parts.push_back(part);
+    }
+    if (parts.empty()) {
+        return std::nullopt;
+    }
+    return parts;
+}
+
+std::string JoinHostPath(const std::string& folder, const std::string& name) {
+    return folder == "/" ? folder + name : folder + "/" + name;
+}
+
+// The name under which `folder` holds the entry a device path calls `name`
+// (`wide` in UTF-16): `name` itself when it exists, else an entry equal to it
+// ignoring case, as the device's FAT volumes match names. Should several
+// differ only in case (FAT never has that), the lowest in byte order wins, so
+// the choice never depends on the order of the listing. Nullopt when there is
+// none, or the folder cannot be listed.
+std::optional<std::string> FindEntry(const std::string& folder, const std::string& name,
+                                     std::u16string_view wide) {
+    struct stat st {};
+    if (::lstat(JoinHostPath(folder, name).c_str(), &st) == 0) {
+        return name;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<std::string> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string_view candidate(entry->d_name);
+        // Case folding keeps a character's UTF-8 length, so only names of the
+        // same length are worth converting.
+        if (candidate.size() != name.size() || (found && candidate >= *found)) {
+            continue;
+        }
+        if (EqualsNoCase(FromUtf8(candidate), wide)) {
+            found = std::string(candidate);
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 class DeviceFile final : public detail::KernelObject {
   public:
     DeviceFile(int fd, DWORD access) : m_fd(fd), m_access(access) {}
@@ -46,7 +113,7 @@ class DeviceFile final : public detail::KernelObject {
     DeviceFile(const DeviceFile&) = delete;
     DeviceFile& operator=(const DeviceFile&) = delete;
 
-    bool IsSignalled() const override { return false; }
+    bool IsSignalledFor(DWORD) const override { return false; }
     int Fd() const { return m_fd; }
     bool CanRead() const { return (m_access & GENERIC_READ) != 0; }
     bool CanWrite() const { return (m_access & GENERIC_WRITE) != 0; }
@@ -154,42 +221,44 @@ std::string DeviceRoot() {
 }
 
 std::optional<std::string> MapDevicePath(std::u16string_view devicePath) {
-    std::string relative;
-    bool first = true;
-    std::size_t start = 0;
-    while (start <= devicePath.size()) {
-        std::size_t end = devicePath.find_first_of(u"\\/", start);
-        if (end == std::u16string_view::npos) {
-            end = devicePath.size();
-        }
-        std::u16string_view part = devicePath.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == u".") {
-            continue;
-        }
-        if (part == u".." || part.find(u'\0') != std::u16string_view::npos) {
-            return std::nullopt;
-        }
-        if (first && EqualsNoCase(part, kRegistryFolder)) {
-            return std::nullopt;
-        }
-        if (!first) {
-            relative += '/';
-        }
-        relative += ToUtf8(part);
-        first = false;
-    }
-    if (relative.empty()) {
+    auto parts = SplitDevicePath(devicePath);
+    if (!parts) {
         return std::nullopt;
     }
     std::string root = DeviceRoot();
-    return root == "/" ? root + relative : root + "/" + relative;
+    std::string literal = root;
+    std::vector<std::string> names;
+    names.reserve(parts->size());
+    for (auto part : *parts) {
+        names.push_back(ToUtf8(part));
+        literal = JoinHostPath(literal, names.back());
+    }
+    // Spelled as on disk already (the usual case): nothing to look up.
+    struct stat st {};
+    if (::lstat(literal.c_str(), &st) == 0) {
+        return literal;
+    }
+    std::string host = root;
+    bool exists = true;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (exists) {
+            if (auto found = FindEntry(host, names[i], (*parts)[i])) {
+                host = JoinHostPath(host, *found);
+                continue;
+            }
+            // Below a component that does not exist yet nothing can; the rest
+            // keeps the spelling given, which is how it will be created.
+            exists = false;
+        }
+        host = JoinHostPath(host, names[i]);
+    }
+    return host;
 }
 
 bool MemoryCardPresent() {
     struct stat st {};
-    std::string card = DeviceRoot() + "/SDMMC Disk";
-    return ::stat(card.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    auto card = MapDevicePath(kMemoryCardFolder);
+    return card && ::stat(card->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 HANDLE CreateFile(LPCWSTR devicePath, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
@@ -408,6 +477,12 @@ BOOL MoveFileEx(LPCWSTR fromDevicePath, LPCWSTR toDevicePath, DWORD flags) {
     auto to = MapOrFail(toDevicePath);
     if (!to) {
         return FALSE;
+    }
+    if (*to == *from) {
+        // The target names the source in another case: as on the device, the
+        // move gives the file the new spelling.
+        auto parts = SplitDevicePath(toDevicePath);
+        *to = to->substr(0, to->rfind('/') + 1) + ToUtf8(parts->back());
     }
     int rc;
     if (flags & MOVEFILE_REPLACE_EXISTING) {

@@ -3,11 +3,14 @@
 //
 // The device root `\` is DMBTPEG_ROOT, else
 // ${XDG_STATE_HOME:-$HOME/.local/state}/dmbtpeg/device, read afresh at every
-// call. Names keep their spelling and spaces; `\` and `/` both separate. A
-// path that could leave the root (a `..` component, a NUL character, nothing
-// left after dropping `.` components) is refused, and so is the registry's
-// folder `.registry`, which only the registry may touch. Every call that fails
-// sets last error; refused paths give ERROR_BAD_PATHNAME.
+// call. `\` and `/` both separate. As on the device's FAT volumes, names are
+// case-insensitive and case-preserving: each component matches an existing
+// entry ignoring letter case (the exact spelling first), and one that does not
+// exist yet keeps the spelling given, spaces included, which is how it is then
+// created. A path that could leave the root (a `..` component, a NUL
+// character, nothing left after dropping `.` components) is refused, and so is
+// the registry's folder `.registry`, which only the registry may touch. Every
+// call that fails sets last error; refused paths give ERROR_BAD_PATHNAME.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +52,8 @@ using LPOVERLAPPED = OVERLAPPED*;
 
 std::string DeviceRoot();
 
-// The host path of a device path, or nullopt when the path is refused.
+// The host path of a device path, or nullopt when the path is refused. The
+// existing part is spelled as it is on disk.
 std::optional<std::string> MapDevicePath(std::u16string_view devicePath);
 
 // The memory card is inserted when `<root>/SDMMC Disk` is a folder.
@@ -81,7 +85,8 @@ BOOL CreateDirectory(LPCWSTR devicePath, LPSECURITY_ATTRIBUTES security);
 BOOL DeleteFile(LPCWSTR devicePath);
 DWORD GetFileAttributes(LPCWSTR devicePath);
 // Without MOVEFILE_REPLACE_EXISTING an existing target fails with
-// ERROR_ALREADY_EXISTS. MOVEFILE_WRITE_THROUGH also flushes the folders.
+// ERROR_ALREADY_EXISTS. MOVEFILE_WRITE_THROUGH also flushes the folders. A
+// target that names the source in another case renames it to that spelling.
 BOOL MoveFileEx(LPCWSTR fromDevicePath, LPCWSTR toDevicePath, DWORD flags);
 
 // fopen on a device path, for the C stdio readers and writers. nullptr with
@@ -91,7 +96,8 @@ FILE* OpenDeviceFile(std::u16string_view devicePath, const char* mode);
 // Replaces the file with `bytes` so that a reader, or the file after a power
 // cut, holds either the old or the new contents, never a mix: a temporary in
 // the same folder is written and flushed, renamed over the target, and the
-// folder flushed. On failure the temporary is removed, the old file is left
+// folder flushed. An existing file spelled in another case is the one replaced
+// (and keeps its spelling). On failure the temporary is removed, the old file is left
 // as it was, last error is set and false returned. A new file gets mode 0644;
 // a replaced one keeps its mode.
 bool WriteFileAtomically(std::u16string_view devicePath, std::string_view bytes);

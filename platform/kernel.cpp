@@ -15,46 +15,51 @@ namespace platform {
 namespace detail {
 namespace {
 
-// Threads blocked in WaitForMultipleObjects, wait lock held to touch. Each
-// entry lives on its waiting thread's stack for the length of its wait, so a
-// change of state wakes only the threads waiting for that object: a queue's
-// data event set every frame must not wake every thread of the process.
-struct Waiter {
-    std::span<const std::shared_ptr<KernelObject>> objects;
-    std::condition_variable wake;
-    Waiter* next = nullptr;
-    Waiter* previous = nullptr;
-};
+// Queued waits, oldest first, wait lock held to touch. Each entry lives with
+// its waiting thread for the length of its wait, so a change of state looks
+// only at the waits for that object: a queue's data event set every frame
+// must not wake every thread of the process.
+Waiter* gFirstWaiter = nullptr;
+Waiter* gLastWaiter = nullptr;
 
-Waiter* gWaiters = nullptr;
-
-class WaiterEntry {
-public:
-    explicit WaiterEntry(std::span<const std::shared_ptr<KernelObject>> objects) {
-        m_waiter.objects = objects;
-        m_waiter.next = gWaiters;
-        if (gWaiters != nullptr) {
-            gWaiters->previous = &m_waiter;
-        }
-        gWaiters = &m_waiter;
+void Enqueue(Waiter& waiter) {
+    waiter.previous = gLastWaiter;
+    waiter.next = nullptr;
+    if (gLastWaiter != nullptr) {
+        gLastWaiter->next = &waiter;
+    } else {
+        gFirstWaiter = &waiter;
     }
-    ~WaiterEntry() {
-        if (m_waiter.previous != nullptr) {
-            m_waiter.previous->next = m_waiter.next;
-        } else {
-            gWaiters = m_waiter.next;
-        }
-        if (m_waiter.next != nullptr) {
-            m_waiter.next->previous = m_waiter.previous;
+    gLastWaiter = &waiter;
+    waiter.queued = true;
+}
+
+void Dequeue(Waiter& waiter) {
+    if (!waiter.queued) {
+        return;
+    }
+    if (waiter.previous != nullptr) {
+        waiter.previous->next = waiter.next;
+    } else {
+        gFirstWaiter = waiter.next;
+    }
+    if (waiter.next != nullptr) {
+        waiter.next->previous = waiter.previous;
+    } else {
+        gLastWaiter = waiter.previous;
+    }
+    waiter.next = waiter.previous = nullptr;
+    waiter.queued = false;
+}
+
+bool WaitsFor(const Waiter& waiter, const KernelObject& object) {
+    for (const auto& waited : waiter.objects) {
+        if (waited.get() == &object) {
+            return true;
         }
     }
-    WaiterEntry(const WaiterEntry&) = delete;
-    WaiterEntry& operator=(const WaiterEntry&) = delete;
-    std::condition_variable& Wake() { return m_waiter.wake; }
-
-private:
-    Waiter m_waiter;
-};
+    return false;
+}
 
 class HandleTable {
 public:
@@ -91,6 +96,63 @@ HandleTable& Table() {
     return *table;
 }
 
+// Wait lock held. Takes what a satisfied wait consumes (auto-reset events,
+// mutexes) for `threadId` and returns its result, or WAIT_TIMEOUT.
+DWORD TrySatisfy(std::span<const std::shared_ptr<KernelObject>> objects, bool waitAll,
+                 DWORD threadId) {
+    if (waitAll) {
+        for (const auto& o : objects) {
+            if (!o->IsSignalledFor(threadId)) {
+                return WAIT_TIMEOUT;
+            }
+        }
+        DWORD abandoned = WAIT_TIMEOUT;
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            if (objects[i]->OnWaitSatisfied(threadId) && abandoned == WAIT_TIMEOUT) {
+                abandoned = static_cast<DWORD>(i);
+            }
+        }
+        return abandoned == WAIT_TIMEOUT ? WAIT_OBJECT_0 : WAIT_ABANDONED_0 + abandoned;
+    }
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (objects[i]->IsSignalledFor(threadId)) {
+            const bool abandoned = objects[i]->OnWaitSatisfied(threadId);
+            return (abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + static_cast<DWORD>(i);
+        }
+    }
+    return WAIT_TIMEOUT;
+}
+
+// Looks the handles up into `held`; WAIT_FAILED with last error set when a
+// handle is unknown or the arguments are not a valid wait.
+DWORD Hold(DWORD count, const HANDLE* handles, bool waitAll,
+           std::array<std::shared_ptr<KernelObject>, MAXIMUM_WAIT_OBJECTS>& held) {
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        held[i] = LookupHandle(handles[i]);
+        if (!held[i]) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+    }
+    // Waiting for all of an object twice could never be satisfied atomically;
+    // Win32 refuses it whatever handles name the object.
+    if (waitAll) {
+        for (DWORD i = 1; i < count; ++i) {
+            for (DWORD j = 0; j < i; ++j) {
+                if (held[i] == held[j]) {
+                    SetLastError(ERROR_INVALID_PARAMETER);
+                    return WAIT_FAILED;
+                }
+            }
+        }
+    }
+    return WAIT_TIMEOUT;
+}
+
 }  // namespace
 
 std::mutex& WaitLock() {
@@ -99,14 +161,55 @@ std::mutex& WaitLock() {
 }
 
 void NotifyWaitersOf(const KernelObject& object) {
-    for (Waiter* waiter = gWaiters; waiter != nullptr; waiter = waiter->next) {
-        for (const auto& waited : waiter->objects) {
-            if (waited.get() == &object) {
-                waiter->wake.notify_one();
-                break;
-            }
+    Waiter* next = nullptr;
+    for (Waiter* waiter = gFirstWaiter; waiter != nullptr; waiter = next) {
+        next = waiter->next;
+        if (!WaitsFor(*waiter, object)) {
+            continue;
+        }
+        const DWORD result = TrySatisfy(waiter->objects, waiter->waitAll, waiter->threadId);
+        if (result == WAIT_TIMEOUT) {
+            continue;
+        }
+        Dequeue(*waiter);
+        // The waiting thread may read its result without the wait lock, but
+        // it cannot leave its wait before the lock is released: the waiter
+        // and its notifier stay valid until then.
+        waiter->result.store(result, std::memory_order_release);
+        if (waiter->notifier != nullptr) {
+            waiter->notifier->Notify();
+        } else {
+            waiter->wake.notify_one();
         }
     }
+}
+
+RegisteredWait::RegisteredWait(DWORD count, const HANDLE* handles, bool waitAll,
+                               WaitNotifier* notifier) {
+    if (Hold(count, handles, waitAll, m_objects) == WAIT_FAILED) {
+        m_waiter.result.store(WAIT_FAILED, std::memory_order_release);
+        return;
+    }
+    WatchThreadEnd();
+    m_waiter.objects = std::span<const std::shared_ptr<KernelObject>>(m_objects.data(), count);
+    m_waiter.waitAll = waitAll;
+    m_waiter.threadId = GetCurrentThreadId();
+    m_waiter.notifier = notifier;
+    std::lock_guard lock(WaitLock());
+    const DWORD result = TrySatisfy(m_waiter.objects, waitAll, m_waiter.threadId);
+    if (result != WAIT_TIMEOUT) {
+        m_waiter.result.store(result, std::memory_order_release);
+    } else {
+        Enqueue(m_waiter);
+    }
+}
+
+DWORD RegisteredWait::End() {
+    {
+        std::lock_guard lock(WaitLock());
+        Dequeue(m_waiter);
+    }
+    return Result();
 }
 
 namespace {
@@ -130,11 +233,12 @@ thread_local DWORD tLastError = ERROR_SUCCESS;
 class Event final : public KernelObject {
 public:
     Event(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
-    bool IsSignalled() const override { return m_signalled; }
-    void OnWaitSatisfied() override {
+    bool IsSignalledFor(DWORD) const override { return m_signalled; }
+    bool OnWaitSatisfied(DWORD) override {
         if (!m_manualReset) {
             m_signalled = false;
         }
+        return false;
     }
     // True when the event went from reset to set.
     bool Set(bool signalled) {
@@ -151,7 +255,7 @@ private:
 class Thread final : public KernelObject {
 public:
     Thread(LPTHREAD_START_ROUTINE start, void* parameter) : m_start(start), m_parameter(parameter) {}
-    bool IsSignalled() const override { return m_ended; }
+    bool IsSignalledFor(DWORD) const override { return m_ended; }
 
     DWORD ExitCode() const {
         std::lock_guard lock(detail::WaitLock());
@@ -184,32 +288,13 @@ void* Thread::Main(void* raw) {
         hook();
     }
     std::lock_guard lock(detail::WaitLock());
+    // Abandoned in the same step as the thread ends: whoever sees the thread
+    // ended also finds its mutexes abandoned.
+    detail::AbandonMutexesOf(self->m_id);
     self->m_exitCode = code;
     self->m_ended = true;
     detail::NotifyWaitersOf(*self);
     return nullptr;
-}
-
-// Wait lock held. Consumes what the wait takes (auto-reset events, mutexes).
-DWORD TrySatisfy(std::span<const std::shared_ptr<KernelObject>> objects, bool waitAll) {
-    if (waitAll) {
-        for (const auto& o : objects) {
-            if (!o->IsSignalled()) {
-                return WAIT_TIMEOUT;
-            }
-        }
-        for (const auto& o : objects) {
-            o->OnWaitSatisfied();
-        }
-        return WAIT_OBJECT_0;
-    }
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        if (objects[i]->IsSignalled()) {
-            objects[i]->OnWaitSatisfied();
-            return WAIT_OBJECT_0 + static_cast<DWORD>(i);
-        }
-    }
-    return WAIT_TIMEOUT;
 }
 
 }  // namespace
@@ -248,38 +333,37 @@ BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms) { return WaitForMultipleObjects(1, &handle, FALSE, ms); }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms) {
-    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return WAIT_FAILED;
-    }
     // On the stack: a wait allocates nothing.
     std::array<std::shared_ptr<KernelObject>, MAXIMUM_WAIT_OBJECTS> held;
-    for (DWORD i = 0; i < count; ++i) {
-        held[i] = detail::LookupHandle(handles[i]);
-        if (!held[i]) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return WAIT_FAILED;
-        }
+    if (detail::Hold(count, handles, waitAll != FALSE, held) == WAIT_FAILED) {
+        return WAIT_FAILED;
     }
-    const std::span<const std::shared_ptr<KernelObject>> objects(held.data(), count);
+    detail::WatchThreadEnd();
+    detail::Waiter waiter;
+    waiter.objects = std::span<const std::shared_ptr<KernelObject>>(held.data(), count);
+    waiter.waitAll = waitAll != FALSE;
+    waiter.threadId = GetCurrentThreadId();
     const bool forever = ms == INFINITE;
     const auto deadline = forever ? Clock::time_point::max() : Clock::now() + ScaledDuration(ms);
     std::unique_lock lock(detail::WaitLock());
-    if (DWORD result = TrySatisfy(objects, waitAll != FALSE); result != WAIT_TIMEOUT || ms == 0) {
+    if (DWORD result = detail::TrySatisfy(waiter.objects, waiter.waitAll, waiter.threadId);
+        result != WAIT_TIMEOUT || ms == 0) {
         return result;
     }
-    detail::WaiterEntry waiter(objects);
+    detail::Enqueue(waiter);
     for (;;) {
+        // Whoever signalled took the objects for this wait and dequeued it.
+        if (DWORD result = waiter.result.load(std::memory_order_relaxed); result != WAIT_TIMEOUT) {
+            return result;
+        }
         if (!forever && Clock::now() >= deadline) {
+            detail::Dequeue(waiter);
             return WAIT_TIMEOUT;
         }
         if (forever) {
-            waiter.Wake().wait(lock);
+            waiter.wake.wait(lock);
         } else {
-            waiter.Wake().wait_until(lock, deadline);
-        }
-        if (DWORD result = TrySatisfy(objects, waitAll != FALSE); result != WAIT_TIMEOUT) {
-            return result;
+            waiter.wake.wait_until(lock, deadline);
         }
     }
 }

@@ -99,8 +99,9 @@ LRESULT SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 // WaitForSingleObject for a thread with windows: while it waits, the messages
 // other threads send to it are handled, so a thread it waits for may itself be
 // blocked in a send to it (as with MsgWaitForMultipleObjects and
-// QS_SENDMESSAGE). A send wakes it at once; the handle is looked at between
-// sends and at least every few milliseconds.
+// QS_SENDMESSAGE). A send or the handle becoming signalled wakes it at once;
+// the handle is waited for only while no procedure runs, so a procedure's own
+// wait for the same object is not robbed.
 DWORD WaitForSingleObjectHandlingSends(HANDLE handle, DWORD ms);
 
 // Number for a message name shared by cooperating programs: the same name

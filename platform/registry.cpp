@@ -31,6 +31,9 @@ static_assert(REG_DWORD == kHiveValueDword && REG_SZ == kHiveValueString);
 // Hives are a few kilobytes; anything far larger is damage, not data.
 constexpr off_t kMaxHiveBytes = 16 * 1024 * 1024;
 
+// Next to each hive, the text of its last successful save.
+constexpr const char* kGoodCopySuffix = ".good";
+
 enum class HiveId { kClassesRoot, kLocalMachine };
 
 struct KeyRef {
@@ -42,7 +45,7 @@ struct KeyRef {
 class RegistryKey final : public detail::KernelObject {
   public:
     explicit RegistryKey(KeyRef ref) : m_ref(std::move(ref)) {}
-    bool IsSignalled() const override { return false; }
+    bool IsSignalledFor(DWORD) const override { return false; }
     const KeyRef& Ref() const { return m_ref; }
 
   private:
@@ -175,24 +178,67 @@ class HiveSession {
     LONG Save() {
         DWORD savedError = GetLastError();
         LONG result = ERROR_SUCCESS;
-        if (!WriteHostFileAtomically(m_path, SerializeHive(m_hive))) {
+        const std::string text = SerializeHive(m_hive);
+        if (!WriteHostFileAtomically(m_path, text)) {
             result = static_cast<LONG>(GetLastError());
             DebugOutput(FromUtf8("dmbtpeg: cannot save registry hive " + m_path + "\n"));
+        } else if (!WriteHostFileAtomically(GoodCopyPath(), text)) {
+            // The change itself is saved; only the fallback lags behind.
+            DebugOutput(FromUtf8("dmbtpeg: cannot keep the last good copy of registry hive " +
+                                 m_path + "\n"));
         }
         SetLastError(savedError);
         return result;
     }
 
   private:
+    struct HiveFile {
+        enum State { kMissing, kUnopenable, kDamaged, kGood } state = kMissing;
+        std::optional<Hive> hive;    // when kGood
+        std::string problem;         // when kDamaged
+        LONG error = ERROR_SUCCESS;  // when kUnopenable
+    };
+
+    std::string GoodCopyPath() const { return m_path + kGoodCopySuffix; }
+
     void Lock(int operation) {
         while (::flock(m_lockFd, operation) != 0 && errno == EINTR) {
         }
     }
 
     LONG Load() {
-        int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+        HiveFile file = ReadHiveFile(m_path);
+        switch (file.state) {
+            case HiveFile::kGood:
+                m_hive = std::move(*file.hive);
+                return ERROR_SUCCESS;
+            case HiveFile::kMissing:
+                return ERROR_SUCCESS;
+            case HiveFile::kUnopenable:
+                return file.error;
+            case HiveFile::kDamaged:
+                break;
+        }
+        if (!m_exclusive && m_lockFd >= 0) {
+            // Falling back is a change; another process may also have
+            // replaced the file meanwhile, so look again under the exclusive lock.
+            Lock(LOCK_EX);
+            m_exclusive = true;
+            return Load();
+        }
+        FallBack(file.problem);
+        return ERROR_SUCCESS;
+    }
+
+    static HiveFile ReadHiveFile(const std::string& path) {
+        HiveFile file;
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            return errno == ENOENT ? ERROR_SUCCESS : static_cast<LONG>(ErrorFromErrno(errno));
+            if (errno != ENOENT) {
+                file.state = HiveFile::kUnopenable;
+                file.error = static_cast<LONG>(ErrorFromErrno(errno));
+            }
+            return file;
         }
         std::string text;
         std::string problem;
@@ -221,33 +267,61 @@ class HiveSession {
         if (problem.empty()) {
             HiveParseResult parsed = ParseHive(text);
             if (parsed.hive) {
-                m_hive = std::move(*parsed.hive);
-                return ERROR_SUCCESS;
+                file.state = HiveFile::kGood;
+                file.hive = std::move(parsed.hive);
+                return file;
             }
             problem = "line " + std::to_string(parsed.line) + ": " + parsed.error;
         }
-        if (!m_exclusive && m_lockFd >= 0) {
-            // Setting the file aside is a change; another process may also have
-            // replaced it meanwhile, so look again under the exclusive lock.
-            Lock(LOCK_EX);
-            m_exclusive = true;
-            return Load();
-        }
-        SetAside(problem);
-        m_hive = Hive();
-        return ERROR_SUCCESS;
+        file.state = HiveFile::kDamaged;
+        file.problem = std::move(problem);
+        return file;
     }
 
-    void SetAside(const std::string& problem) {
-        std::string aside = m_path + ".corrupt-" + Timestamp();
+    // The hive file is damaged: it is kept aside for a look later, and the
+    // hive goes on from its last good copy, or empty when there is none. One
+    // line tells which.
+    void FallBack(const std::string& problem) {
+        const DWORD savedError = GetLastError();
+        const std::string aside = m_path + ".corrupt-" + Timestamp();
         std::string line = "dmbtpeg: registry hive " + m_path + " is corrupt (" + problem + "); ";
-        if (::rename(m_path.c_str(), aside.c_str()) == 0) {
-            line += "set aside as " + aside + ", starting with an empty hive\n";
+        HiveFile good = ReadHiveFile(GoodCopyPath());
+        if (good.state == HiveFile::kGood) {
+            // A second name for the damaged file, then the good copy put in
+            // its place atomically: at no moment is the hive file missing,
+            // which would read as an empty hive.
+            if (::link(m_path.c_str(), aside.c_str()) == 0) {
+                line += "set aside as " + aside + ", ";
+            } else {
+                line += "cannot set it aside (" + std::string(std::strerror(errno)) + "), ";
+            }
+            line += "going on from its last good copy " + GoodCopyPath();
+            if (!WriteHostFileAtomically(m_path, SerializeHive(*good.hive))) {
+                line += " (cannot write it back: error " + std::to_string(GetLastError()) + ")";
+            }
+            m_hive = std::move(*good.hive);
         } else {
-            line += "cannot set it aside (" + std::string(std::strerror(errno)) +
-                    "), reading it as empty\n";
+            if (::rename(m_path.c_str(), aside.c_str()) == 0) {
+                line += "set aside as " + aside + ", starting with an empty hive";
+            } else {
+                line += "cannot set it aside (" + std::string(std::strerror(errno)) +
+                        "), reading it as empty";
+            }
+            switch (good.state) {
+                case HiveFile::kMissing:
+                    line += " (no good copy)";
+                    break;
+                case HiveFile::kUnopenable:
+                    line += " (its good copy cannot be opened)";
+                    break;
+                default:
+                    line += " (its good copy is corrupt too: " + good.problem + ")";
+                    break;
+            }
+            m_hive = Hive();
         }
-        DebugOutput(FromUtf8(line));
+        DebugOutput(FromUtf8(line + "\n"));
+        SetLastError(savedError);
     }
 
     std::string m_path;

@@ -5,9 +5,12 @@
 // file under a lock on `<hive>.lock` (shared to read, exclusive to change)
 // and every change is written atomically before the call returns, so a value
 // set by one process is seen by the next call of any other. The folder is
-// created by the first change; a missing hive reads as empty. A hive file that
-// cannot be parsed is renamed to `<hive>.corrupt-<time>`, reported in one
-// line on the debug output, and replaced by an empty hive.
+// created by the first change; a missing hive reads as empty. Every successful
+// save also writes the hive atomically to `<hive>.good`, its last good copy. A
+// hive file that cannot be parsed is kept as `<hive>.corrupt-<time>` and
+// replaced by that copy, reported in one line on the debug output, so damage
+// costs at most the last change; without a usable good copy the hive starts
+// empty.
 //
 // Key names compare without letter case; `\` separates them (empty parts are
 // skipped). Only REG_DWORD (4 bytes) and REG_SZ values exist. REG_SZ data is

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/kernel.h"
+#include "platform/kernel_object.h"
 #include "platform/message_queue.h"
 #include "platform/window_system.h"
 #include "platform/window_transport.h"
@@ -190,30 +191,64 @@ bool WaitForReply(const SendReply& reply, DWORD ms, WhileWaiting what) {
                                    what == WhileWaiting::HandleSends);
 }
 
+namespace {
+
+// Wakes a thread blocked on its queue's condition when a kernel wait it
+// registered is satisfied. Taking the window lock to notify means the wake
+// cannot fall between the thread's last look at the wait and its sleep.
+class QueueWaitNotifier final : public detail::WaitNotifier {
+  public:
+    explicit QueueWaitNotifier(detail::ThreadQueue& queue) : m_queue(queue) {}
+    void Notify() override {
+        std::lock_guard lock(detail::Windows().lock);
+        m_queue.wake.notify_all();
+    }
+
+  private:
+    detail::ThreadQueue& m_queue;
+};
+
+}  // namespace
+
 DWORD WaitForSingleObjectHandlingSends(HANDLE handle, DWORD ms) {
-    // Kernel objects and the message queue have separate wake-ups; a short
-    // look at the handle between waits for sends joins the two.
-    constexpr auto kLook = std::chrono::milliseconds(5);
     const auto deadline = DeadlineAfter(ms);
     auto self = detail::CurrentQueue();
+    QueueWaitNotifier notifier(*self);
     for (;;) {
-        const DWORD result = WaitForSingleObject(handle, 0);
-        if (result != WAIT_TIMEOUT) {
+        // The kernel wait is queued only while the thread sleeps, never while
+        // a procedure runs: a wait of the procedure's own must not lose the
+        // object to this one.
+        detail::RegisteredWait wait(1, &handle, false, &notifier);
+        if (const DWORD result = wait.Result(); result != WAIT_TIMEOUT) {
             return result;
         }
-        std::unique_lock lock(detail::Windows().lock);
-        if (!self->sent.empty()) {
-            auto message = std::move(self->sent.front());
-            self->sent.pop_front();
-            lock.unlock();
+        std::unique_ptr<detail::SentMessage> message;
+        {
+            std::unique_lock lock(detail::Windows().lock);
+            while (wait.Result() == WAIT_TIMEOUT) {
+                if (!self->sent.empty()) {
+                    message = std::move(self->sent.front());
+                    self->sent.pop_front();
+                    break;
+                }
+                if (deadline == Clock::time_point::max()) {
+                    self->wake.wait(lock);
+                } else if (Clock::now() >= deadline) {
+                    break;
+                } else {
+                    self->wake.wait_until(lock, deadline);
+                }
+            }
+        }
+        // Ended outside the window lock, which comes after the wait lock.
+        const DWORD result = wait.End();
+        const bool handled = message != nullptr;
+        if (handled) {
             detail::DispatchSent(std::move(message));
-            continue;
         }
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            return WAIT_TIMEOUT;
+        if (result != WAIT_TIMEOUT || !handled) {
+            return result;
         }
-        self->wake.wait_until(lock, deadline - now < kLook ? deadline : now + kLook);
     }
 }
 

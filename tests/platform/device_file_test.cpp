@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/device_fs.h"
 #include "tests/support/temp_dir.h"
@@ -219,6 +221,59 @@ TEST_F(DeviceFile, AtomicWriteIntoAReadOnlyFolderFails) {
     ::chmod((m_root / "ro").c_str(), 0755);
     EXPECT_EQ(Contents("ro/f"), "old");
     EXPECT_EQ(Listing("ro"), std::vector<std::string>{"f"});
+}
+
+TEST_F(DeviceFile, AProvisionedScanFileIsFoundWhateverItsCase) {
+    std::filesystem::create_directories(m_root / "SDMMC Disk/SYSDATA");
+    Put("SDMMC Disk/SYSDATA/TDMBSCAN.DAT", "channels");
+    FILE* file = OpenDeviceFile(u"\\SDMMC Disk\\SysData\\TDMBScan.dat", "rb");
+    ASSERT_NE(file, nullptr);
+    char text[16] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof text, file), 8u);
+    std::fclose(file);
+    EXPECT_EQ(std::string(text), "channels");
+
+    HANDLE handle = Open(u"\\sdmmc disk\\sysdata\\tdmbscan.dat", OPEN_EXISTING, GENERIC_READ);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileSize(handle, nullptr), 8u);
+    CloseHandle(handle);
+    EXPECT_EQ(GetFileAttributes(u"\\SDMMC Disk\\SysData\\TDMBScan.dat"), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(DeviceFile, AtomicWriteReplacesTheFileSpelledInAnotherCase) {
+    std::filesystem::create_directories(m_root / "TPEGDATA");
+    Put("TPEGDATA/TPCTTL3.BIN", "old");
+    ASSERT_TRUE(WriteFileAtomically(u"\\TpegData\\tpcttl3.bin", "new"));
+    EXPECT_EQ(Listing(), std::vector<std::string>{"TPEGDATA"});
+    EXPECT_EQ(Listing("TPEGDATA"), std::vector<std::string>{"TPCTTL3.BIN"});
+    EXPECT_EQ(Contents("TPEGDATA/TPCTTL3.BIN"), "new");
+}
+
+TEST_F(DeviceFile, CallsOnAnotherCaseReachTheExistingFileOrFolder) {
+    Put("Log.txt", "x");
+    EXPECT_EQ(Open(u"\\LOG.TXT", CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    HANDLE handle = Open(u"\\log.txt", CREATE_ALWAYS);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    CloseHandle(handle);
+
+    ASSERT_TRUE(CreateDirectory(u"\\Nand", nullptr));
+    EXPECT_FALSE(CreateDirectory(u"\\NAND", nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(MoveFileEx(u"\\LOG.txt", u"\\nand\\Moved.txt", 0));
+    EXPECT_EQ(Listing("Nand"), std::vector<std::string>{"Moved.txt"});
+    EXPECT_TRUE(DeleteFile(u"\\NAND\\MOVED.TXT"));
+    EXPECT_EQ(Listing(), std::vector<std::string>{"Nand"});
+}
+
+TEST_F(DeviceFile, MovingAFileOntoItsOwnNameInAnotherCaseRenamesIt) {
+    Put("scan.dat", "x");
+    ASSERT_TRUE(MoveFileEx(u"\\scan.dat", u"\\Scan.DAT", 0));
+    EXPECT_EQ(Listing(), std::vector<std::string>{"Scan.DAT"});
+    ASSERT_TRUE(MoveFileEx(u"\\SCAN.DAT", u"\\scan.dat", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(Listing(), std::vector<std::string>{"scan.dat"});
+    EXPECT_EQ(Contents("scan.dat"), "x");
 }
 
 }  // namespace

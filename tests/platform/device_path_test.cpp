@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,46 @@ TEST_F(DevicePath, AFileNamedLikeTheCardIsNoCard) {
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
     EXPECT_FALSE(MemoryCardPresent());
+}
+
+// As on the device's FAT volumes: names match whatever their case, and what
+// exists keeps its spelling.
+TEST_F(DevicePath, ExistingNamesMatchIgnoringCaseAndKeepTheirSpelling) {
+    std::filesystem::create_directories(m_root / "TPEGDATA");
+    std::ofstream(m_root / "TPEGDATA/TPCTTL3.BIN") << "x";
+    EXPECT_EQ(MapDevicePath(u"\\TpegData\\tpcttl3.bin"), m_root / "TPEGDATA/TPCTTL3.BIN");
+    EXPECT_EQ(MapDevicePath(u"/tpegdata/TPCTTL3.BIN"), m_root / "TPEGDATA/TPCTTL3.BIN");
+    EXPECT_EQ(MapDevicePath(u"\\TPEGDATA\\TPCTTL3.BIN"), m_root / "TPEGDATA/TPCTTL3.BIN");
+}
+
+TEST_F(DevicePath, WhatDoesNotExistYetKeepsTheSpellingGiven) {
+    std::filesystem::create_directories(m_root / "TPEGDATA");
+    EXPECT_EQ(MapDevicePath(u"\\tpegdata\\New Folder\\File.bin"),
+              m_root / "TPEGDATA/New Folder/File.bin");
+    EXPECT_EQ(MapDevicePath(u"\\Nand\\TDMBScan.dat"), m_root / "Nand/TDMBScan.dat");
+}
+
+TEST_F(DevicePath, LatinOneLettersMatchIgnoringCaseToo) {
+    std::ofstream(m_root / "Café Liste.dat") << "x";
+    EXPECT_EQ(MapDevicePath(u"\\CAFÉ LISTE.DAT"), m_root / "Café Liste.dat");
+}
+
+TEST_F(DevicePath, TheExactSpellingWinsAndOtherwiseTheChoiceIsStable) {
+    std::ofstream(m_root / "a.bin") << "lower";
+    std::ofstream(m_root / "A.BIN") << "upper";
+    EXPECT_EQ(MapDevicePath(u"a.bin"), m_root / "a.bin");
+    EXPECT_EQ(MapDevicePath(u"A.BIN"), m_root / "A.BIN");
+    EXPECT_EQ(MapDevicePath(u"A.bin"), m_root / "A.BIN") << "the lowest in byte order";
+}
+
+TEST_F(DevicePath, TheRegistryFolderStaysRefusedWhateverItsCaseOnDisk) {
+    std::filesystem::create_directories(m_root / ".Registry");
+    EXPECT_EQ(MapDevicePath(u"\\.registry\\HKLM.hive"), std::nullopt);
+}
+
+TEST_F(DevicePath, ACardFolderSpelledInAnotherCaseIsTheCard) {
+    ASSERT_EQ(::mkdir((m_root / "SDMMC DISK").c_str(), 0755), 0);
+    EXPECT_TRUE(MemoryCardPresent());
 }
 
 }  // namespace

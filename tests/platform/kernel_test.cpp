@@ -1,10 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <array>
 #include <atomic>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/kernel.h"
+#include "tests/support/time_scale.h"
 
 using namespace platform;
 
@@ -17,6 +26,52 @@ public:
 
 private:
     double m_old;
+};
+
+// Whether the thread with Linux id `tid` sleeps in the kernel.
+bool Sleeping(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto end = text.rfind(')');
+    return end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'S';
+}
+
+// Waits until every thread sleeps, seen twice 20 ms apart. For threads that
+// have nothing else to block on, that means they are inside their wait.
+bool AllBlocked(const std::vector<std::atomic<pid_t>*>& tids) {
+    auto all = [&] {
+        for (const auto* tid : tids) {
+            if (tid->load() == 0 || !Sleeping(tid->load())) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return testsupport::WaitUntil([&] {
+        if (!all()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return all();
+    });
+}
+
+// Joins the threads however the test ends; their waits are bounded.
+class JoinAtEnd {
+public:
+    explicit JoinAtEnd(std::vector<std::thread>& threads) : m_threads(threads) {}
+    ~JoinAtEnd() {
+        for (auto& thread : m_threads) {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    }
+    JoinAtEnd(const JoinAtEnd&) = delete;
+    JoinAtEnd& operator=(const JoinAtEnd&) = delete;
+
+private:
+    std::vector<std::thread>& m_threads;
 };
 
 TEST(Wait, ReportsTheLowestIndexAmongSetEvents) {
@@ -68,6 +123,99 @@ TEST(Wait, SetFromAnotherThreadEndsAnInfiniteWait) {
     std::thread setter([&] { SetEvent(event.Get()); });
     EXPECT_EQ(WaitForSingleObject(event.Get(), INFINITE), WAIT_OBJECT_0);
     setter.join();
+}
+
+// Win32 satisfies waits inside SetEvent: a ResetEvent right after cannot take
+// the signal back from threads that were waiting, whichever wait they are in.
+TEST(Wait, SetThenResetAtOnceReleasesEveryThreadThatWasWaiting) {
+    constexpr DWORD kLimit = 5000;
+    for (int round = 0; round < 10; ++round) {
+        UniqueHandle event(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+        UniqueHandle never(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+        UniqueHandle set(CreateEvent(nullptr, TRUE, TRUE, nullptr));
+        const HANDLE any[] = {never.Get(), event.Get()};
+        const HANDLE all[] = {set.Get(), event.Get()};
+        std::array<std::atomic<pid_t>, 6> tids{};
+        std::array<std::atomic<DWORD>, 6> results{};
+        std::vector<std::thread> waiters;
+        JoinAtEnd joinAtEnd(waiters);
+        for (std::size_t i = 0; i < tids.size(); ++i) {
+            results[i] = WAIT_FAILED;
+            waiters.emplace_back([&, i] {
+                tids[i] = ::gettid();
+                switch (i % 3) {
+                    case 0:
+                        results[i] = WaitForSingleObject(event.Get(), kLimit);
+                        break;
+                    case 1:
+                        results[i] = WaitForMultipleObjects(2, any, FALSE, kLimit);
+                        break;
+                    default:
+                        results[i] = WaitForMultipleObjects(2, all, TRUE, kLimit);
+                        break;
+                }
+            });
+        }
+        std::vector<std::atomic<pid_t>*> watched;
+        for (auto& tid : tids) {
+            watched.push_back(&tid);
+        }
+        ASSERT_TRUE(AllBlocked(watched));
+        EXPECT_TRUE(SetEvent(event.Get()));
+        EXPECT_TRUE(ResetEvent(event.Get()));
+        for (auto& waiter : waiters) {
+            waiter.join();
+        }
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            ASSERT_EQ(results[i], i % 3 == 1 ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0)
+                << "round " << round << ", waiter " << i;
+        }
+    }
+}
+
+TEST(Wait, SetOfAnAutoResetEventReleasesOneWaiterEvenWhenResetAtOnce) {
+    UniqueHandle event(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+    std::array<std::atomic<pid_t>, 2> tids{};
+    std::atomic<int> released{0};
+    std::vector<std::thread> waiters;
+    JoinAtEnd joinAtEnd(waiters);
+    for (auto& tid : tids) {
+        waiters.emplace_back([&] {
+            tid = ::gettid();
+            if (WaitForSingleObject(event.Get(), 5000) == WAIT_OBJECT_0) {
+                ++released;
+            }
+        });
+    }
+    ASSERT_TRUE(AllBlocked({&tids[0], &tids[1]}));
+    SetEvent(event.Get());
+    ResetEvent(event.Get());
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return released.load() == 1; }));
+    EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_TIMEOUT) << "the wait took the signal";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(released.load(), 1);
+    SetEvent(event.Get());
+    for (auto& waiter : waiters) {
+        waiter.join();
+    }
+    EXPECT_EQ(released.load(), 2);
+}
+
+TEST(Wait, TheSameObjectTwiceInAWaitForAllIsRefused) {
+    UniqueHandle event(CreateEvent(nullptr, TRUE, TRUE, nullptr));
+    UniqueHandle other(CreateEvent(nullptr, TRUE, TRUE, nullptr));
+    UniqueHandle copy(DuplicateHandle(event.Get()));
+    const HANDLE twice[] = {event.Get(), other.Get(), event.Get()};
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(WaitForMultipleObjects(3, twice, TRUE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    // Another handle to the same object is the same object.
+    const HANDLE viaCopy[] = {event.Get(), copy.Get()};
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(WaitForMultipleObjects(2, viaCopy, TRUE, INFINITE), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    // Waiting for any of them may name one twice.
+    EXPECT_EQ(WaitForMultipleObjects(3, twice, FALSE, 0), WAIT_OBJECT_0);
 }
 
 TEST(Handles, ClosingWhileAnotherThreadWaitsKeepsTheObjectAlive) {

@@ -329,10 +329,11 @@ TEST_F(Registry, RefusesWhatItCannotStore) {
     EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, withNul, u"x"), std::nullopt);
 }
 
-TEST_F(Registry, CorruptHiveIsSetAsideAndReplacedByAnEmptyOne) {
+TEST_F(Registry, CorruptHiveWithoutAGoodCopyIsSetAsideAndReplacedByAnEmptyOne) {
     Create(HKEY_LOCAL_MACHINE, u"K");
     const std::string garbage = "dmbtpeg-hive 1\nkey \"K\nend\n\x01\xff";
     std::ofstream(HivePath(), std::ios::binary | std::ios::trunc) << garbage;
+    ASSERT_TRUE(std::filesystem::remove(HivePath("HKLM.hive.good")));
 
     CapturingLogSink log;
     {
@@ -343,6 +344,7 @@ TEST_F(Registry, CorruptHiveIsSetAsideAndReplacedByAnEmptyOne) {
     ASSERT_EQ(log.Lines().size(), 1u) << log.Text();
     EXPECT_NE(log.Text().find("corrupt"), std::string::npos) << log.Text();
     EXPECT_NE(log.Text().find("line 2"), std::string::npos) << log.Text();
+    EXPECT_NE(log.Text().find("no good copy"), std::string::npos) << log.Text();
 
     std::string aside;
     for (const auto& name : RegistryFiles()) {
@@ -357,6 +359,94 @@ TEST_F(Registry, CorruptHiveIsSetAsideAndReplacedByAnEmptyOne) {
     ASSERT_EQ(SetDword(key, u"n", 5), ERROR_SUCCESS);
     EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"Fresh", u"n"), 5u);
     EXPECT_TRUE(ParseHive(ReadAll(HivePath())).hive.has_value());
+}
+
+TEST_F(Registry, EverySuccessfulSaveKeepsAGoodCopyNextToTheHive) {
+    HKEY key = Create(HKEY_CLASSES_ROOT, u"CLSID\\{9BE304DD}\\InprocServer32");
+    ASSERT_EQ(SetString(key, nullptr, u"/usr/lib/libtdmbdevices.so"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadAll(HivePath("HKCR.hive.good")), ReadAll(HivePath("HKCR.hive")));
+    EXPECT_TRUE(ParseHive(ReadAll(HivePath("HKCR.hive.good"))).hive.has_value());
+}
+
+// The tuner's class registration must survive a damaged HKCR, or the service
+// could never start again.
+TEST_F(Registry, DamagedHiveGoesOnFromItsLastGoodCopyWithOneLine) {
+    HKEY key = Create(HKEY_CLASSES_ROOT, u"CLSID\\{9BE304DD}\\InprocServer32");
+    ASSERT_EQ(SetString(key, nullptr, u"/usr/lib/libtdmbdevices.so"), ERROR_SUCCESS);
+    const std::string saved = ReadAll(HivePath("HKCR.hive"));
+    const std::string damaged = saved.substr(0, saved.size() / 2);
+    std::ofstream(HivePath("HKCR.hive"), std::ios::binary | std::ios::trunc) << damaged;
+
+    CapturingLogSink log;
+    {
+        ScopedLogSink scoped(log);
+        EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, u"CLSID\\{9BE304DD}\\InprocServer32", u""),
+                  u"/usr/lib/libtdmbdevices.so");
+        EXPECT_EQ(OpenStatus(HKEY_CLASSES_ROOT, u"CLSID\\{9BE304DD}"), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(log.Lines().size(), 1u) << log.Text() << "the hive is whole again after the first";
+    EXPECT_NE(log.Text().find("corrupt"), std::string::npos) << log.Text();
+    EXPECT_NE(log.Text().find("last good copy"), std::string::npos) << log.Text();
+    EXPECT_EQ(ReadAll(HivePath("HKCR.hive")), saved);
+    std::string aside;
+    for (const auto& name : RegistryFiles()) {
+        if (name.rfind("HKCR.hive.corrupt-", 0) == 0) {
+            aside = name;
+        }
+    }
+    ASSERT_FALSE(aside.empty());
+    EXPECT_EQ(ReadAll(m_root / (".registry/" + aside)), damaged);
+
+    ASSERT_EQ(SetDword(key, u"Priority", 3), ERROR_SUCCESS);
+    EXPECT_EQ(RegGetDword(HKEY_CLASSES_ROOT, u"CLSID\\{9BE304DD}\\InprocServer32", u"Priority"),
+              3u);
+}
+
+// A save cut off between the hive and its good copy: the hive is damaged
+// and the good copy is one change behind.
+TEST_F(Registry, ADamagedHiveCostsAtMostTheLastChange) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Service");
+    ASSERT_EQ(SetDword(key, u"Channel", 1), ERROR_SUCCESS);
+    const std::string before = ReadAll(HivePath("HKLM.hive.good"));
+    ASSERT_EQ(SetDword(key, u"Channel", 2), ERROR_SUCCESS);
+    std::ofstream(HivePath("HKLM.hive.good"), std::ios::binary | std::ios::trunc) << before;
+    std::ofstream(HivePath(), std::ios::binary | std::ios::trunc) << "dmbtpeg-hive 1\nkey";
+
+    CapturingLogSink log;
+    ScopedLogSink scoped(log);
+    EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Service", u"Channel"), 1u);
+    EXPECT_EQ(log.Lines().size(), 1u) << log.Text();
+}
+
+TEST_F(Registry, AHiveWhoseGoodCopyIsDamagedTooStartsEmpty) {
+    Create(HKEY_LOCAL_MACHINE, u"K");
+    std::ofstream(HivePath(), std::ios::binary | std::ios::trunc) << "garbage";
+    std::ofstream(HivePath("HKLM.hive.good"), std::ios::binary | std::ios::trunc) << "garbage too";
+
+    CapturingLogSink log;
+    {
+        ScopedLogSink scoped(log);
+        EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, u"K"), ERROR_FILE_NOT_FOUND);
+    }
+    ASSERT_EQ(log.Lines().size(), 1u) << log.Text();
+    EXPECT_NE(log.Text().find("good copy is corrupt too"), std::string::npos) << log.Text();
+    // The next save makes a good copy again.
+    Create(HKEY_LOCAL_MACHINE, u"Fresh");
+    EXPECT_EQ(ReadAll(HivePath("HKLM.hive.good")), ReadAll(HivePath()));
+}
+
+TEST_F(Registry, ADamagedGoodCopyAloneChangesNothingAndIsRewrittenByTheNextSave) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"K");
+    ASSERT_EQ(SetDword(key, u"n", 1), ERROR_SUCCESS);
+    std::ofstream(HivePath("HKLM.hive.good"), std::ios::binary | std::ios::trunc) << "garbage";
+    CapturingLogSink log;
+    {
+        ScopedLogSink scoped(log);
+        EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"K", u"n"), 1u);
+    }
+    EXPECT_TRUE(log.Lines().empty()) << log.Text();
+    ASSERT_EQ(SetDword(key, u"n", 2), ERROR_SUCCESS);
+    EXPECT_EQ(ReadAll(HivePath("HKLM.hive.good")), ReadAll(HivePath()));
 }
 
 TEST_F(Registry, AValueSetByOneProcessIsSeenByAnother) {

@@ -1,9 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/kernel.h"
 #include "platform/message_queue.h"
@@ -154,6 +164,111 @@ TEST(CrossThreadSend, WaitingForAThreadThatSendsToTheWaiterHandlesTheSend) {
     EXPECT_EQ(result.load(), 42);
     EXPECT_EQ(WaitForSingleObjectHandlingSends(sender.Get(), 0), WAIT_OBJECT_0);
     DestroyWindow(hwnd);
+}
+
+// Runs `work` however the test ends, as joining its threads.
+class AtEnd {
+  public:
+    explicit AtEnd(std::function<void()> work) : m_work(std::move(work)) {}
+    ~AtEnd() { m_work(); }
+    AtEnd(const AtEnd&) = delete;
+    AtEnd& operator=(const AtEnd&) = delete;
+
+  private:
+    std::function<void()> m_work;
+};
+
+void JoinIfRunning(std::thread& thread) {
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+// Whether the thread with Linux id `tid` sleeps in the kernel, seen twice
+// 20 ms apart: for a thread with nothing else to block on, it is in its wait.
+bool Blocked(const std::atomic<pid_t>& tid) {
+    auto sleeping = [&] {
+        std::ifstream stat("/proc/self/task/" + std::to_string(tid.load()) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        auto end = text.rfind(')');
+        return tid.load() != 0 && end != std::string::npos && end + 2 < text.size() &&
+               text[end + 2] == 'S';
+    };
+    return WaitUntil([&] {
+        if (!sleeping()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return sleeping();
+    });
+}
+
+// The object is signalled only for an instant, before and after a send was
+// handled inside the wait: the wait must be satisfied when it is set, not
+// when it next looks.
+TEST(WaitHandlingSends, ASetUndoneAtOnceEndsTheWaitAlsoAfterASendWasHandled) {
+    UniqueHandle event(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+    RecordingWindow window([](UINT message, WPARAM wParam, LPARAM) -> std::optional<LRESULT> {
+        return message == kAsk ? std::optional<LRESULT>(wParam + 1) : std::nullopt;
+    });
+    std::atomic<pid_t> tid{0};
+    std::atomic<HWND> hwnd{nullptr};
+    std::atomic<DWORD> result{WAIT_FAILED};
+    std::thread waiter([&] {
+        hwnd = window.CreateTopLevel(u"waiting");
+        tid = ::gettid();
+        result = WaitForSingleObjectHandlingSends(event.Get(), 5000);
+        DestroyWindow(hwnd);
+    });
+    AtEnd join([&] { JoinIfRunning(waiter); });
+    ASSERT_TRUE(Blocked(tid));
+    EXPECT_EQ(SendMessage(hwnd, kAsk, 1, 0), 2);
+    ASSERT_TRUE(Blocked(tid));
+    SetEvent(event.Get());
+    ResetEvent(event.Get());
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_OBJECT_0);
+}
+
+// Win32's MsgWaitForMultipleObjects is not waiting while the messages it
+// returned for are handled, so a procedure's own wait gets the object.
+TEST(WaitHandlingSends, AProcedureRunInsideTheWaitGetsTheObjectForItsOwnWait) {
+    UniqueHandle event(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+    std::atomic<bool> inProcedure{false};
+    RecordingWindow window([&](UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (message != kAsk) {
+            return std::nullopt;
+        }
+        inProcedure = true;
+        return static_cast<LRESULT>(WaitForSingleObject(event.Get(), 5000));
+    });
+    std::atomic<pid_t> tid{0};
+    std::atomic<HWND> hwnd{nullptr};
+    std::atomic<DWORD> result{WAIT_FAILED};
+    std::thread waiter([&] {
+        hwnd = window.CreateTopLevel(u"waiting");
+        tid = ::gettid();
+        result = WaitForSingleObjectHandlingSends(event.Get(), 5000);
+        DestroyWindow(hwnd);
+    });
+    std::thread setter;
+    AtEnd join([&] {
+        JoinIfRunning(setter);
+        JoinIfRunning(waiter);
+    });
+    ASSERT_TRUE(Blocked(tid));
+    setter = std::thread([&] {
+        if (WaitUntil([&] { return inProcedure.load(); }) && Blocked(tid)) {
+            SetEvent(event.Get());
+        }
+    });
+    EXPECT_EQ(SendMessage(hwnd, kAsk, 0, 0), static_cast<LRESULT>(WAIT_OBJECT_0));
+    setter.join();
+    ASSERT_TRUE(Blocked(tid));
+    EXPECT_EQ(result.load(), WAIT_FAILED) << "still waiting";
+    SetEvent(event.Get());
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_OBJECT_0);
 }
 
 TEST(CrossThreadSend, CopyDataBytesAreReadableDuringTheCall) {
