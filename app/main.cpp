@@ -4,7 +4,8 @@
 //
 // Exit status: 0 for a requested end or a second instance, kExitStartFailed
 // when reception cannot be set up at all, kExitTunerBusy when the T-DMB player
-// kept the tuner, kExitStopForced when a stop signal's shutdown overran.
+// kept the tuner, kExitStopForced when a stop signal's shutdown overran,
+// kExitBusLost when the bus connection went away.
 #include <signal.h>
 #include <unistd.h>
 
@@ -39,7 +40,7 @@ void WatchStopSignals(const sigset_t& signals) {
         }
         platform::HWND hwnd = gMainWindow.load();
         if (hwnd == nullptr) {
-            std::_Exit(0);
+            std::_Exit(gnExitStatus.load());
         }
         const auto deadline = platform::Clock::now() + platform::ScaledDuration(kStopGraceMs);
         platform::SendMessageTimeout(hwnd, platform::WM_CLOSE, 0, 0, platform::SMTO_NORMAL,
@@ -53,6 +54,15 @@ void WatchStopSignals(const sigset_t& signals) {
     }).detach();
 }
 
+// Runs on the bus thread. The shutdown runs as for a stop signal, so the
+// navigation application still hears the suspend acknowledgement where it
+// can, and the status tells the service manager to start the service again.
+void EndOnBusLoss() {
+    platform::DebugPrintf(u"[Lumo DMB] bus connection lost: the service ends to be started again\r\n");
+    gnExitStatus = kExitBusLost;
+    ::kill(::getpid(), SIGTERM);
+}
+
 void ReportExitStatus(int status) {
     if (status == kExitStartFailed) {
         std::fputs(
@@ -60,6 +70,8 @@ void ReportExitStatus(int status) {
             stderr);
     } else if (status == kExitTunerBusy) {
         std::fputs("dmbtpegd: the T-DMB player kept the tuner; start again later\n", stderr);
+    } else if (status == kExitBusLost) {
+        std::fputs("dmbtpegd: the bus connection was lost\n", stderr);
     }
 }
 
@@ -77,10 +89,13 @@ int main() {
     WatchStopSignals(signals);
     // Other programs' windows are reached over the bus; without one the
     // service still runs and sees only its own window.
-    platform::StartBusTransport();
+    if (platform::StartBusTransport()) {
+        platform::SetBusLostHandler(EndOnBusLoss);
+    }
     RegisterServiceMessages();
     theApp.InitInstance();
     int status = theApp.Run();
+    platform::SetBusLostHandler(nullptr);
     platform::StopBusTransport();
     ReportExitStatus(status);
     gbProcessEnding = true;

@@ -28,6 +28,10 @@ inline constexpr int kExitStartFailed = 1;
 inline constexpr int kExitTunerBusy = 75;
 // A stop signal whose shutdown did not finish within kStopGraceMs.
 inline constexpr int kExitStopForced = 70;
+// The bus connection was lost: the names and windows of other processes are
+// gone with it, so nothing could be announced any more. A fresh start takes
+// the names again.
+inline constexpr int kExitBusLost = 69;
 inline constexpr platform::DWORD kStopGraceMs = 30000;
 extern std::atomic<int> gnExitStatus;
 // A thread that did not end when asked still uses the main window's objects:

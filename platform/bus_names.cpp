@@ -12,6 +12,7 @@ namespace {
 constexpr std::string_view kPrefix = kBusNamePrefix;
 constexpr std::size_t kMaxBusNameLength = 255;
 constexpr std::string_view kWindowPathPrefix = "/org/dmbtpeg/windows/w";
+constexpr std::string_view kTitlesPrefix = kTitlesPath;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool IsAsciiAlnum(unsigned char c) {
@@ -26,23 +27,57 @@ std::uint64_t Fnv1a64(std::string_view bytes) {
     return hash;
 }
 
+void AppendEscaped(std::string_view utf8, std::string* out) {
+    bool first = true;
+    for (unsigned char c : utf8) {
+        // A bus name element must not start with a digit, so a leading digit
+        // is escaped as well; object paths follow the same rule so that one
+        // rule serves both.
+        if (IsAsciiAlnum(c) && !(first && c >= '0' && c <= '9')) {
+            *out += static_cast<char>(c);
+        } else {
+            *out += '_';
+            *out += kHexDigits[c >> 4];
+            *out += kHexDigits[c & 0xF];
+        }
+        first = false;
+    }
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+std::optional<std::string> Unescape(std::string_view escaped) {
+    std::string bytes;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '_') {
+            bytes += escaped[i];
+            continue;
+        }
+        if (i + 2 >= escaped.size()) {
+            return std::nullopt;
+        }
+        int high = HexValue(escaped[i + 1]);
+        int low = HexValue(escaped[i + 2]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return bytes;
+}
+
 }  // namespace
 
 std::string BusNameForTitle(std::u16string_view title) {
     std::string utf8 = ToUtf8(title);
     std::string name(kPrefix);
-    for (unsigned char c : utf8) {
-        // A bus name element must not start with a digit, so a leading digit
-        // is escaped as well.
-        bool first = name.size() == kPrefix.size();
-        if (IsAsciiAlnum(c) && !(first && c >= '0' && c <= '9')) {
-            name += static_cast<char>(c);
-        } else {
-            name += '_';
-            name += kHexDigits[c >> 4];
-            name += kHexDigits[c & 0xF];
-        }
-    }
+    AppendEscaped(utf8, &name);
     if (name.size() == kPrefix.size() || name.size() > kMaxBusNameLength) {
         std::uint64_t hash = Fnv1a64(utf8);
         name = std::string(kPrefix) + "H";
@@ -81,6 +116,40 @@ std::optional<HWND> ParseWindowObjectPath(std::string_view path) {
         return std::nullopt;
     }
     return reinterpret_cast<HWND>(value);
+}
+
+std::string TitleObjectPath(std::u16string_view title, std::u16string_view className) {
+    std::string path(kTitlesPrefix);
+    path += '/';
+    AppendEscaped(ToUtf8(title), &path);
+    if (!className.empty()) {
+        path += '/';
+        AppendEscaped(ToUtf8(className), &path);
+    }
+    return path;
+}
+
+std::optional<TitleObject> ParseTitleObjectPath(std::string_view path) {
+    if (!path.starts_with(kTitlesPrefix) || path.size() <= kTitlesPrefix.size() + 1 ||
+        path[kTitlesPrefix.size()] != '/') {
+        return std::nullopt;
+    }
+    std::string_view rest = path.substr(kTitlesPrefix.size() + 1);
+    std::size_t slash = rest.find('/');
+    auto title = Unescape(rest.substr(0, slash));
+    std::optional<std::string> className =
+        slash == std::string_view::npos ? std::string() : Unescape(rest.substr(slash + 1));
+    if (!title || !className || title->empty()) {
+        return std::nullopt;
+    }
+    TitleObject object{FromUtf8(*title), FromUtf8(*className)};
+    // Canonical only, so that one window has one path: escaping the decoded
+    // names again must give the path back (this also refuses lower-case
+    // hex, needless escapes, invalid UTF-8 and further elements).
+    if (object.title.empty() || TitleObjectPath(object.title, object.className) != path) {
+        return std::nullopt;
+    }
+    return object;
 }
 
 UINT RegisteredMessageNumber(std::u16string_view name) {

@@ -1,9 +1,9 @@
 // How windows and messages are named on the bus.
 //
 // Pure functions shared by the transport, the tools and the documentation:
-// the same title always gives the same bus name, the same window handle the
-// same object path, and the same message name the same number in every
-// process, with no state kept anywhere.
+// the same title always gives the same bus name and title object, the same
+// window handle the same object path, and the same message name the same
+// first choice of number in every process, with no state kept anywhere.
 #pragma once
 
 #include <optional>
@@ -17,6 +17,7 @@ namespace platform {
 // Arrays rather than string views: sd-bus wants terminated strings.
 inline constexpr char kBusNamePrefix[] = "org.dmbtpeg.Title.";
 inline constexpr char kWindowsPath[] = "/org/dmbtpeg/windows";
+inline constexpr char kTitlesPath[] = "/org/dmbtpeg/titles";
 inline constexpr char kWindowsInterface[] = "org.dmbtpeg.Windows1";
 inline constexpr char kWindowInterface[] = "org.dmbtpeg.Window1";
 
@@ -37,11 +38,26 @@ std::string BusNameForTitle(std::u16string_view title);
 std::string WindowObjectPath(HWND local);
 std::optional<HWND> ParseWindowObjectPath(std::string_view path);
 
-// Number of a registered message name, agreed by all processes without asking
-// anyone: FNV-1a over the name's UTF-16 units, ASCII letters upper-cased (the
-// names compare case-insensitively), folded into 0xC000-0xFFFF. Two different
-// names may share a number; the names this system uses are checked by a test
-// not to.
+// The object every process serves for its windows titled `title`:
+// "/org/dmbtpeg/titles/<escaped title>", escaped as in the bus name but never
+// hashed. With a class name, "/<escaped class>" follows and only windows of
+// that class (compared case-insensitively) answer. A call to it reaches the
+// front-most such window of the process at the time the call arrives, so a
+// caller knowing the owner of the title's name needs nothing else from it.
+// `title` must not be empty.
+std::string TitleObjectPath(std::u16string_view title, std::u16string_view className = {});
+struct TitleObject {
+    std::u16string title;
+    // Empty: any class.
+    std::u16string className;
+};
+// Only the canonical path of a non-empty title (and class) parses.
+std::optional<TitleObject> ParseTitleObjectPath(std::string_view path);
+
+// Where a registered message name starts looking for a free number in the
+// session's table (registered_message_table.h): FNV-1a over the name's UTF-16
+// units, ASCII letters upper-cased (the names compare case-insensitively),
+// folded into 0xC000-0xFFFF. Different names may share it.
 UINT RegisteredMessageNumber(std::u16string_view name);
 
 // Messages whose parameters are plain numbers, and so may cross processes.

@@ -39,9 +39,13 @@ int BusThread::Start(const Opener& open, const Setup& setup) {
     if (m_thread.joinable()) {
         return -EALREADY;
     }
-    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0) {
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0) {
         return -errno;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_wakeFd = wakeFd;
     }
     std::promise<int> started;
     m_thread = std::thread([&] {
@@ -68,21 +72,18 @@ int BusThread::Start(const Opener& open, const Setup& setup) {
     if (result < 0) {
         m_thread.join();
         m_id.store(std::thread::id());
-        close(m_wakeFd);
-        m_wakeFd = -1;
+        CloseWakeFd();
     }
     return result;
 }
 
 bool BusThread::Post(Work work) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_accepting) {
-            return false;
-        }
-        m_work.push_back(std::move(work));
+    std::lock_guard lock(m_mutex);
+    if (!m_accepting) {
+        return false;
     }
-    Wake();
+    m_work.push_back(std::move(work));
+    WakeLocked();
     return true;
 }
 
@@ -100,18 +101,26 @@ void BusThread::Stop(Work teardown) {
         m_accepting = false;
         m_stopping = true;
         m_teardown = std::move(teardown);
+        WakeLocked();
     }
-    Wake();
     m_thread.join();
     m_id.store(std::thread::id());
-    close(m_wakeFd);
-    m_wakeFd = -1;
+    CloseWakeFd();
 }
 
-void BusThread::Wake() {
+// Under the lock, like the descriptor's closing: a poster that wrote after
+// releasing it could write to a descriptor Stop had closed meanwhile, and so
+// to whatever file reused its number.
+void BusThread::WakeLocked() {
     std::uint64_t one = 1;
     // A full counter still wakes the poll, so a failed write loses nothing.
     [[maybe_unused]] auto written = write(m_wakeFd, &one, sizeof one);
+}
+
+void BusThread::CloseWakeFd() {
+    std::lock_guard lock(m_mutex);
+    close(m_wakeFd);
+    m_wakeFd = -1;
 }
 
 bool BusThread::RunQueuedWork(sd_bus* bus) {

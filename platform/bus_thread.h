@@ -50,12 +50,17 @@ class BusThread {
   private:
     void Run(sd_bus* bus);
     bool RunQueuedWork(sd_bus* bus);
-    void Wake();
+    // m_mutex held.
+    void WakeLocked();
+    // Once the thread has ended.
+    void CloseWakeFd();
 
     std::mutex m_mutex;
     std::deque<Work> m_work;
     bool m_accepting = false;
     bool m_stopping = false;
+    // Set before the thread starts and closed after it ended; the thread
+    // itself reads it without the lock.
     int m_wakeFd = -1;
     Work m_teardown;
     std::function<void()> m_onDisconnect;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/bus_selection.h"
 #include "platform/bus_window_transport.h"
@@ -39,6 +40,10 @@ bool StartBusTransport() {
     InstallWindowTransport(&Transport());
     gStarted = true;
     return true;
+}
+
+void SetBusLostHandler(std::function<void()> onLost) {
+    Transport().SetLostHandler(std::move(onLost));
 }
 
 void StopBusTransport() {

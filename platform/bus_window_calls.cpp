@@ -31,6 +31,16 @@ BusRefusal Unreadable() {
     return {kErrorInvalidArgs, "unreadable arguments"};
 }
 
+// The bus daemon bounds the replies a caller may wait for, not the calls it
+// makes without waiting: sends nobody waits for could only pile up here.
+bool ExpectsNoReply(sd_bus_message* message) {
+    return sd_bus_message_get_expect_reply(message) == 0;
+}
+
+BusRefusal SendWithoutReply() {
+    return {kErrorInvalidArgs, "a send that expects no reply (a post is Post)"};
+}
+
 BusRefusal CarriesPointers(UINT number) {
     return {kErrorInvalidArgs,
             fmt::format("message 0x{:X} carries pointers and cannot cross processes", number)};
@@ -53,18 +63,23 @@ IncomingMessage ReadPlainMessage(sd_bus_message* message, bool sent) {
     if (!MayCrossProcesses(number)) {
         return CarriesPointers(number);
     }
+    // A thread ends its own loop (PostQuitMessage); from outside, WM_QUIT
+    // would end a program without its shutdown sequence.
+    if (number == WM_QUIT) {
+        return BusRefusal{kErrorInvalidArgs, "WM_QUIT is not accepted from another process"};
+    }
     if (IsKeptInProcess(number)) {
         return BusRefusal{kErrorInvalidArgs,
                           fmt::format("message 0x{:X} is sent only within this process", number)};
     }
-    return InboundSend{TargetWindow(message),        number, static_cast<WPARAM>(wParam),
+    return InboundSend{nullptr,                     number, static_cast<WPARAM>(wParam),
                        static_cast<LPARAM>(lParam), 0,      {}};
 }
 
 }  // namespace
 
 std::optional<BusRefusal> CheckIncomingCall(sd_bus_message* message,
-                                            const std::function<bool(HWND)>& isServed) {
+                                            const std::function<HWND(const char*)>& windowAt) {
     std::uint8_t type = 0;
     if (sd_bus_message_get_type(message, &type) < 0 || type != SD_BUS_MESSAGE_METHOD_CALL) {
         return std::nullopt;
@@ -82,8 +97,8 @@ std::optional<BusRefusal> CheckIncomingCall(sd_bus_message* message,
     std::string_view path = pathText;
     std::string_view member = memberText;
     const char* expected = nullptr;
-    if (auto window = ParseWindowObjectPath(path)) {
-        if (!isServed(*window)) {
+    if (ParseWindowObjectPath(path) || ParseTitleObjectPath(path)) {
+        if (windowAt(pathText) == nullptr) {
             return BusRefusal{kErrorUnknownObject, "no such window"};
         }
         if (!interface.empty() && interface != kWindowInterface) {
@@ -110,12 +125,10 @@ std::optional<BusRefusal> CheckIncomingCall(sd_bus_message* message,
     return std::nullopt;
 }
 
-HWND TargetWindow(sd_bus_message* message) {
-    const char* path = sd_bus_message_get_path(message);
-    return path != nullptr ? ParseWindowObjectPath(path).value_or(nullptr) : nullptr;
-}
-
 IncomingMessage ReadSendCall(sd_bus_message* message) {
+    if (ExpectsNoReply(message)) {
+        return SendWithoutReply();
+    }
     return ReadPlainMessage(message, true);
 }
 
@@ -124,11 +137,7 @@ IncomingMessage ReadPostCall(sd_bus_message* message) {
 }
 
 IncomingMessage ReadBroadcast(sd_bus_message* message) {
-    IncomingMessage read = ReadPlainMessage(message, false);
-    if (auto* inbound = std::get_if<InboundSend>(&read)) {
-        inbound->window = nullptr;
-    }
-    return read;
+    return ReadPlainMessage(message, false);
 }
 
 IncomingMessage ReadSendCopyDataCall(sd_bus_message* message) {
@@ -137,6 +146,9 @@ IncomingMessage ReadSendCopyDataCall(sd_bus_message* message) {
     std::uint32_t byteCount = 0;
     const void* bytes = nullptr;
     std::size_t size = 0;
+    if (ExpectsNoReply(message)) {
+        return SendWithoutReply();
+    }
     if (!sd_bus_message_has_signature(message, "ttuay") ||
         sd_bus_message_read(message, "ttu", &wParam, &kind, &byteCount) < 0 ||
         sd_bus_message_read_array(message, 'y', &bytes, &size) < 0) {
@@ -151,7 +163,7 @@ IncomingMessage ReadSendCopyDataCall(sd_bus_message* message) {
         return BusRefusal{kErrorInvalidArgs,
                           fmt::format("byte count {} but {} bytes sent", byteCount, size)};
     }
-    InboundSend inbound{TargetWindow(message),        WM_COPYDATA, static_cast<WPARAM>(wParam), 0,
+    InboundSend inbound{nullptr,                      WM_COPYDATA, static_cast<WPARAM>(wParam), 0,
                         static_cast<ULONG_PTR>(kind), {}};
     // An empty array may come with no buffer at all.
     if (size > 0) {

@@ -27,19 +27,19 @@ struct BusRefusal {
 };
 
 // The filter's verdict on a message before sd-bus dispatches it: a refusal for
-// calls to unknown paths, interfaces or methods of ours, windows that
-// `isServed` does not know, and argument signatures other than the method's.
+// calls to unknown paths, interfaces or methods of ours, window or title
+// objects for which `windowAt` finds no served window, and argument
+// signatures other than the method's.
 // Nothing for everything else (signals, replies, the standard
 // org.freedesktop.DBus.* interfaces), which sd-bus handles.
 std::optional<BusRefusal> CheckIncomingCall(sd_bus_message* message,
-                                            const std::function<bool(HWND)>& isServed);
-
-// The window a call's object path names; null when it names none.
-HWND TargetWindow(sd_bus_message* message);
+                                            const std::function<HWND(const char*)>& windowAt);
 
 // The arguments of Send, SendCopyData and Post, read from a sealed message,
-// as the message for the target window, or a refusal: unreadable arguments,
-// messages carrying pointers, WM_COPYDATA outside SendCopyData, copy data
+// as the message (its window left null for the caller, who knows what the
+// object path stands for), or a refusal: unreadable arguments,
+// sends flagged as expecting no reply, messages carrying pointers, WM_QUIT,
+// messages kept in process, WM_COPYDATA outside SendCopyData, copy data
 // above kMaxCopyDataBytes or not matching its byte count.
 using IncomingMessage = std::variant<BusRefusal, InboundSend>;
 IncomingMessage ReadSendCall(sd_bus_message* message);

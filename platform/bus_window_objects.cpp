@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -20,28 +21,58 @@ namespace {
 
 constexpr char kErrorUnknownObject[] = "org.freedesktop.DBus.Error.UnknownObject";
 constexpr char kErrorFailed[] = "org.freedesktop.DBus.Error.Failed";
+constexpr char kErrorLimitsExceeded[] = "org.freedesktop.DBus.Error.LimitsExceeded";
+
+const char* SenderOf(sd_bus_message* message) {
+    const char* sender = sd_bus_message_get_sender(message);
+    return sender != nullptr ? sender : "?";
+}
 
 std::string Describe(sd_bus_message* message) {
     const char* interface = sd_bus_message_get_interface(message);
     const char* member = sd_bus_message_get_member(message);
     const char* path = sd_bus_message_get_path(message);
-    const char* sender = sd_bus_message_get_sender(message);
     return fmt::format("{}{}{} on {} from {}", interface != nullptr ? interface : "",
                        interface != nullptr ? "." : "", member != nullptr ? member : "?",
-                       path != nullptr ? path : "?", sender != nullptr ? sender : "?");
+                       path != nullptr ? path : "?", SenderOf(message));
 }
 
-// For the filter, which answers the call itself.
+// For the filter, which answers the call itself. A call sent without
+// expecting a reply gets none; sd-bus leaves it out.
 int RefuseCall(sd_bus_message* message, const BusRefusal& refusal) {
-    BusLog(fmt::format("refused {}: {}", Describe(message), refusal.reason));
+    BusLogRefusal(SenderOf(message),
+                  fmt::format("refused {}: {}", Describe(message), refusal.reason));
     sd_bus_reply_method_errorf(message, refusal.errorName, "%s", refusal.reason.c_str());
     return 1;
 }
 
 // For method handlers, whose error sd-bus turns into the reply.
 int Refuse(sd_bus_message* message, sd_bus_error* error, const BusRefusal& refusal) {
-    BusLog(fmt::format("refused {}: {}", Describe(message), refusal.reason));
+    BusLogRefusal(SenderOf(message),
+                  fmt::format("refused {}: {}", Describe(message), refusal.reason));
     return sd_bus_error_set(error, refusal.errorName, refusal.reason.c_str());
+}
+
+// A node list as sd-bus takes it: allocated with malloc, null-terminated.
+int NodeList(const std::set<std::string>& paths, char*** nodes) {
+    auto** list = static_cast<char**>(std::calloc(paths.size() + 1, sizeof(char*)));
+    if (list == nullptr) {
+        return -ENOMEM;
+    }
+    std::size_t count = 0;
+    for (const std::string& path : paths) {
+        list[count] = strdup(path.c_str());
+        if (list[count] == nullptr) {
+            for (std::size_t i = 0; i < count; ++i) {
+                std::free(list[i]);
+            }
+            std::free(list);
+            return -ENOMEM;
+        }
+        ++count;
+    }
+    *nodes = list;
+    return 0;
 }
 
 }  // namespace
@@ -61,6 +92,8 @@ int BusWindowTransport::RegisterObjects(sd_bus* bus) {
         SD_BUS_METHOD_WITH_NAMES(
             "Post", "utx", SD_BUS_PARAM(message) SD_BUS_PARAM(wParam) SD_BUS_PARAM(lParam), "", ,
             OnPost, SD_BUS_VTABLE_UNPRIVILEGED | SD_BUS_VTABLE_METHOD_NO_REPLY),
+        // Sent on a title object when no window answers to the title any more.
+        SD_BUS_SIGNAL("Gone", "", 0),
         SD_BUS_VTABLE_END};
     static const sd_bus_vtable kWindowsVtable[] = {
         SD_BUS_VTABLE_START(0),
@@ -93,6 +126,17 @@ int BusWindowTransport::RegisterObjects(sd_bus* bus) {
                                      "org.freedesktop.DBus", "NameOwnerChanged", OnNameOwnerChanged,
                                      this);
     }
+    if (result >= 0) {
+        result = sd_bus_match_signal(bus, nullptr, nullptr, nullptr, kWindowInterface, "Gone",
+                                     OnTitleGone, this);
+    }
+    if (result >= 0) {
+        result = sd_bus_add_fallback_vtable(bus, nullptr, kTitlesPath, kWindowInterface,
+                                            kWindowVtable, FindObject, this);
+    }
+    if (result >= 0) {
+        result = sd_bus_add_node_enumerator(bus, nullptr, kTitlesPath, EnumerateTitleObjects, this);
+    }
     return result;
 }
 
@@ -102,16 +146,49 @@ int BusWindowTransport::RegisterObjects(sd_bus* bus) {
 // peer) are left to sd-bus.
 int BusWindowTransport::Filter(sd_bus_message* message, void* userdata, sd_bus_error*) {
     auto* self = static_cast<BusWindowTransport*>(userdata);
-    std::optional<BusRefusal> refusal = CheckIncomingCall(
-        message, [self](HWND window) { return self->m_titled.contains(window); });
+    std::optional<BusRefusal> refusal =
+        CheckIncomingCall(message, [self](const char* path) { return self->WindowAt(path); });
     return refusal ? RefuseCall(message, *refusal) : 0;
+}
+
+// Title objects, "/org/dmbtpeg/titles/<escaped title>[/<escaped class>]":
+// what another process needs to reach a window by its title is then only the
+// owner of the title's bus name, which the bus daemon tells without asking
+// us; which window answers is decided here, when a call arrives.
+HWND BusWindowTransport::WindowAt(const char* path) const {
+    if (path == nullptr) {
+        return nullptr;
+    }
+    if (auto window = ParseWindowObjectPath(path)) {
+        return m_titled.contains(*window) ? *window : nullptr;
+    }
+    if (auto object = ParseTitleObjectPath(path)) {
+        return FrontWindowTitled(object->title, object->className);
+    }
+    return nullptr;
+}
+
+HWND BusWindowTransport::FrontWindowTitled(const std::u16string& title,
+                                           const std::u16string& className) const {
+    auto& system = detail::Windows();
+    std::lock_guard lock(system.lock);
+    for (HWND window : system.zOrder) {
+        const detail::WindowRecord* record = system.Find(window);
+        if (record == nullptr || record->destroying || record->title != title ||
+            !m_titled.contains(window)) {
+            continue;
+        }
+        if (className.empty() || EqualsNoCase(record->className, className)) {
+            return window;
+        }
+    }
+    return nullptr;
 }
 
 int BusWindowTransport::FindObject(sd_bus*, const char* path, const char*, void* userdata,
                                    void** found, sd_bus_error*) {
     auto* self = static_cast<BusWindowTransport*>(userdata);
-    auto window = ParseWindowObjectPath(path);
-    if (!window || !self->m_titled.contains(*window)) {
+    if (self->WindowAt(path) == nullptr) {
         return 0;
     }
     *found = self;
@@ -130,29 +207,52 @@ int BusWindowTransport::FindRoot(sd_bus*, const char* path, const char*, void* u
 int BusWindowTransport::EnumerateObjects(sd_bus*, const char*, void* userdata, char*** nodes,
                                          sd_bus_error*) {
     auto* self = static_cast<BusWindowTransport*>(userdata);
-    auto** list = static_cast<char**>(std::calloc(self->m_titled.size() + 1, sizeof(char*)));
-    if (list == nullptr) {
-        return -ENOMEM;
-    }
-    std::size_t count = 0;
+    std::set<std::string> paths;
     for (const auto& [window, title] : self->m_titled) {
-        list[count] = strdup(WindowObjectPath(window).c_str());
-        if (list[count] == nullptr) {
-            for (std::size_t i = 0; i < count; ++i) {
-                std::free(list[i]);
-            }
-            std::free(list);
-            return -ENOMEM;
-        }
-        ++count;
+        paths.insert(WindowObjectPath(window));
     }
-    *nodes = list;
-    return 0;
+    return NodeList(paths, nodes);
+}
+
+int BusWindowTransport::EnumerateTitleObjects(sd_bus*, const char*, void* userdata, char*** nodes,
+                                              sd_bus_error*) {
+    auto* self = static_cast<BusWindowTransport*>(userdata);
+    std::set<std::string> paths;
+    for (const auto& [window, title] : self->m_titled) {
+        paths.insert(TitleObjectPath(title));
+    }
+    return NodeList(paths, nodes);
 }
 
 void BusWindowTransport::DeliverAndAnswer(sd_bus_message* call, InboundSend inbound) {
+    DWORD thread = 0;
+    {
+        auto& system = detail::Windows();
+        std::lock_guard lock(system.lock);
+        if (const detail::WindowRecord* record = system.Find(inbound.window)) {
+            thread = record->owner->threadId;
+        }
+    }
+    ThreadLoad& load = m_inboundLoad[thread];
+    const std::size_t bytes = inbound.copyData.size();
+    if (load.sends >= kMaxWaitingSends || load.bytes + bytes > kMaxWaitingSendBytes) {
+        RefuseCall(call, BusRefusal{kErrorLimitsExceeded,
+                                    fmt::format("{} sends with {} bytes of copy data from other "
+                                                "processes already wait for the window's thread",
+                                                load.sends, load.bytes)});
+        return;
+    }
+    // The reply is made now, so the call and its copy data need not be kept
+    // while the window's thread is busy.
+    sd_bus_message* reply = nullptr;
+    if (sd_bus_message_new_method_return(call, &reply) < 0) {
+        RefuseCall(call, BusRefusal{kErrorFailed, "no memory for the answer"});
+        return;
+    }
+    ++load.sends;
+    load.bytes += bytes;
     std::uint64_t id = m_nextInbound++;
-    m_inbound.emplace(id, sd_bus_message_ref(call));
+    m_inbound.emplace(id, InboundSendCall{reply, thread, bytes});
     DeliverSentMessage(std::move(inbound), [this, id](LRESULT result) {
         m_thread.Post([this, id, result](sd_bus*) { Answer(id, result); });
     });
@@ -163,35 +263,57 @@ void BusWindowTransport::Answer(std::uint64_t id, LRESULT result) {
     if (it == m_inbound.end()) {
         return;
     }
-    // The sender may have gone meanwhile; nobody is left to tell.
-    sd_bus_reply_method_return(it->second, "x", static_cast<std::int64_t>(result));
-    sd_bus_message_unref(it->second);
+    const InboundSendCall call = it->second;
     m_inbound.erase(it);
+    if (auto load = m_inboundLoad.find(call.thread); load != m_inboundLoad.end()) {
+        load->second.bytes -= call.bytes;
+        if (--load->second.sends == 0) {
+            m_inboundLoad.erase(load);
+        }
+    }
+    // The sender may have gone meanwhile; nobody is left to tell.
+    if (m_bus != nullptr &&
+        sd_bus_message_append(call.reply, "x", static_cast<std::int64_t>(result)) >= 0) {
+        sd_bus_send(m_bus, call.reply, nullptr);
+    }
+    sd_bus_message_unref(call.reply);
 }
 
-int BusWindowTransport::OnSend(sd_bus_message* message, void* userdata, sd_bus_error* error) {
-    IncomingMessage read = ReadSendCall(message);
+IncomingMessage BusWindowTransport::AimAtPath(sd_bus_message* message,
+                                              IncomingMessage read) const {
+    if (auto* inbound = std::get_if<InboundSend>(&read)) {
+        inbound->window = WindowAt(sd_bus_message_get_path(message));
+        if (inbound->window == nullptr) {
+            return BusRefusal{kErrorUnknownObject, "no such window"};
+        }
+    }
+    return read;
+}
+
+int BusWindowTransport::DeliverCall(sd_bus_message* message, sd_bus_error* error,
+                                    IncomingMessage read) {
+    read = AimAtPath(message, std::move(read));
     if (auto* refusal = std::get_if<BusRefusal>(&read)) {
         return Refuse(message, error, *refusal);
     }
-    static_cast<BusWindowTransport*>(userdata)->DeliverAndAnswer(
-        message, std::move(std::get<InboundSend>(read)));
+    DeliverAndAnswer(message, std::move(std::get<InboundSend>(read)));
     return 1;
+}
+
+int BusWindowTransport::OnSend(sd_bus_message* message, void* userdata, sd_bus_error* error) {
+    return static_cast<BusWindowTransport*>(userdata)->DeliverCall(message, error,
+                                                                    ReadSendCall(message));
 }
 
 int BusWindowTransport::OnSendCopyData(sd_bus_message* message, void* userdata,
                                        sd_bus_error* error) {
-    IncomingMessage read = ReadSendCopyDataCall(message);
-    if (auto* refusal = std::get_if<BusRefusal>(&read)) {
-        return Refuse(message, error, *refusal);
-    }
-    static_cast<BusWindowTransport*>(userdata)->DeliverAndAnswer(
-        message, std::move(std::get<InboundSend>(read)));
-    return 1;
+    return static_cast<BusWindowTransport*>(userdata)->DeliverCall(message, error,
+                                                                    ReadSendCopyDataCall(message));
 }
 
-int BusWindowTransport::OnPost(sd_bus_message* message, void*, sd_bus_error* error) {
-    IncomingMessage read = ReadPostCall(message);
+int BusWindowTransport::OnPost(sd_bus_message* message, void* userdata, sd_bus_error* error) {
+    IncomingMessage read =
+        static_cast<BusWindowTransport*>(userdata)->AimAtPath(message, ReadPostCall(message));
     if (auto* refusal = std::get_if<BusRefusal>(&read)) {
         return Refuse(message, error, *refusal);
     }
@@ -211,31 +333,16 @@ int BusWindowTransport::OnFind(sd_bus_message* message, void* userdata, sd_bus_e
         return Refuse(message, error, *refusal);
     }
     const FindArguments& find = std::get<FindArguments>(read);
-    std::uint64_t handle = 0;
-    {
-        auto& system = detail::Windows();
-        std::lock_guard lock(system.lock);
-        for (HWND window : system.zOrder) {
-            const detail::WindowRecord* record = system.Find(window);
-            if (record == nullptr || record->destroying || record->title != find.title ||
-                !self->m_titled.contains(window)) {
-                continue;
-            }
-            if (!find.className.empty() && !EqualsNoCase(record->className, find.className)) {
-                continue;
-            }
-            handle = reinterpret_cast<std::uintptr_t>(window);
-            break;
-        }
-    }
-    return sd_bus_reply_method_return(message, "t", handle);
+    HWND window = self->FrontWindowTitled(find.title, find.className);
+    return sd_bus_reply_method_return(message, "t",
+                                      static_cast<std::uint64_t>(
+                                          reinterpret_cast<std::uintptr_t>(window)));
 }
 
 int BusWindowTransport::GetTitle(sd_bus*, const char* path, const char*, const char*,
                                  sd_bus_message* reply, void* userdata, sd_bus_error* error) {
     auto* self = static_cast<BusWindowTransport*>(userdata);
-    auto window = ParseWindowObjectPath(path);
-    auto it = window ? self->m_titled.find(*window) : self->m_titled.end();
+    auto it = self->m_titled.find(self->WindowAt(path));
     if (it == self->m_titled.end()) {
         return sd_bus_error_set(error, kErrorUnknownObject, "no such window");
     }
@@ -243,13 +350,14 @@ int BusWindowTransport::GetTitle(sd_bus*, const char* path, const char*, const c
 }
 
 int BusWindowTransport::GetClassName(sd_bus*, const char* path, const char*, const char*,
-                                     sd_bus_message* reply, void*, sd_bus_error* error) {
+                                     sd_bus_message* reply, void* userdata, sd_bus_error* error) {
+    auto* self = static_cast<BusWindowTransport*>(userdata);
     std::u16string className;
     bool found = false;
-    if (auto window = ParseWindowObjectPath(path)) {
+    if (HWND window = self->WindowAt(path)) {
         auto& system = detail::Windows();
         std::lock_guard lock(system.lock);
-        if (const detail::WindowRecord* record = system.Find(*window)) {
+        if (const detail::WindowRecord* record = system.Find(window)) {
             className = record->className;
             found = true;
         }
@@ -269,8 +377,8 @@ int BusWindowTransport::OnBroadcast(sd_bus_message* message, void* userdata, sd_
     }
     IncomingMessage read = ReadBroadcast(message);
     if (auto* refusal = std::get_if<BusRefusal>(&read)) {
-        BusLog(fmt::format("ignored a broadcast from {}: {}", sender != nullptr ? sender : "?",
-                           refusal->reason));
+        BusLogRefusal(SenderOf(message), fmt::format("ignored a broadcast from {}: {}",
+                                                     SenderOf(message), refusal->reason));
         return 0;
     }
     const InboundSend& broadcast = std::get<InboundSend>(read);
@@ -289,6 +397,24 @@ int BusWindowTransport::OnNameOwnerChanged(sd_bus_message* message, void* userda
     if (name != nullptr && name[0] == ':' && newOwner != nullptr && newOwner[0] == '\0') {
         self->ForgetOwner(name);
     }
+    return 0;
+}
+
+// Only the process that served a title can say it is gone: the bus daemon
+// names the sender, so no one else can retract another process's windows.
+int BusWindowTransport::OnTitleGone(sd_bus_message* message, void* userdata, sd_bus_error*) {
+    auto* self = static_cast<BusWindowTransport*>(userdata);
+    const char* sender = sd_bus_message_get_sender(message);
+    const char* path = sd_bus_message_get_path(message);
+    auto object = path != nullptr ? ParseTitleObjectPath(path) : std::nullopt;
+    if (sender == nullptr || !object || !object->className.empty()) {
+        return 0;
+    }
+    const std::string owner = sender;
+    std::lock_guard lock(self->m_mutex);
+    self->ForgetRemotesLocked([&](const RemoteWindow& remote) {
+        return remote.owner == owner && remote.title == object->title;
+    });
     return 0;
 }
 

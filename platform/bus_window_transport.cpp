@@ -32,25 +32,10 @@ constexpr char kPropertiesInterface[] = "org.freedesktop.DBus.Properties";
 // too, so that a stopped receiver's late answer still arrives and shows it
 // runs again.
 constexpr std::uint64_t kSendTimeoutUsec = 365ull * 24 * 3600 * 1000000;
-// Lookups are answered by bus threads, never by window procedures, so sd-bus's
-// default limit (0 selects it) only matters when the bus itself is stuck.
+// Lookups are answered by the bus daemon or by bus threads, never by window
+// procedures, so sd-bus's default limit (0 selects it) only matters when the
+// bus itself is stuck, or for a lookup by class, when the owner is.
 constexpr std::uint64_t kLookupTimeoutUsec = 0;
-// A window lookup is answered by the owning process's bus thread within
-// milliseconds; only a process that is not running at all (stopped) leaves it
-// unanswered, and the caller (often a main thread) waits for it meanwhile.
-// Its own limit follows the platform clock, like every other wait.
-constexpr DWORD kFindTimeoutMs = 2000;
-
-std::uint64_t FindTimeoutUsec() {
-    const auto scaled =
-        std::chrono::duration_cast<std::chrono::microseconds>(ScaledDuration(kFindTimeoutMs));
-    return static_cast<std::uint64_t>(std::max<std::int64_t>(scaled.count(), 1000));
-}
-
-bool Unanswered(const sd_bus_error* error) {
-    return error != nullptr && (sd_bus_error_has_name(error, SD_BUS_ERROR_NO_REPLY) ||
-                                sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT));
-}
 
 // What a thread waits for while the bus thread works for it. Copies share the
 // value; the first Set wins.
@@ -132,8 +117,18 @@ MessagePtr NewCall(sd_bus* bus, const std::string& destination, const std::strin
     return MessagePtr(call);
 }
 
-std::string ObjectPath(std::uint64_t handle) {
-    return WindowObjectPath(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle)));
+// Why `message` stays in this process; null when it may leave it.
+const char* KeptHome(UINT message) {
+    if (!MayCrossProcesses(message)) {
+        return "carries pointers";
+    }
+    // A thread ends its own loop (PostQuitMessage); from another process
+    // WM_QUIT would end a program without its shutdown sequence, and
+    // receivers refuse it.
+    if (message == WM_QUIT) {
+        return "ends only the loop of the thread that posts it";
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -150,6 +145,8 @@ bool BusWindowTransport::Start(std::string* error) {
             return kind == BusKind::System ? sd_bus_open_system(bus) : sd_bus_open_user(bus);
         },
         [this](sd_bus* bus) { return Setup(bus); });
+    // Read afresh at each start, so that a test's own runtime folder counts.
+    m_messages.Open(RegisteredMessageTable::DefaultPath());
     if (result < 0) {
         *error = std::strerror(-result);
         return false;
@@ -159,6 +156,16 @@ bool BusWindowTransport::Start(std::string* error) {
 
 void BusWindowTransport::Stop() {
     m_thread.Stop([this](sd_bus*) { Teardown(); });
+}
+
+void BusWindowTransport::SetLostHandler(std::function<void()> onLost) {
+    std::lock_guard lock(m_mutex);
+    m_onLost = std::move(onLost);
+}
+
+std::size_t BusWindowTransport::RemoteWindowCount() {
+    std::lock_guard lock(m_mutex);
+    return m_remotes.size();
 }
 
 int BusWindowTransport::Setup(sd_bus* bus) {
@@ -178,22 +185,13 @@ int BusWindowTransport::Setup(sd_bus* bus) {
 }
 
 void BusWindowTransport::Teardown() {
-    for (auto& [id, message] : m_inbound) {
-        sd_bus_message_unref(message);
-    }
-    m_inbound.clear();
     for (auto& [id, pending] : m_pendingSends) {
         pending.reply.Fail();
     }
     m_pendingSends.clear();
     m_titled.clear();
     m_nameUses.clear();
-    m_bus = nullptr;
-    std::lock_guard lock(m_mutex);
-    for (auto& remote : m_remotes) {
-        remote.gone = true;
-    }
-    m_hung.clear();
+    OnConnectionGone();
 }
 
 void BusWindowTransport::OnDisconnected() {
@@ -201,10 +199,30 @@ void BusWindowTransport::OnDisconnected() {
     for (auto& [id, pending] : m_pendingSends) {
         pending.reply.Fail();
     }
-    std::lock_guard lock(m_mutex);
-    for (auto& remote : m_remotes) {
-        remote.gone = true;
+    OnConnectionGone();
+    std::function<void()> onLost;
+    {
+        std::lock_guard lock(m_mutex);
+        onLost = m_onLost;
     }
+    if (onLost) {
+        onLost();
+    }
+}
+
+// Whatever the connection carried goes with it; null m_bus also keeps later
+// work from reporting, once per item, what the loss already said.
+void BusWindowTransport::OnConnectionGone() {
+    m_bus = nullptr;
+    for (auto& [id, call] : m_inbound) {
+        sd_bus_message_unref(call.reply);
+    }
+    m_inbound.clear();
+    m_inboundLoad.clear();
+    BusLogForgetSenders();
+    std::lock_guard lock(m_mutex);
+    m_remotes.clear();
+    m_remoteIndex.clear();
     m_hung.clear();
 }
 
@@ -214,13 +232,20 @@ void BusWindowTransport::ForgetOwner(const std::string& owner) {
             pending.reply.Fail();
         }
     }
+    BusLogSenderLeft(owner);
     std::lock_guard lock(m_mutex);
-    for (auto& remote : m_remotes) {
-        if (remote.owner == owner) {
-            remote.gone = true;
-        }
-    }
+    ForgetRemotesLocked([&owner](const RemoteWindow& remote) { return remote.owner == owner; });
     m_hung.erase(owner);
+}
+
+void BusWindowTransport::ForgetRemotesLocked(const std::function<bool(const RemoteWindow&)>& gone) {
+    std::erase_if(m_remotes, [&](const auto& entry) {
+        if (!gone(entry.second)) {
+            return false;
+        }
+        m_remoteIndex.erase(std::make_pair(entry.second.owner, entry.second.path));
+        return true;
+    });
 }
 
 void BusWindowTransport::HeardFrom(const char* sender) {
@@ -252,6 +277,10 @@ void BusWindowTransport::CallAsync(sd_bus_message* call, std::uint64_t timeoutUs
 
 void BusWindowTransport::AcquireName(const std::string& name, std::function<void()> done) {
     if (++m_nameUses[name] > 1) {
+        done();
+        return;
+    }
+    if (m_bus == nullptr) {
         done();
         return;
     }
@@ -294,41 +323,76 @@ void BusWindowTransport::ReleaseName(const std::string& name, std::function<void
 }
 
 bool BusWindowTransport::RemoteTarget(HWND remote, RemoteWindow* target) {
-    std::lock_guard lock(m_mutex);
-    std::uint32_t index = RemoteWindowIndex(remote);
-    if (!IsRemoteWindow(remote) || index == 0 || index > m_remotes.size()) {
+    if (!IsRemoteWindow(remote)) {
         return false;
     }
-    *target = m_remotes[index - 1];
-    return !target->gone;
+    std::lock_guard lock(m_mutex);
+    auto it = m_remotes.find(RemoteWindowIndex(remote));
+    if (it == m_remotes.end()) {
+        return false;
+    }
+    *target = it->second;
+    return true;
 }
 
-HWND BusWindowTransport::RememberRemote(const std::string& owner, std::uint64_t handle) {
+HWND BusWindowTransport::RememberRemote(RemoteWindow window) {
     std::lock_guard lock(m_mutex);
-    auto key = std::make_pair(owner, handle);
+    auto key = std::make_pair(window.owner, window.path);
+    // Gone windows are forgotten, so an entry found is a live one; a new bus
+    // after a lost connection, which gives unique names anew, starts with an
+    // empty table.
     if (auto it = m_remoteIndex.find(key); it != m_remoteIndex.end()) {
         return MakeRemoteWindow(it->second);
     }
-    if (m_remotes.size() >= kRemoteWindowIndexMask) {
+    if (m_nextRemote > kRemoteWindowIndexMask) {
         return nullptr;
     }
-    m_remotes.push_back(RemoteWindow{owner, handle, false});
-    auto index = static_cast<std::uint32_t>(m_remotes.size());
+    const std::uint32_t index = m_nextRemote++;
     m_remoteIndex.emplace(key, index);
+    m_remotes.emplace(index, std::move(window));
     return MakeRemoteWindow(index);
 }
 
-bool BusWindowTransport::QueryTitle(HWND remote, std::u16string* title) {
-    RemoteWindow target;
-    if (!RemoteTarget(remote, &target) || m_thread.OnBusThread()) {
-        return false;
+std::vector<std::string> BusWindowTransport::AskBusDaemon(const char* member,
+                                                          const std::string& name) {
+    if (m_thread.OnBusThread()) {
+        return {};
     }
+    Outcome<std::vector<std::string>> outcome;
+    bool queued = m_thread.Post([this, member, name, outcome](sd_bus* bus) {
+        auto call = NewCall(bus, kBusService, kBusPath, kBusService, member);
+        if (call == nullptr || sd_bus_message_append(call.get(), "s", name.c_str()) < 0) {
+            outcome.Set({});
+            return;
+        }
+        // An error (NameHasNoOwner) means no owner.
+        CallAsync(call.get(), kLookupTimeoutUsec,
+                  [outcome](sd_bus_message* reply, const sd_bus_error*) {
+                      std::vector<std::string> names;
+                      const char* text = nullptr;
+                      if (reply != nullptr && sd_bus_message_has_signature(reply, "s")) {
+                          if (sd_bus_message_read(reply, "s", &text) >= 0) {
+                              names.emplace_back(text);
+                          }
+                      } else if (reply != nullptr &&
+                                 sd_bus_message_enter_container(reply, 'a', "s") > 0) {
+                          while (sd_bus_message_read(reply, "s", &text) > 0) {
+                              names.emplace_back(text);
+                          }
+                      }
+                      outcome.Set(std::move(names));
+                  });
+    });
+    return queued ? outcome.Wait() : std::vector<std::string>();
+}
+
+std::optional<std::u16string> BusWindowTransport::TitleObjectClass(const std::string& owner,
+                                                                   const std::string& path) {
     Outcome<std::optional<std::u16string>> outcome;
-    bool queued = m_thread.Post([this, target, outcome](sd_bus* bus) {
-        auto call =
-            NewCall(bus, target.owner, ObjectPath(target.handle), kPropertiesInterface, "Get");
+    bool queued = m_thread.Post([this, owner, path, outcome](sd_bus* bus) {
+        auto call = NewCall(bus, owner, path, kPropertiesInterface, "Get");
         if (call == nullptr ||
-            sd_bus_message_append(call.get(), "ss", kWindowInterface, "Title") < 0) {
+            sd_bus_message_append(call.get(), "ss", kWindowInterface, "ClassName") < 0) {
             outcome.Set(std::nullopt);
             return;
         }
@@ -343,96 +407,67 @@ bool BusWindowTransport::QueryTitle(HWND remote, std::u16string* title) {
                       }
                   });
     });
-    if (!queued) {
+    return queued ? outcome.Wait() : std::nullopt;
+}
+
+bool BusWindowTransport::StillOwnsTitle(HWND remote, RemoteWindow* target) {
+    if (!RemoteTarget(remote, target)) {
         return false;
     }
-    auto result = outcome.Wait();
-    if (!result) {
-        return false;
-    }
-    *title = std::move(*result);
-    return true;
+    // Queued owners count too: a window sharing its title with another
+    // process's window is there, even if not the one a lookup finds first.
+    const std::vector<std::string> owners = AskBusDaemon("ListQueuedOwners", target->titleName);
+    return std::ranges::find(owners, target->owner) != owners.end();
 }
 
 bool BusWindowTransport::IsWindow(HWND remote) {
-    std::u16string title;
-    return QueryTitle(remote, &title);
+    RemoteWindow target;
+    return StillOwnsTitle(remote, &target);
 }
 
 bool BusWindowTransport::GetWindowText(HWND remote, std::u16string* title) {
-    return QueryTitle(remote, title);
+    RemoteWindow target;
+    if (!StillOwnsTitle(remote, &target)) {
+        return false;
+    }
+    *title = target.title;
+    return true;
 }
 
 HWND BusWindowTransport::FindWindow(LPCWSTR className, LPCWSTR title) {
     // A bus name exists only for a title, so only titled lookups can leave
     // the process.
-    if (title == nullptr || m_thread.OnBusThread()) {
+    if (title == nullptr || title[0] == u'\0' || m_thread.OnBusThread()) {
         return nullptr;
     }
-    std::string name = BusNameForTitle(title);
-    std::string wantedTitle = ToUtf8(title);
-    std::string wantedClass = className != nullptr ? ToUtf8(className) : std::string();
-    struct Found {
-        std::string owner;
-        std::uint64_t handle = 0;
-        bool unanswered = false;
-    };
-    Outcome<Found> outcome;
-    bool queued = m_thread.Post([=, this](sd_bus* bus) {
-        // Asked of the title's name itself: the bus hands the call to whoever owns the
-        // name, and the reply's sender is that owner, so one round trip finds both the
-        // process and its window.
-        auto find = NewCall(bus, name, kWindowsPath, kWindowsInterface, "Find");
-        if (find == nullptr || sd_bus_message_set_auto_start(find.get(), 0) < 0 ||
-            sd_bus_message_append(find.get(), "ss", wantedTitle.c_str(), wantedClass.c_str()) < 0) {
-            outcome.Set(Found{});
-            return;
+    RemoteWindow found;
+    found.title = title;
+    found.titleName = BusNameForTitle(found.title);
+    const std::vector<std::string> owner = AskBusDaemon("GetNameOwner", found.titleName);
+    if (owner.size() != 1 || !owner.front().starts_with(':')) {
+        return nullptr;
+    }
+    found.owner = owner.front();
+    found.path = TitleObjectPath(found.title);
+    const std::u16string wantedClass = className != nullptr ? className : u"";
+    // Only the owner knows its windows' classes. The front window of the
+    // title keeps the handle a lookup without a class gives; a window behind
+    // it is reached through the object of its class. A hashed name may also
+    // belong to another title, which the title object then refuses to
+    // answer for, as for a window gone meanwhile.
+    if (!wantedClass.empty()) {
+        const auto frontClass = TitleObjectClass(found.owner, found.path);
+        if (!frontClass) {
+            return nullptr;
         }
-        CallAsync(find.get(), FindTimeoutUsec(),
-                  [outcome](sd_bus_message* found, const sd_bus_error* error) {
-                      std::uint64_t handle = 0;
-                      const char* owner =
-                          found != nullptr ? sd_bus_message_get_sender(found) : nullptr;
-                      if (owner != nullptr && owner[0] == ':' &&
-                          sd_bus_message_read(found, "t", &handle) >= 0 && handle != 0) {
-                          outcome.Set(Found{owner, handle, false});
-                      } else {
-                          outcome.Set(Found{{}, 0, Unanswered(error)});
-                      }
-                  });
-    });
-    if (!queued) {
-        return nullptr;
-    }
-    Found found = outcome.Wait();
-    if (found.handle != 0) {
-        HWND window = RememberRemote(found.owner, found.handle);
-        std::lock_guard lock(m_mutex);
-        if (window != nullptr) {
-            m_lastFound[name] = window;
-        } else {
-            m_lastFound.erase(name);
+        if (!EqualsNoCase(*frontClass, wantedClass)) {
+            found.path = TitleObjectPath(found.title, wantedClass);
+            if (!TitleObjectClass(found.owner, found.path)) {
+                return nullptr;
+            }
         }
-        return window;
     }
-    if (!found.unanswered) {
-        return nullptr;
-    }
-    // Unanswered is not absent: the owner is still on the bus (its window
-    // would be marked gone otherwise), so a send to the window found before
-    // waits for it like any send to a busy window, instead of being dropped.
-    std::lock_guard lock(m_mutex);
-    auto last = m_lastFound.find(name);
-    if (last == m_lastFound.end()) {
-        return nullptr;
-    }
-    const std::uint32_t index = RemoteWindowIndex(last->second);
-    if (index == 0 || index > m_remotes.size() || m_remotes[index - 1].gone) {
-        m_lastFound.erase(last);
-        return nullptr;
-    }
-    BusLog(fmt::format("{} did not answer a window lookup; taking the window it had", name));
-    return last->second;
+    return RememberRemote(std::move(found));
 }
 
 bool BusWindowTransport::PostMessage(HWND remote, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -440,13 +475,15 @@ bool BusWindowTransport::PostMessage(HWND remote, UINT message, WPARAM wParam, L
     if (!RemoteTarget(remote, &target)) {
         return false;
     }
-    if (!MayCrossProcesses(message)) {
-        BusLog(
-            fmt::format("message 0x{:X} carries pointers; not posted to another process", message));
+    if (const char* why = KeptHome(message)) {
+        BusLog(fmt::format("message 0x{:X} {}; not posted to another process", message, why));
         return false;
     }
     return m_thread.Post([this, target, message, wParam, lParam](sd_bus* bus) {
-        auto call = NewCall(bus, target.owner, ObjectPath(target.handle), kWindowInterface, "Post");
+        if (m_bus == nullptr) {
+            return;
+        }
+        auto call = NewCall(bus, target.owner, target.path, kWindowInterface, "Post");
         if (call == nullptr ||
             sd_bus_message_append(call.get(), "utx", static_cast<std::uint32_t>(message),
                                   static_cast<std::uint64_t>(wParam),
@@ -513,14 +550,13 @@ bool BusWindowTransport::SendAndWait(HWND remote, UINT message, WPARAM wParam, L
         const auto* data = static_cast<const BYTE*>(record->lpData);
         bytes.assign(data, data + record->cbData);
         kind = record->dwData;
-    } else if (!MayCrossProcesses(message)) {
-        BusLog(
-            fmt::format("message 0x{:X} carries pointers; not sent to another process", message));
+    } else if (const char* why = KeptHome(message)) {
+        BusLog(fmt::format("message 0x{:X} {}; not sent to another process", message, why));
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     bool queued = m_thread.Post([=, this, bytes = std::move(bytes)](sd_bus* bus) {
-        auto call = NewCall(bus, target.owner, ObjectPath(target.handle), kWindowInterface,
+        auto call = NewCall(bus, target.owner, target.path, kWindowInterface,
                             copyData ? "SendCopyData" : "Send");
         int appended = -EINVAL;
         if (call != nullptr && copyData) {
@@ -581,13 +617,15 @@ bool BusWindowTransport::SendAndWait(HWND remote, UINT message, WPARAM wParam, L
 }
 
 void BusWindowTransport::PostBroadcast(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (!MayCrossProcesses(message)) {
-        BusLog(fmt::format("broadcast 0x{:X} carries pointers; kept in this process", message));
+    if (const char* why = KeptHome(message)) {
+        BusLog(fmt::format("broadcast 0x{:X} {}; kept in this process", message, why));
         return;
     }
     m_thread.Post([this, message, wParam, lParam](sd_bus* bus) {
-        if (m_bus == nullptr ||
-            sd_bus_emit_signal(bus, kWindowsPath, kWindowsInterface, "Broadcast", "utx",
+        if (m_bus == nullptr) {
+            return;
+        }
+        if (sd_bus_emit_signal(bus, kWindowsPath, kWindowsInterface, "Broadcast", "utx",
                                static_cast<std::uint32_t>(message),
                                static_cast<std::uint64_t>(wParam),
                                static_cast<std::int64_t>(lParam)) < 0) {
@@ -597,7 +635,27 @@ void BusWindowTransport::PostBroadcast(UINT message, WPARAM wParam, LPARAM lPara
 }
 
 UINT BusWindowTransport::RegisterWindowMessage(std::u16string_view name) {
-    return RegisteredMessageNumber(name);
+    // Without the table the process numbers the name itself.
+    return m_messages.Register(name).value_or(0);
+}
+
+void BusWindowTransport::WithdrawTitle(HWND window, const std::u16string& newTitle) {
+    auto it = m_titled.find(window);
+    if (m_bus == nullptr || it == m_titled.end() || it->second == newTitle) {
+        return;
+    }
+    for (const auto& [other, title] : m_titled) {
+        if (other != window && title == it->second) {
+            return;
+        }
+    }
+    // Sent before the answer to a send that destroyed the window, and the bus
+    // keeps one sender's order: the sender's handle is gone when its send
+    // returns.
+    if (sd_bus_emit_signal(m_bus, TitleObjectPath(it->second).c_str(), kWindowInterface, "Gone",
+                           "") < 0) {
+        BusLog(fmt::format("cannot announce that the title {} is gone", ToUtf8(it->second)));
+    }
 }
 
 void BusWindowTransport::OnWindowTitleChanged(HWND window, std::u16string_view title) {
@@ -618,6 +676,7 @@ void BusWindowTransport::ChangeTitle(HWND window, std::u16string title) {
     Outcome<bool> done;
     auto finish = [done] { done.Set(true); };
     bool queued = m_thread.Post([this, window, title, finish](sd_bus*) {
+        WithdrawTitle(window, title);
         std::string oldName;
         std::string newName;
         if (auto it = m_titled.find(window); it != m_titled.end()) {

@@ -18,32 +18,11 @@
 #include "platform/kernel.h"
 #include "platform/kernel_object.h"
 #include "platform/log.h"
+#include "platform/runtime_dir.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
-
-std::string RuntimeDir() {
-    if (const char* dir = std::getenv("DMBTPEG_RUNTIME_DIR"); dir && *dir) {
-        return dir;
-    }
-    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
-        return std::string(xdg) + "/dmbtpeg";
-    }
-    return "/tmp/dmbtpeg-" + std::to_string(::getuid());
-}
-
-bool MakeDirs(const std::string& path) {
-    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos == path.size() || path[pos] == '/') {
-            std::string part = path.substr(0, pos);
-            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
 
 // Keeps letters and digits; everything else becomes %XX of its UTF-8 bytes, so
 // any name maps to one file name and no name can reach outside the folder.
@@ -231,7 +210,7 @@ HANDLE CreateMutex(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
             error = ERROR_ALREADY_EXISTS;
         } else {
             std::string dir = RuntimeDir();
-            if (!MakeDirs(dir)) {
+            if (!MakeRuntimeDirs(dir)) {
                 DebugOutput(u"dmbtpeg: cannot create the runtime folder for named objects\n");
                 SetLastError(ERROR_PATH_NOT_FOUND);
                 return nullptr;

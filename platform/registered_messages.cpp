@@ -1,7 +1,9 @@
+#include <bitset>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
+#include "platform/bus_names.h"
 #include "platform/kernel.h"
 #include "platform/message_queue.h"
 #include "platform/window_transport.h"
@@ -12,6 +14,11 @@ namespace {
 // Win32 atom names are limited to this length.
 constexpr std::size_t kMaxNameLength = 255;
 
+// A process keeps a name's number for good. The transport's number is the
+// session's and is taken as it is; without one (no session table) the name's
+// hash number is the first choice, so processes still mostly agree, and a
+// number of this process is never given to a second name: a message nobody
+// else understands is harmless, one mistaken for another is not.
 class RegisteredMessages {
   public:
     UINT Number(const std::u16string& key, UINT agreed) {
@@ -19,21 +26,30 @@ class RegisteredMessages {
         if (auto it = m_numbers.find(key); it != m_numbers.end()) {
             return it->second;
         }
-        UINT number = agreed;
-        if (number == 0) {
-            if (m_next > kLastRegisteredMessage) {
-                return 0;
-            }
-            number = m_next++;
+        UINT number = agreed != 0 ? agreed : FreeNumber(RegisteredMessageNumber(key));
+        if (number != 0) {
+            m_taken.set(number - kFirstRegisteredMessage);
+            m_numbers.emplace(key, number);
         }
-        m_numbers.emplace(key, number);
         return number;
     }
 
   private:
+    UINT FreeNumber(UINT first) const {
+        for (UINT number = first;;) {
+            if (!m_taken.test(number - kFirstRegisteredMessage)) {
+                return number;
+            }
+            number = number == kLastRegisteredMessage ? kFirstRegisteredMessage : number + 1;
+            if (number == first) {
+                return 0;
+            }
+        }
+    }
+
     std::mutex m_mutex;
     std::unordered_map<std::u16string, UINT> m_numbers;
-    UINT m_next = kFirstRegisteredMessage;
+    std::bitset<kLastRegisteredMessage - kFirstRegisteredMessage + 1> m_taken;
 };
 
 RegisteredMessages& Table() {

@@ -2,14 +2,17 @@
 //   bus_peer window TITLE [BACK]   holds a top-level window titled TITLE; prints "ready",
 //                                  then one line per message it is given (see PeerWindow)
 //   bus_peer register NAME...      prints the registered number of each name, one a line
+//   bus_peer register-file PATH    the same for the names in PATH, one a line
 //   bus_peer local                 without a bus: checks its own windows still work
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/bus_transport.h"
 #include "platform/clock.h"
@@ -92,6 +95,16 @@ int HoldWindow(const std::string& title, const std::string& back) {
     return 0;
 }
 
+int RegisterNames(const std::vector<std::string>& names) {
+    StartBusTransport();
+    for (const std::string& name : names) {
+        auto wide = FromUtf8(name);
+        PrintLine(std::to_string(RegisterWindowMessage(wide.c_str())));
+    }
+    StopBusTransport();
+    return 0;
+}
+
 int CheckLocalWindows() {
     bool connected = StartBusTransport();
     PeerWindow window(u"");
@@ -121,17 +134,21 @@ int main(int argc, char** argv) {
         return HoldWindow(argv[2], argc == 4 ? argv[3] : "");
     }
     if (mode == "register" && argc > 2) {
-        StartBusTransport();
-        for (int i = 2; i < argc; ++i) {
-            auto name = FromUtf8(argv[i]);
-            PrintLine(std::to_string(RegisterWindowMessage(name.c_str())));
+        return RegisterNames(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    if (mode == "register-file" && argc == 3) {
+        std::ifstream in(argv[2]);
+        std::vector<std::string> names;
+        for (std::string name; std::getline(in, name);) {
+            names.push_back(name);
         }
-        StopBusTransport();
-        return 0;
+        return RegisterNames(names);
     }
     if (mode == "local") {
         return CheckLocalWindows();
     }
-    std::fprintf(stderr, "usage: bus_peer window TITLE [BACK] | register NAME... | local\n");
+    std::fprintf(
+        stderr,
+        "usage: bus_peer window TITLE [BACK] | register NAME... | register-file PATH | local\n");
     return 2;
 }

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/bus_names.h"
+#include "platform/bus_transport.h"
+#include "platform/bus_window_transport.h"
 #include "platform/kernel.h"
 #include "platform/log.h"
 #include "platform/message_queue.h"
@@ -129,7 +131,7 @@ TEST_F(BusSend, AHungPeerCostsOneTimeoutUntilItAnswersAgain) {
     EXPECT_EQ(peer->Output().find(got(2)), std::string::npos) << "never sent";
 }
 
-TEST_F(BusSend, PostedMessagesArriveInOrderAndPointerMessagesStayHome) {
+TEST_F(BusSend, PostedMessagesArriveInOrderAndPointerMessagesAndQuitStayHome) {
     auto peer = StartPeer("bus_peer", {"window", "Inbox"});
     HWND inbox = FindWindow(nullptr, u"Inbox");
     ASSERT_NE(inbox, nullptr);
@@ -145,10 +147,36 @@ TEST_F(BusSend, PostedMessagesArriveInOrderAndPointerMessagesStayHome) {
     EXPECT_FALSE(PostMessage(inbox, WM_COPYDATA, 0, 0));
     EXPECT_FALSE(PostMessage(inbox, WM_TIMER, 1, 0));
     EXPECT_EQ(SendMessage(inbox, WM_SETTEXT, 0, 0), 0);
+    EXPECT_FALSE(PostMessage(inbox, WM_QUIT, 0, 0));
+    EXPECT_EQ(SendMessage(inbox, WM_QUIT, 0, 0), 0);
     EXPECT_EQ(SendMessage(inbox, kEcho, 9, 0), 10) << "the peer still answers";
+    EXPECT_NE(log.Text().find("message 0x12 ends only the loop"), std::string::npos) << log.Text();
 }
 
-TEST_F(BusSend, LosingTheBusEndsRemoteWindowsButNotLocalOnes) {
+// The default procedure destroys a window on WM_CLOSE while its process lives on.
+TEST_F(BusSend, HandlesOfDestroyedWindowsAndOfLeftProcessesAreForgotten) {
+    auto doomedPeer = StartPeer("bus_peer", {"window", "Doomed"});
+    auto otherPeer = StartPeer("bus_peer", {"window", "Other"});
+    BusWindowTransport transport;
+    std::string error;
+    ASSERT_TRUE(transport.Start(&error)) << error;
+    HWND doomed = transport.FindWindow(nullptr, u"Doomed");
+    HWND other = transport.FindWindow(nullptr, u"Other");
+    ASSERT_NE(doomed, nullptr);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(transport.RemoteWindowCount(), 2u);
+
+    EXPECT_EQ(transport.SendMessage(doomed, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(transport.PostMessage(doomed, kEcho, 1, 0));
+    EXPECT_EQ(transport.RemoteWindowCount(), 1u);
+    EXPECT_TRUE(doomedPeer->Running());
+
+    otherPeer->Signal(SIGKILL);
+    EXPECT_TRUE(WaitUntil([&] { return transport.RemoteWindowCount() == 0; }));
+    EXPECT_FALSE(transport.PostMessage(other, kEcho, 1, 0));
+}
+
+TEST_F(BusSend, LosingTheBusIsToldOnceAndEndsRemoteWindowsButNotLocalOnes) {
     auto peer = StartPeer("bus_peer", {"window", "Far"});
     HWND far = FindWindow(nullptr, u"Far");
     ASSERT_NE(far, nullptr);
@@ -158,12 +186,25 @@ TEST_F(BusSend, LosingTheBusEndsRemoteWindowsButNotLocalOnes) {
     MessageThread thread;
     thread.Run([&] { near.CreateTopLevel(u"Near"); });
 
+    std::atomic<int> lost{0};
+    SetBusLostHandler([&] { ++lost; });
+    struct Uninstall {
+        ~Uninstall() { SetBusLostHandler(nullptr); }
+    } uninstall;
     CapturingLogSink log;
     ScopedLogSink capture(log);
     m_bus.Stop();
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(far); }));
+    EXPECT_TRUE(WaitUntil([&] { return lost.load() > 0; }));
+    EXPECT_FALSE(IsWindow(far));
     EXPECT_EQ(SendMessage(far, kEcho, 1, 0), 0);
     EXPECT_EQ(SendMessage(FindWindow(nullptr, u"Near"), kEcho, 1, 0), 2);
+    // None of this may tell of the loss again.
+    EXPECT_TRUE(PostMessage(HWND_BROADCAST, kEcho, 0, 0));
+    RecordingWindow later;
+    thread.Run([&] { later.CreateTopLevel(u"Later"); });
+    StopBusTransport();
+    EXPECT_EQ(lost.load(), 1);
+    ASSERT_EQ(log.Lines().size(), 1u) << log.Text();
     EXPECT_NE(log.Text().find("lost the bus connection"), std::string::npos) << log.Text();
 }
 

@@ -36,18 +36,29 @@ class BusWindowCalls : public ::testing::Test {
 
     sd_bus_message* Call(const char* member) {
         sd_bus_message* message = nullptr;
-        EXPECT_GE(sd_bus_message_new_method_call(m_bus, &message, nullptr,
-                                                 "/org/dmbtpeg/windows/w10003", kWindowInterface,
-                                                 member),
-                  0);
+        EXPECT_GE(
+            sd_bus_message_new_method_call(m_bus, &message, nullptr, "/org/dmbtpeg/windows/w10003",
+                                           kWindowInterface, member),
+            0);
         m_messages.push_back(message);
         return message;
     }
-    sd_bus_message* CopyData(std::size_t size, std::uint32_t byteCount) {
-        sd_bus_message* message = Call("SendCopyData");
-        std::vector<std::uint8_t> bytes(size, 7);
-        EXPECT_GE(sd_bus_message_append(message, "ttu", std::uint64_t{1}, std::uint64_t{2}, byteCount),
+    sd_bus_message* Plain(const char* member, UINT number, bool expectReply = true) {
+        sd_bus_message* message = Call(member);
+        EXPECT_GE(sd_bus_message_append(message, "utx", std::uint32_t{number}, std::uint64_t{1},
+                                        std::int64_t{2}),
                   0);
+        EXPECT_GE(sd_bus_message_set_expect_reply(message, expectReply), 0);
+        EXPECT_GE(sd_bus_message_seal(message, 1, 0), 0);
+        return message;
+    }
+    sd_bus_message* CopyData(std::size_t size, std::uint32_t byteCount, bool expectReply = true) {
+        sd_bus_message* message = Call("SendCopyData");
+        EXPECT_GE(sd_bus_message_set_expect_reply(message, expectReply), 0);
+        std::vector<std::uint8_t> bytes(size, 7);
+        EXPECT_GE(
+            sd_bus_message_append(message, "ttu", std::uint64_t{1}, std::uint64_t{2}, byteCount),
+            0);
         EXPECT_GE(sd_bus_message_append_array(message, 'y', bytes.data(), bytes.size()), 0);
         EXPECT_GE(sd_bus_message_seal(message, 1, 0), 0);
         return message;
@@ -107,21 +118,29 @@ TEST_F(BusWindowCalls, ReadersRefuseArgumentsBeyondTheirOwn) {
 // neighbours still pass.
 TEST_F(BusWindowCalls, MessagesKeptInProcessAreRefusedFromOtherProcesses) {
     constexpr UINT kOwn = WM_USER + 0x3A5;
-    auto plain = [this](const char* member, UINT number) {
-        sd_bus_message* message = Call(member);
-        EXPECT_GE(sd_bus_message_append(message, "utx", std::uint32_t{number}, std::uint64_t{1},
-                                        std::int64_t{2}),
-                  0);
-        EXPECT_GE(sd_bus_message_seal(message, 1, 0), 0);
-        return message;
-    };
-    EXPECT_EQ(Refusal(ReadSendCall(plain("Send", kOwn))), nullptr);
+    EXPECT_EQ(Refusal(ReadSendCall(Plain("Send", kOwn))), nullptr);
     ASSERT_TRUE(KeepMessageInProcess(kOwn));
     EXPECT_TRUE(IsKeptInProcess(kOwn));
-    EXPECT_NE(Refusal(ReadSendCall(plain("Send", kOwn))), nullptr);
-    EXPECT_NE(Refusal(ReadPostCall(plain("Post", kOwn))), nullptr);
-    EXPECT_NE(Refusal(ReadBroadcast(plain("Send", kOwn))), nullptr);
-    EXPECT_EQ(Refusal(ReadSendCall(plain("Send", kOwn + 1))), nullptr);
+    EXPECT_NE(Refusal(ReadSendCall(Plain("Send", kOwn))), nullptr);
+    EXPECT_NE(Refusal(ReadPostCall(Plain("Post", kOwn))), nullptr);
+    EXPECT_NE(Refusal(ReadBroadcast(Plain("Send", kOwn))), nullptr);
+    EXPECT_EQ(Refusal(ReadSendCall(Plain("Send", kOwn + 1))), nullptr);
+}
+
+// Only a thread ends its own loop, so WM_QUIT never comes from outside, however it is sent.
+TEST_F(BusWindowCalls, QuitIsRefusedFromOtherProcesses) {
+    EXPECT_NE(Refusal(ReadSendCall(Plain("Send", WM_QUIT))), nullptr);
+    EXPECT_NE(Refusal(ReadPostCall(Plain("Post", WM_QUIT))), nullptr);
+    EXPECT_NE(Refusal(ReadBroadcast(Plain("Send", WM_QUIT))), nullptr);
+    EXPECT_EQ(Refusal(ReadPostCall(Plain("Post", WM_CLOSE))), nullptr);
+}
+
+// The bus bounds only the replies a caller waits for: a send nobody waits for is refused, while
+// a post never expects one.
+TEST_F(BusWindowCalls, SendsExpectingNoReplyAreRefused) {
+    EXPECT_NE(Refusal(ReadSendCall(Plain("Send", WM_USER, false))), nullptr);
+    EXPECT_NE(Refusal(ReadSendCopyDataCall(CopyData(3, 3, false))), nullptr);
+    EXPECT_EQ(Refusal(ReadPostCall(Plain("Post", WM_USER, false))), nullptr);
 }
 
 }  // namespace

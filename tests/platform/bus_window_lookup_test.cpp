@@ -2,7 +2,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "platform/bus_names.h"
 #include "platform/message_queue.h"
@@ -18,6 +20,8 @@ using testsupport::RecordingWindow;
 using testsupport::WaitUntil;
 
 namespace {
+
+constexpr UINT kEcho = WM_USER + 3;
 
 class BusWindowLookup : public testsupport::BusTest {
   protected:
@@ -65,29 +69,38 @@ TEST_F(BusWindowLookup, WindowsSharingATitleQueueForItsName) {
     EXPECT_TRUE(IsWindow(next));
 }
 
-// A stopped process answers no lookup; its window is still there and a send to
-// it waits until the process runs again, so the window found before stands.
-TEST_F(BusWindowLookup, AStoppedOwnersWindowIsTheOneFoundBefore) {
-    // Returns once the child has really stopped, not merely been signalled.
-    auto stop = [](testsupport::ChildProcess& child) {
-        child.Signal(SIGSTOP);
-        int status = 0;
-        return ::waitpid(child.Pid(), &status, WUNTRACED) == child.Pid() && WIFSTOPPED(status);
-    };
+// Lookups are answered by the bus daemon: a stopped process delays only the
+// sends addressed to it.
+TEST_F(BusWindowLookup, AStoppedOwnersWindowIsFoundAtOnceAndOnlySendsWaitForIt) {
     auto peer = StartPeer("bus_peer", {"window", "Frozen"});
+    peer->Signal(SIGSTOP);
+    int status = 0;
+    ASSERT_EQ(::waitpid(peer->Pid(), &status, WUNTRACED), peer->Pid());
+    ASSERT_TRUE(WIFSTOPPED(status));
+
     HWND remote = FindWindow(nullptr, u"Frozen");
     ASSERT_TRUE(IsRemoteWindow(remote));
-    testsupport::ScopedTimeScale fast(0.01);
-    ASSERT_TRUE(stop(*peer));
-    EXPECT_EQ(FindWindow(nullptr, u"Frozen"), remote);
-    peer->Signal(SIGCONT);
+    std::atomic<LRESULT> answer{-1};
+    std::thread sender([&] { answer = SendMessage(remote, kEcho, 41, 0); });
+    int found = 0;
+    for (int i = 0; i < 100; ++i) {
+        found += FindWindow(nullptr, u"Frozen") == remote ? 1 : 0;
+    }
+    EXPECT_EQ(found, 100);
     EXPECT_TRUE(IsWindow(remote));
+    WCHAR title[16];
+    EXPECT_EQ(GetWindowText(remote, title, 16), 6);
+    EXPECT_EQ(answer.load(), -1) << "answered by a stopped process";
+    peer->Signal(SIGCONT);
+    sender.join();
+    EXPECT_EQ(answer.load(), 42);
 
-    // Never found before, nothing to stand in.
-    auto unseen = StartPeer("bus_peer", {"window", "Unseen"});
-    ASSERT_TRUE(stop(*unseen));
-    EXPECT_EQ(FindWindow(nullptr, u"Unseen"), nullptr);
-    unseen->Signal(SIGCONT);
+    peer->Signal(SIGSTOP);
+    ASSERT_EQ(::waitpid(peer->Pid(), &status, WUNTRACED), peer->Pid());
+    peer->Signal(SIGKILL);
+    peer->Wait(std::chrono::seconds(20));
+    EXPECT_TRUE(WaitUntil([&] { return FindWindow(nullptr, u"Frozen") == nullptr; }));
+    EXPECT_FALSE(IsWindow(remote));
 }
 
 TEST_F(BusWindowLookup, RetitlingMovesTheNameAndDestroyingReleasesIt) {
@@ -125,6 +138,46 @@ TEST_F(BusWindowLookup, ObjectsAreIntrospectableAndFoundThroughTheNamesOwner) {
                &output),
         0);
     EXPECT_EQ(output, "s \"DmbTpeg\"\n");
+}
+
+// Another program needs only the title's name owner and the title: the
+// object answers for the front-most window with that title (and class).
+TEST_F(BusWindowLookup, TitleObjectsDriveTheFrontWindowOfTheirTitleAndClass) {
+    auto answering = [](LRESULT result) {
+        return [result](UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+            return message == kEcho ? std::optional<LRESULT>(result) : std::nullopt;
+        };
+    };
+    RecordingWindow back(answering(1));
+    RecordingWindow front(answering(2));
+    MessageThread thread;
+    thread.Run([&] {
+        back.CreateTopLevel(u"Two Of Us");
+        front.Create(u"Front", u"Two Of Us", WS_POPUP, 0, 0, 0, 0);
+    });
+    const std::string name = BusNameForTitle(u"Two Of Us");
+    const std::string path = "/org/dmbtpeg/titles/Two_20Of_20Us";
+    ASSERT_EQ(TitleObjectPath(u"Two Of Us"), path);
+    auto send = [&](const std::string& object, std::string* output) {
+        return Busctl({"call", name, object, "org.dmbtpeg.Window1", "Send", "utx",
+                       std::to_string(kEcho), "0", "0"},
+                      output);
+    };
+    std::string output;
+    ASSERT_EQ(send(path, &output), 0);
+    EXPECT_EQ(output, "x 2\n");
+    ASSERT_EQ(send(path + "/Test", &output), 0);
+    EXPECT_EQ(output, "x 1\n");
+    EXPECT_NE(send(path + "/Other", &output), 0);
+    EXPECT_NE(send("/org/dmbtpeg/titles/_54wo_20Of_20Us", &output), 0) << "one path a window";
+    ASSERT_EQ(Busctl({"get-property", name, path, "org.dmbtpeg.Window1", "ClassName"}, &output), 0);
+    EXPECT_EQ(output, "s \"Front\"\n");
+    ASSERT_EQ(Busctl({"tree", name}, &output), 0);
+    EXPECT_NE(output.find(path), std::string::npos) << output;
+
+    thread.Run([&] { DestroyWindow(front.GetHwnd()); });
+    ASSERT_EQ(send(path, &output), 0);
+    EXPECT_EQ(output, "x 1\n");
 }
 
 }  // namespace
