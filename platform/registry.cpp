@@ -315,33 +315,46 @@ std::u16string_view NameOf(LPCWSTR valueName) {
     return valueName ? std::u16string_view(valueName) : std::u16string_view();
 }
 
-std::optional<HiveValue> ReadValue(HKEY root, std::u16string_view subKey,
-                                   std::u16string_view valueName) {
-    auto ref = Resolve(root);
-    if (!ref || valueName.find(u'\0') != std::u16string_view::npos) {
-        return std::nullopt;
-    }
-    auto path = JoinPath(ref->path, subKey);
-    if (!path) {
-        return std::nullopt;
-    }
-    HiveSession session(ref->hive, false);
-    const HiveKey* key = session.Data().Find(*path);
-    const HiveValue* value = key ? key->FindValue(valueName) : nullptr;
-    if (session.Status() != ERROR_SUCCESS || value == nullptr) {
-        return std::nullopt;
-    }
-    return *value;
-}
+// One call on an open key: the key itself, the full path of the subkey the
+// call names below it, and the hive as read under the session's lock.
+struct KeyCall {
+    KeyRef base;
+    std::u16string path;
+    std::optional<HiveSession> session;
 
-// The key a call starts from and the full path of `subKey` below it.
-LONG ResolveSubKey(HKEY key, LPCWSTR subKey, std::optional<KeyRef>& base, std::optional<std::u16string>& path) {
-    base = Resolve(key);
+    Hive& Data() { return session->Data(); }
+};
+
+// Resolves `key` and `subKey` and reads the hive, for reading or changing.
+// ERROR_SUCCESS when all of that worked and `key` still exists.
+LONG BeginCall(HKEY key, std::u16string_view subKey, bool change, KeyCall& call) {
+    auto base = Resolve(key);
     if (!base) {
         return ERROR_INVALID_HANDLE;
     }
-    path = JoinPath(base->path, NameOf(subKey));
-    return path ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    auto path = JoinPath(base->path, subKey);
+    if (!path) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    call.base = std::move(*base);
+    call.path = std::move(*path);
+    call.session.emplace(call.base.hive, change);
+    if (call.session->Status() != ERROR_SUCCESS) {
+        return call.session->Status();
+    }
+    return call.Data().Find(call.base.path) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+std::optional<HiveValue> ReadValue(HKEY root, std::u16string_view subKey,
+                                   std::u16string_view valueName) {
+    KeyCall call;
+    if (valueName.find(u'\0') != std::u16string_view::npos ||
+        BeginCall(root, subKey, false, call) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    const HiveKey* key = call.Data().Find(call.path);
+    const HiveValue* value = key ? key->FindValue(valueName) : nullptr;
+    return value ? std::optional(*value) : std::nullopt;
 }
 
 }  // namespace
@@ -352,27 +365,18 @@ LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    std::optional<KeyRef> base;
-    std::optional<std::u16string> path;
-    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
-        return resolved;
+    KeyCall call;
+    if (LONG begun = BeginCall(key, NameOf(subKey), true, call); begun != ERROR_SUCCESS) {
+        return begun;
     }
-    HiveSession session(base->hive, true);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    if (!session.Data().Find(base->path)) {
-        return ERROR_KEY_DELETED;
-    }
-    bool created = false;
-    if (!session.Data().Find(*path)) {
-        session.Data().Create(*path);
-        created = true;
-        if (LONG saved = session.Save(); saved != ERROR_SUCCESS) {
+    const bool created = !call.Data().Find(call.path);
+    if (created) {
+        call.Data().Create(call.path);
+        if (LONG saved = call.session->Save(); saved != ERROR_SUCCESS) {
             return saved;
         }
     }
-    *result = NewKeyHandle({base->hive, std::move(*path)});
+    *result = NewKeyHandle({call.base.hive, std::move(call.path)});
     if (disposition != nullptr) {
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     }
@@ -384,22 +388,14 @@ LONG RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    std::optional<KeyRef> base;
-    std::optional<std::u16string> path;
-    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
-        return resolved;
+    KeyCall call;
+    if (LONG begun = BeginCall(key, NameOf(subKey), false, call); begun != ERROR_SUCCESS) {
+        return begun;
     }
-    HiveSession session(base->hive, false);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    if (!session.Data().Find(base->path)) {
-        return ERROR_KEY_DELETED;
-    }
-    if (!session.Data().Find(*path)) {
+    if (!call.Data().Find(call.path)) {
         return ERROR_FILE_NOT_FOUND;
     }
-    *result = NewKeyHandle({base->hive, std::move(*path)});
+    *result = NewKeyHandle({call.base.hive, std::move(call.path)});
     return ERROR_SUCCESS;
 }
 
@@ -418,8 +414,7 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
-    auto ref = Resolve(key);
-    if (!ref) {
+    if (!Resolve(key)) {
         return ERROR_INVALID_HANDLE;
     }
     if (data == nullptr && size != 0) {
@@ -443,14 +438,11 @@ LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* d
         return ERROR_NOT_SUPPORTED;
     }
 
-    HiveSession session(ref->hive, true);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
+    KeyCall call;
+    if (LONG begun = BeginCall(key, u"", true, call); begun != ERROR_SUCCESS) {
+        return begun;
     }
-    HiveKey* target = session.Data().Find(ref->path);
-    if (target == nullptr) {
-        return ERROR_KEY_DELETED;
-    }
+    HiveKey* target = call.Data().Find(call.path);
     if (HiveValue* existing = target->FindValue(value.name)) {
         existing->type = value.type;
         existing->number = value.number;
@@ -458,31 +450,23 @@ LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* d
     } else {
         target->values.push_back(std::move(value));
     }
-    return session.Save();
+    return call.session->Save();
 }
 
 LONG RegDeleteTree(HKEY key, LPCWSTR subKey) {
-    std::optional<KeyRef> base;
-    std::optional<std::u16string> path;
-    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
-        return resolved;
+    KeyCall call;
+    if (LONG begun = BeginCall(key, NameOf(subKey), true, call); begun != ERROR_SUCCESS) {
+        return begun;
     }
-    HiveSession session(base->hive, true);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    if (!session.Data().Find(base->path)) {
-        return ERROR_KEY_DELETED;
-    }
-    if (!session.Data().Find(*path)) {
+    if (!call.Data().Find(call.path)) {
         return ERROR_FILE_NOT_FOUND;
     }
-    if (*path == base->path) {
-        session.Data().Empty(*path);
+    if (call.path == call.base.path) {
+        call.Data().Empty(call.path);
     } else {
-        session.Data().DeleteTree(*path);
+        call.Data().DeleteTree(call.path);
     }
-    return session.Save();
+    return call.session->Save();
 }
 
 std::optional<DWORD> RegGetDword(HKEY root, std::u16string_view subKey,
