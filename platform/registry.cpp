@@ -316,13 +316,13 @@ std::u16string_view NameOf(LPCWSTR valueName) {
 }
 
 // One call on an open key: the key itself, the full path of the subkey the
-// call names below it, and the hive as read under the session's lock.
+// call names below it, and the hive as read under its lock.
 struct KeyCall {
     KeyRef base;
     std::u16string path;
-    std::optional<HiveSession> session;
+    std::optional<HiveSession> view;
 
-    Hive& Data() { return session->Data(); }
+    Hive& Data() { return view->Data(); }
 };
 
 // Resolves `key` and `subKey` and reads the hive, for reading or changing.
@@ -338,9 +338,9 @@ LONG BeginCall(HKEY key, std::u16string_view subKey, bool change, KeyCall& call)
     }
     call.base = std::move(*base);
     call.path = std::move(*path);
-    call.session.emplace(call.base.hive, change);
-    if (call.session->Status() != ERROR_SUCCESS) {
-        return call.session->Status();
+    call.view.emplace(call.base.hive, change);
+    if (call.view->Status() != ERROR_SUCCESS) {
+        return call.view->Status();
     }
     return call.Data().Find(call.base.path) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
@@ -372,7 +372,7 @@ LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
     const bool created = !call.Data().Find(call.path);
     if (created) {
         call.Data().Create(call.path);
-        if (LONG saved = call.session->Save(); saved != ERROR_SUCCESS) {
+        if (LONG saved = call.view->Save(); saved != ERROR_SUCCESS) {
             return saved;
         }
     }
@@ -450,7 +450,7 @@ LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* d
     } else {
         target->values.push_back(std::move(value));
     }
-    return call.session->Save();
+    return call.view->Save();
 }
 
 LONG RegDeleteTree(HKEY key, LPCWSTR subKey) {
@@ -466,7 +466,7 @@ LONG RegDeleteTree(HKEY key, LPCWSTR subKey) {
     } else {
         call.Data().DeleteTree(call.path);
     }
-    return call.session->Save();
+    return call.view->Save();
 }
 
 std::optional<DWORD> RegGetDword(HKEY root, std::u16string_view subKey,
