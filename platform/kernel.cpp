@@ -96,8 +96,8 @@ HandleTable& Table() {
     return *table;
 }
 
-// Wait lock held. Takes what a satisfied wait consumes (auto-reset events)
-// for `threadId` and returns its result, or WAIT_TIMEOUT.
+// Wait lock held. Takes what a satisfied wait consumes (auto-reset events,
+// mutexes) for `threadId` and returns its result, or WAIT_TIMEOUT.
 DWORD TrySatisfy(std::span<const std::shared_ptr<KernelObject>> objects, bool waitAll,
                  DWORD threadId) {
     if (waitAll) {
@@ -106,15 +106,18 @@ DWORD TrySatisfy(std::span<const std::shared_ptr<KernelObject>> objects, bool wa
                 return WAIT_TIMEOUT;
             }
         }
-        for (const auto& o : objects) {
-            o->OnWaitSatisfied(threadId);
+        DWORD abandoned = WAIT_TIMEOUT;
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            if (objects[i]->OnWaitSatisfied(threadId) && abandoned == WAIT_TIMEOUT) {
+                abandoned = static_cast<DWORD>(i);
+            }
         }
-        return WAIT_OBJECT_0;
+        return abandoned == WAIT_TIMEOUT ? WAIT_OBJECT_0 : WAIT_ABANDONED_0 + abandoned;
     }
     for (std::size_t i = 0; i < objects.size(); ++i) {
         if (objects[i]->IsSignalledFor(threadId)) {
-            objects[i]->OnWaitSatisfied(threadId);
-            return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+            const bool abandoned = objects[i]->OnWaitSatisfied(threadId);
+            return (abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + static_cast<DWORD>(i);
         }
     }
     return WAIT_TIMEOUT;
@@ -187,6 +190,7 @@ RegisteredWait::RegisteredWait(DWORD count, const HANDLE* handles, bool waitAll,
         m_waiter.result.store(WAIT_FAILED, std::memory_order_release);
         return;
     }
+    WatchThreadEnd();
     m_waiter.objects = std::span<const std::shared_ptr<KernelObject>>(m_objects.data(), count);
     m_waiter.waitAll = waitAll;
     m_waiter.threadId = GetCurrentThreadId();
@@ -230,10 +234,11 @@ class Event final : public KernelObject {
 public:
     Event(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
     bool IsSignalledFor(DWORD) const override { return m_signalled; }
-    void OnWaitSatisfied(DWORD) override {
+    bool OnWaitSatisfied(DWORD) override {
         if (!m_manualReset) {
             m_signalled = false;
         }
+        return false;
     }
     // True when the event went from reset to set.
     bool Set(bool signalled) {
@@ -283,6 +288,9 @@ void* Thread::Main(void* raw) {
         hook();
     }
     std::lock_guard lock(detail::WaitLock());
+    // Abandoned in the same step as the thread ends: whoever sees the thread
+    // ended also finds its mutexes abandoned.
+    detail::AbandonMutexesOf(self->m_id);
     self->m_exitCode = code;
     self->m_ended = true;
     detail::NotifyWaitersOf(*self);
@@ -330,6 +338,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     if (detail::Hold(count, handles, waitAll != FALSE, held) == WAIT_FAILED) {
         return WAIT_FAILED;
     }
+    detail::WatchThreadEnd();
     detail::Waiter waiter;
     waiter.objects = std::span<const std::shared_ptr<KernelObject>>(held.data(), count);
     waiter.waitAll = waitAll != FALSE;

@@ -33,12 +33,15 @@ BOOL ResetEvent(HANDLE event);
 
 // Waits until the object is signalled or `ms` platform milliseconds (scaled)
 // have passed; 0 only tests, INFINITE never times out. Signalled objects are
-// events that are set and threads that have ended.
+// events that are set, threads that have ended and mutexes that the calling
+// thread may take. A mutex whose owning thread ended without releasing it is
+// abandoned: the wait that takes it next owns it and returns WAIT_ABANDONED_0.
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 
 // Waits for any (or, with waitAll, every) of up to MAXIMUM_WAIT_OBJECTS
-// handles. With several set, WAIT_OBJECT_0 plus the lowest index is reported.
-// With waitAll, naming one object
+// handles. With several set, WAIT_OBJECT_0 plus the lowest index is reported;
+// WAIT_ABANDONED_0 plus the index when the object taken (with waitAll: the
+// lowest among those) is an abandoned mutex. With waitAll, naming one object
 // twice (by the same handle or another) fails with WAIT_FAILED and
 // ERROR_INVALID_PARAMETER.
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms);
@@ -64,9 +67,12 @@ DWORD GetCurrentThreadId();
 // handle all the same. The name lives in DMBTPEG_RUNTIME_DIR (default
 // $XDG_RUNTIME_DIR/dmbtpeg, else /tmp/dmbtpeg-<uid>) as a lock file; it is
 // gone when the last handle of every process is closed, also when a process
-// dies. That name is all a mutex is here: initialOwner is ignored, there is
-// no ReleaseMutex, and a wait on a mutex is satisfied at once.
+// dies. Ownership (initialOwner, waits, ReleaseMutex) is tracked within the
+// process only: the system-wide part is the name. A thread that ends owning a
+// mutex abandons it (see WaitForSingleObject). A released mutex goes straight
+// to the oldest waiting thread whose wait it completes.
 HANDLE CreateMutex(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
 
 // Recursive critical sections.
 struct CRITICAL_SECTION {

@@ -3,11 +3,11 @@
 // Every waitable object keeps its signal state under one process-wide lock,
 // the wait lock. A wait that cannot be satisfied at once is queued; whoever
 // makes an object signalled satisfies the queued waits for it there and then,
-// oldest first, consuming what each takes (an auto-reset event), and only
-// then wakes their threads. So an object that is set and reset again at once
-// still releases the threads that waited for it, as on Win32, and an
-// auto-reset event goes to its oldest waiter instead of whoever runs first.
-// A single wait engine over typed objects keeps the lowest-index rule
+// oldest first, consuming what each takes (an auto-reset event, a mutex), and
+// only then wakes their threads. So an object that is set and reset again at
+// once still releases the threads that waited for it, as on Win32, and a
+// mutex is handed to its next waiter instead of being taken by whoever runs
+// first. A single wait engine over typed objects keeps the lowest-index rule
 // and wait-all atomicity simple.
 //
 // Lock order: the wait lock comes before the window system's lock (a
@@ -32,8 +32,8 @@ public:
     // (which need not be the calling thread: a waiter is satisfied by the
     // thread that signals).
     virtual bool IsSignalledFor(DWORD waiterThread) const = 0;
-    // Takes what the wait consumes.
-    virtual void OnWaitSatisfied(DWORD /*waiterThread*/) {}
+    // Takes what the wait consumes. True when the wait took an abandoned mutex.
+    virtual bool OnWaitSatisfied(DWORD /*waiterThread*/) { return false; }
 };
 
 std::mutex& WaitLock();
@@ -41,6 +41,14 @@ std::mutex& WaitLock();
 // the queued waits it completes and wakes their threads.
 void NotifyWaitersOf(const KernelObject& object);
 
+// Wait lock held. Every mutex that thread `threadId` still owns becomes
+// abandoned: free, and its next wait reports WAIT_ABANDONED. Called when a
+// thread ends; safe to call twice.
+void AbandonMutexesOf(DWORD threadId);
+
+// Makes sure the mutexes the calling thread comes to own are abandoned when
+// it ends, whether or not CreateThread made it. Cheap after the first call.
+void WatchThreadEnd();
 
 // Something other than a wait's own condition that a satisfied wait must wake,
 // such as the waiting thread's message queue. Notify runs with the wait lock

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/kernel.h"
 #include "platform/kernel_object.h"
@@ -62,20 +63,90 @@ private:
     int m_fd;
 };
 
-// Ownership is not modelled: the service creates its named mutex only to
-// learn whether another instance holds the name, and nothing waits on one.
-class Mutex final : public detail::KernelObject {
+class Mutex final : public detail::KernelObject, public std::enable_shared_from_this<Mutex> {
 public:
     Mutex() = default;
-    Mutex(std::string path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    Mutex(std::u16string name, std::string path, int fd) : m_name(std::move(name)), m_path(std::move(path)), m_fd(fd) {}
     ~Mutex() override;
 
-    bool IsSignalledFor(DWORD) const override { return true; }
+    // These with the wait lock held.
+    bool IsSignalledFor(DWORD waiterThread) const override {
+        return m_owner == 0 || m_owner == waiterThread;
+    }
+    bool OnWaitSatisfied(DWORD waiterThread) override;
+    bool Release();
+    // The owner ended without releasing it: free, and the next wait that
+    // takes it learns so.
+    void Abandon() {
+        m_owner = 0;
+        m_recursion = 0;
+        m_abandoned = true;
+        detail::NotifyWaitersOf(*this);
+    }
+    DWORD Owner() const { return m_owner; }
+    const std::u16string& Name() const { return m_name; }
 
 private:
+    std::u16string m_name;
     std::string m_path;
     int m_fd = -1;
+    DWORD m_owner = 0;
+    unsigned m_recursion = 0;
+    bool m_abandoned = false;
 };
+
+// Mutexes that some thread owns, wait lock held to touch, so that a thread
+// that ends can abandon what it still owns. Weak: closing the last handle of
+// an owned mutex frees it.
+std::vector<std::weak_ptr<Mutex>>& OwnedMutexes() {
+    static auto* owned = new std::vector<std::weak_ptr<Mutex>>;  // outlives threads at exit
+    return *owned;
+}
+
+bool Mutex::OnWaitSatisfied(DWORD waiterThread) {
+    if (m_owner == waiterThread) {
+        ++m_recursion;
+        return false;
+    }
+    m_owner = waiterThread;
+    m_recursion = 1;
+    OwnedMutexes().push_back(weak_from_this());
+    return std::exchange(m_abandoned, false);
+}
+
+bool Mutex::Release() {
+    if (m_owner == 0 || m_owner != GetCurrentThreadId()) {
+        return false;
+    }
+    if (--m_recursion == 0) {
+        m_owner = 0;
+        auto& owned = OwnedMutexes();
+        std::erase_if(owned, [this](const std::weak_ptr<Mutex>& entry) {
+            auto mutex = entry.lock();
+            return !mutex || mutex.get() == this;
+        });
+    }
+    return true;
+}
+
+// Abandons what the thread still owns when it ends. A thread made by
+// CreateThread has done so already, before its handle was signalled.
+class ThreadEndWatch {
+public:
+    ThreadEndWatch() : m_threadId(GetCurrentThreadId()) {}
+    ~ThreadEndWatch() {
+        std::lock_guard lock(detail::WaitLock());
+        detail::AbandonMutexesOf(m_threadId);
+    }
+    ThreadEndWatch(const ThreadEndWatch&) = delete;
+    ThreadEndWatch& operator=(const ThreadEndWatch&) = delete;
+    void Touch() {}
+
+private:
+    const DWORD m_threadId;
+};
+
+thread_local ThreadEndWatch tThreadEndWatch;
 
 // Named mutexes of this process, so that a second CreateMutex of the same name
 // gives another handle to the same object, as it does on the original.
@@ -97,7 +168,36 @@ Mutex::~Mutex() {
 
 }  // namespace
 
-HANDLE CreateMutex(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR name) {
+namespace detail {
+
+void AbandonMutexesOf(DWORD threadId) {
+    // Collected first: abandoning hands a mutex to its next waiter, which
+    // changes the list.
+    std::vector<std::shared_ptr<Mutex>> abandoned;
+    auto& owned = OwnedMutexes();
+    for (auto it = owned.begin(); it != owned.end();) {
+        auto mutex = it->lock();
+        if (!mutex || mutex->Owner() == threadId) {
+            if (mutex) {
+                abandoned.push_back(std::move(mutex));
+            }
+            it = owned.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto& mutex : abandoned) {
+        mutex->Abandon();
+    }
+}
+
+void WatchThreadEnd() {
+    tThreadEndWatch.Touch();
+}
+
+}  // namespace detail
+
+HANDLE CreateMutex(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
     std::shared_ptr<Mutex> mutex;
     DWORD error = ERROR_SUCCESS;
     if (name == nullptr || *name == u'\0') {
@@ -129,13 +229,33 @@ HANDLE CreateMutex(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR name) {
                 error = ERROR_ALREADY_EXISTS;
             }
             ::flock(fd, LOCK_SH);
-            mutex = std::make_shared<Mutex>(path, fd);
+            mutex = std::make_shared<Mutex>(key, path, fd);
             gNames[key] = mutex;
         }
+    }
+    if (initialOwner && error != ERROR_ALREADY_EXISTS) {
+        detail::WatchThreadEnd();
+        std::lock_guard lock(detail::WaitLock());
+        mutex->OnWaitSatisfied(GetCurrentThreadId());
     }
     HANDLE handle = detail::InsertHandle(mutex);
     SetLastError(error);
     return handle;
+}
+
+BOOL ReleaseMutex(HANDLE handle) {
+    auto mutex = std::dynamic_pointer_cast<Mutex>(detail::LookupHandle(handle));
+    if (!mutex) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard lock(detail::WaitLock());
+    if (!mutex->Release()) {
+        SetLastError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    detail::NotifyWaitersOf(*mutex);
+    return TRUE;
 }
 
 }  // namespace platform

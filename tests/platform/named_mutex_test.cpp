@@ -63,4 +63,88 @@ TEST_F(NamedMutex, NamesWithPathCharactersStayInsideTheRuntimeFolder) {
     CloseHandle(odd);
 }
 
+TEST_F(NamedMutex, OwnershipIsRecursiveAndReleasedByItsOwnerOnly) {
+    UniqueHandle mutex(CreateMutex(nullptr, TRUE, nullptr));
+    EXPECT_EQ(WaitForSingleObject(mutex.Get(), 0), WAIT_OBJECT_0);
+    DWORD otherResult = 0;
+    BOOL otherRelease = TRUE;
+    std::thread other([&] {
+        otherResult = WaitForSingleObject(mutex.Get(), 0);
+        otherRelease = ReleaseMutex(mutex.Get());
+    });
+    other.join();
+    EXPECT_EQ(otherResult, WAIT_TIMEOUT);
+    EXPECT_FALSE(otherRelease);
+    EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+    EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+    EXPECT_FALSE(ReleaseMutex(mutex.Get()));
+}
+
+DWORD TakeAndEnd(void* mutex) {
+    return WaitForSingleObject(static_cast<HANDLE>(mutex), 0);
+}
+
+TEST_F(NamedMutex, AMutexWhoseOwnerEndedGoesAbandonedToTheNextWaiter) {
+    UniqueHandle mutex(CreateMutex(nullptr, FALSE, nullptr));
+    UniqueHandle owner(CreateThread(nullptr, 0, &TakeAndEnd, mutex.Get(), 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(owner.Get(), INFINITE), WAIT_OBJECT_0);
+    DWORD took = 0;
+    ASSERT_TRUE(GetExitCodeThread(owner.Get(), &took));
+    ASSERT_EQ(took, WAIT_OBJECT_0);
+
+    EXPECT_EQ(WaitForSingleObject(mutex.Get(), 0), WAIT_ABANDONED_0);
+    // The waiter owns it now, as with any successful wait.
+    DWORD otherResult = 0;
+    std::thread other([&] { otherResult = WaitForSingleObject(mutex.Get(), 0); });
+    other.join();
+    EXPECT_EQ(otherResult, WAIT_TIMEOUT);
+    EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+    EXPECT_EQ(WaitForSingleObject(mutex.Get(), 0), WAIT_OBJECT_0) << "abandoned only once";
+    EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+}
+
+TEST_F(NamedMutex, AThreadWaitingWhenTheOwnerEndsGetsItAbandonedWithItsIndex) {
+    UniqueHandle mutex(CreateMutex(nullptr, FALSE, nullptr));
+    UniqueHandle never(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle taken(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle end(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+    // Not made by CreateThread: any thread that ends abandons what it owns.
+    std::thread owner([&] {
+        WaitForSingleObject(mutex.Get(), INFINITE);
+        SetEvent(taken.Get());
+        WaitForSingleObject(end.Get(), INFINITE);
+    });
+    ASSERT_EQ(WaitForSingleObject(taken.Get(), INFINITE), WAIT_OBJECT_0);
+    std::thread ender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        SetEvent(end.Get());
+    });
+    const HANDLE handles[] = {never.Get(), mutex.Get()};
+    EXPECT_EQ(WaitForMultipleObjects(2, handles, FALSE, 5000), WAIT_ABANDONED_0 + 1);
+    owner.join();
+    ender.join();
+    EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+}
+
+TEST_F(NamedMutex, AWaitForAllReportsTheAbandonedMutexAmongTheObjects) {
+    UniqueHandle set(CreateEvent(nullptr, TRUE, TRUE, nullptr));
+    UniqueHandle mutex(CreateMutex(nullptr, FALSE, nullptr));
+    std::thread([&] { WaitForSingleObject(mutex.Get(), 0); }).join();
+    const HANDLE handles[] = {set.Get(), mutex.Get()};
+    EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, 0), WAIT_ABANDONED_0 + 1);
+    EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+}
+
+TEST_F(NamedMutex, ANamedMutexCreatedOwnedByAThreadThatEndedIsAbandoned) {
+    HANDLE first = nullptr;
+    std::thread([&] { first = CreateMutex(nullptr, TRUE, u"DmbTpegAbandoned"); }).join();
+    ASSERT_NE(first, nullptr);
+    UniqueHandle firstHandle(first);
+    UniqueHandle second(CreateMutex(nullptr, FALSE, u"DmbTpegAbandoned"));
+    ASSERT_NE(second.Get(), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(WaitForSingleObject(second.Get(), 0), WAIT_ABANDONED_0);
+    EXPECT_TRUE(ReleaseMutex(first));
+}
+
 }  // namespace
