@@ -18,7 +18,6 @@ namespace {
 
 const DialogTemplate& MainWindowTemplate() {
     static const DialogTemplate dialog{kMainWindowTemplate, WS_POPUP, 0, 0, 23, 30, u""};
-    RegisterDialogTemplate(dialog);
     return dialog;
 }
 

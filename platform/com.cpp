@@ -12,8 +12,8 @@
 
 #include "platform/builtin_classes.h"
 #include "platform/com_ptr.h"
-#include "platform/com_registry_lookup.h"
 #include "platform/log.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -75,8 +75,14 @@ void* LoadLibraryOnce(const std::string& path) {
     return library;
 }
 
+// HKCR\CLSID\{clsid}\InprocServer32, whose default value names the library.
+std::u16string ServerKey(REFCLSID clsid) {
+    return u"CLSID\\" + GuidToWideString(clsid) + u"\\InprocServer32";
+}
+
 HRESULT GetRegistryClassObject(REFCLSID clsid, REFIID iid, void** object) {
-    std::optional<std::string> path = CurrentComRegistryLookup().InprocServerPath(clsid);
+    std::optional<std::u16string> wide = RegGetString(HKEY_CLASSES_ROOT, ServerKey(clsid), u"");
+    std::optional<std::string> path = wide ? std::optional(ToUtf8(*wide)) : std::nullopt;
     if (!path || path->empty()) {
         return REGDB_E_CLASSNOTREG;
     }
@@ -185,19 +191,24 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
     return S_OK;
 }
 
-void* CoTaskMemAlloc(std::size_t size) {
-    return std::malloc(size == 0 ? 1 : size);
-}
-
-void CoTaskMemFree(void* memory) {
-    std::free(memory);
-}
-
 HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& libraryPath) {
     if (libraryPath.empty()) {
         return E_INVALIDARG;
     }
-    return CurrentComRegistryLookup().SetInprocServerPath(clsid, libraryPath);
+    HKEY key = nullptr;
+    const std::u16string name = ServerKey(clsid);
+    LONG result = RegCreateKeyEx(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (result != ERROR_SUCCESS) {
+        return HRESULT_FROM_WIN32(static_cast<DWORD>(result));
+    }
+    const std::u16string value = FromUtf8(libraryPath);
+    result = RegSetValueEx(key, u"", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
+    RegSetValueEx(key, u"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"Both"),
+                  static_cast<DWORD>(sizeof(u"Both")));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(result));
 }
 
 std::string LibraryPathOf(const void* address) {

@@ -32,7 +32,6 @@ inline constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
 inline constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
 inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
-inline constexpr DWORD REGCLS_SINGLEUSE = 0;
 inline constexpr DWORD REGCLS_MULTIPLEUSE = 1;
 
 // S_OK for the thread's first call, S_FALSE for each further one; each
@@ -40,9 +39,6 @@ inline constexpr DWORD REGCLS_MULTIPLEUSE = 1;
 // exists here: COINIT_APARTMENTTHREADED is accepted and behaves the same, as
 // nothing on this platform marshals calls between threads.
 HRESULT CoInitializeEx(void* reserved, DWORD coInit);
-inline HRESULT CoInitialize(void* reserved) {
-    return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
-}
 void CoUninitialize();
 
 // Creates an instance of `clsid` and returns the `iid` interface of it.
@@ -65,10 +61,6 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* classObject, DWORD conte
                               DWORD* cookie);
 // CO_E_OBJNOTREG for an unknown cookie.
 HRESULT CoRevokeClassObject(DWORD cookie);
-
-// Memory that crosses interfaces (QueryId strings, media-type format blocks).
-void* CoTaskMemAlloc(std::size_t size);
-void CoTaskMemFree(void* memory);
 
 // What a plugin library exports, by these names, with C linkage.
 using DllGetClassObjectFunction = HRESULT (*)(REFCLSID clsid, REFIID iid, void** object);

@@ -19,7 +19,6 @@ namespace platform {
 namespace {
 
 constexpr std::u16string_view kRegistryFolder = u".registry";
-constexpr std::u16string_view kMemoryCardFolder = u"\\SDMMC Disk";
 
 std::string HomeDir() {
     if (const char* home = std::getenv("HOME"); home && *home) {
@@ -106,21 +105,19 @@ std::optional<std::string> FindEntry(const std::string& folder, const std::strin
     return found;
 }
 
+// An open file as a kernel handle; the service only creates files through
+// it, so it carries nothing but the descriptor.
 class DeviceFile final : public detail::KernelObject {
   public:
-    DeviceFile(int fd, DWORD access) : m_fd(fd), m_access(access) {}
+    explicit DeviceFile(int fd) : m_fd(fd) {}
     ~DeviceFile() override { ::close(m_fd); }
     DeviceFile(const DeviceFile&) = delete;
     DeviceFile& operator=(const DeviceFile&) = delete;
 
     bool IsSignalledFor(DWORD) const override { return false; }
-    int Fd() const { return m_fd; }
-    bool CanRead() const { return (m_access & GENERIC_READ) != 0; }
-    bool CanWrite() const { return (m_access & GENERIC_WRITE) != 0; }
 
   private:
     int m_fd;
-    DWORD m_access;
 };
 
 // Win32 tells a missing file from a missing folder on the way to it.
@@ -156,18 +153,6 @@ std::optional<std::string> MapOrFail(LPCWSTR devicePath) {
 bool IsFolder(int fd) {
     struct stat st {};
     return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool SyncFolderOf(const std::string& hostPath) {
-    auto slash = hostPath.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : hostPath.substr(0, slash ? slash : 1);
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 }  // namespace
@@ -255,71 +240,31 @@ std::optional<std::string> MapDevicePath(std::u16string_view devicePath) {
     return host;
 }
 
-bool MemoryCardPresent() {
-    struct stat st {};
-    auto card = MapDevicePath(kMemoryCardFolder);
-    return card && ::stat(card->c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 HANDLE CreateFile(LPCWSTR devicePath, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
                   DWORD creationDisposition, DWORD, HANDLE) {
+    if (creationDisposition != OPEN_EXISTING && creationDisposition != OPEN_ALWAYS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
     auto host = MapOrFail(devicePath);
     if (!host) {
         return INVALID_HANDLE_VALUE;
     }
     const bool read = (access & GENERIC_READ) != 0;
     const bool write = (access & GENERIC_WRITE) != 0;
-    int base = O_CLOEXEC | (write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY);
-
-    bool mayCreate = false;
-    bool mustCreate = false;
-    bool truncate = false;
-    switch (creationDisposition) {
-        case CREATE_NEW:
-            mustCreate = true;
-            break;
-        case CREATE_ALWAYS:
-            mayCreate = true;
-            truncate = true;
-            break;
-        case OPEN_EXISTING:
-            break;
-        case OPEN_ALWAYS:
-            mayCreate = true;
-            break;
-        case TRUNCATE_EXISTING:
-            if (!write) {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return INVALID_HANDLE_VALUE;
-            }
-            truncate = true;
-            break;
-        default:
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return INVALID_HANDLE_VALUE;
-    }
-
-    int fd = -1;
+    const int flags = O_CLOEXEC | (write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY);
     DWORD success = ERROR_SUCCESS;
-    // Creating exclusively first tells a new file from an existing one, which
-    // Win32 reports; the loop covers a file removed between the two opens.
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-        if (mayCreate || mustCreate) {
-            success = ERROR_SUCCESS;
-            fd = ::open(host->c_str(), base | O_CREAT | O_EXCL, 0644);
-            if (fd >= 0 || errno != EEXIST) {
-                break;
-            }
-            if (mustCreate) {
-                SetLastError(ERROR_FILE_EXISTS);
-                return INVALID_HANDLE_VALUE;
-            }
+    int fd = -1;
+    if (creationDisposition == OPEN_ALWAYS) {
+        // Creating exclusively first tells a new file from an existing one,
+        // which Win32 reports; O_CREAT again covers a file removed meanwhile.
+        fd = ::open(host->c_str(), flags | O_CREAT | O_EXCL, 0644);
+        if (fd < 0 && errno == EEXIST) {
             success = ERROR_ALREADY_EXISTS;
+            fd = ::open(host->c_str(), flags | O_CREAT, 0644);
         }
-        fd = ::open(host->c_str(), base | (truncate ? O_TRUNC : 0));
-        if (fd < 0 && !(errno == ENOENT && mayCreate)) {
-            break;
-        }
+    } else {
+        fd = ::open(host->c_str(), flags);
     }
     if (fd < 0) {
         SetLastError(OpenError(errno, *host));
@@ -330,103 +275,9 @@ HANDLE CreateFile(LPCWSTR devicePath, DWORD access, DWORD, LPSECURITY_ATTRIBUTES
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE handle = detail::InsertHandle(std::make_shared<DeviceFile>(fd, access));
+    HANDLE handle = detail::InsertHandle(std::make_shared<DeviceFile>(fd));
     SetLastError(success);
     return handle;
-}
-
-BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read, LPOVERLAPPED overlapped) {
-    if (read != nullptr) {
-        *read = 0;
-    }
-    auto object = detail::LookupHandleAs<DeviceFile>(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (overlapped != nullptr || (buffer == nullptr && toRead != 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (!object->CanRead()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    DWORD total = 0;
-    auto* bytes = static_cast<char*>(buffer);
-    while (total < toRead) {
-        ssize_t n = ::read(object->Fd(), bytes + total, toRead - total);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            SetLastError(ErrorFromErrno(errno));
-            return FALSE;
-        }
-        if (n == 0) {
-            break;
-        }
-        total += static_cast<DWORD>(n);
-    }
-    if (read != nullptr) {
-        *read = total;
-    }
-    return TRUE;
-}
-
-BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written,
-               LPOVERLAPPED overlapped) {
-    if (written != nullptr) {
-        *written = 0;
-    }
-    auto object = detail::LookupHandleAs<DeviceFile>(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (overlapped != nullptr || (buffer == nullptr && toWrite != 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (!object->CanWrite()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    DWORD total = 0;
-    const auto* bytes = static_cast<const char*>(buffer);
-    while (total < toWrite) {
-        ssize_t n = ::write(object->Fd(), bytes + total, toWrite - total);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            SetLastError(n < 0 ? ErrorFromErrno(errno) : ERROR_WRITE_FAULT);
-            if (written != nullptr) {
-                *written = total;
-            }
-            return FALSE;
-        }
-        total += static_cast<DWORD>(n);
-    }
-    if (written != nullptr) {
-        *written = total;
-    }
-    return TRUE;
-}
-
-DWORD GetFileSize(HANDLE file, DWORD* sizeHigh) {
-    auto object = detail::LookupHandleAs<DeviceFile>(file);
-    struct stat st {};
-    if (!object || ::fstat(object->Fd(), &st) != 0) {
-        SetLastError(object ? ErrorFromErrno(errno) : ERROR_INVALID_HANDLE);
-        return INVALID_FILE_SIZE;
-    }
-    auto size = static_cast<std::uint64_t>(st.st_size);
-    if (sizeHigh != nullptr) {
-        *sizeHigh = static_cast<DWORD>(size >> 32);
-    }
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(size);
 }
 
 BOOL CreateDirectory(LPCWSTR devicePath, LPSECURITY_ATTRIBUTES) {
@@ -467,71 +318,6 @@ DWORD GetFileAttributes(LPCWSTR devicePath) {
         return FILE_ATTRIBUTE_DIRECTORY;
     }
     return (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
-}
-
-BOOL MoveFileEx(LPCWSTR fromDevicePath, LPCWSTR toDevicePath, DWORD flags) {
-    auto from = MapOrFail(fromDevicePath);
-    if (!from) {
-        return FALSE;
-    }
-    auto to = MapOrFail(toDevicePath);
-    if (!to) {
-        return FALSE;
-    }
-    if (*to == *from) {
-        // The target names the source in another case: as on the device, the
-        // move gives the file the new spelling.
-        auto parts = SplitDevicePath(toDevicePath);
-        *to = to->substr(0, to->rfind('/') + 1) + ToUtf8(parts->back());
-    }
-    int rc;
-    if (flags & MOVEFILE_REPLACE_EXISTING) {
-        rc = ::rename(from->c_str(), to->c_str());
-    } else {
-        rc = ::renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && errno == EINVAL) {
-            // A file system without no-replace renames: check, then rename.
-            struct stat st {};
-            if (::lstat(to->c_str(), &st) == 0) {
-                errno = EEXIST;
-            } else {
-                rc = ::rename(from->c_str(), to->c_str());
-            }
-        }
-    }
-    if (rc != 0) {
-        SetLastError(OpenError(errno, *from));
-        return FALSE;
-    }
-    if (flags & MOVEFILE_WRITE_THROUGH) {
-        SyncFolderOf(*from);
-        SyncFolderOf(*to);
-    }
-    return TRUE;
-}
-
-FILE* OpenDeviceFile(std::u16string_view devicePath, const char* mode) {
-    if (mode == nullptr || *mode == '\0') {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto host = MapDevicePath(devicePath);
-    if (!host) {
-        SetLastError(ERROR_BAD_PATHNAME);
-        return nullptr;
-    }
-    std::string closeOnExec = std::string(mode) + "e";
-    FILE* file = std::fopen(host->c_str(), closeOnExec.c_str());
-    if (file == nullptr) {
-        SetLastError(errno == EINVAL ? ERROR_INVALID_PARAMETER : OpenError(errno, *host));
-        return nullptr;
-    }
-    if (IsFolder(::fileno(file))) {
-        std::fclose(file);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    return file;
 }
 
 bool WriteFileAtomically(std::u16string_view devicePath, std::string_view bytes) {

@@ -8,34 +8,31 @@
 
 namespace platform {
 
-Dialog::Dialog(UINT templateId) : m_template(FindDialogTemplate(templateId)) {}
-
 Dialog::Dialog(const DialogTemplate& dialogTemplate) : m_template(dialogTemplate) {}
 
 INT_PTR Dialog::DoModal(HWND owner) {
-    if (!m_template) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return -1;
-    }
     if (m_running || GetHwnd() != nullptr) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return -1;
     }
-    RECT rect{m_template->x, m_template->y, m_template->x + m_template->cx,
-              m_template->y + m_template->cy};
-    MapDialogRect(&rect);
+    // From dialog units to pixels: a quarter of the base unit across, an
+    // eighth of it down.
+    const int x = m_template.x * kDialogBaseUnitX / 4;
+    const int y = m_template.y * kDialogBaseUnitY / 8;
+    const int width = m_template.cx * kDialogBaseUnitX / 4;
+    const int height = m_template.cy * kDialogBaseUnitY / 8;
     const std::u16string className(kDialogClassName);
-    const std::u16string title(m_template->title);
+    const std::u16string title(m_template.title);
     m_ended = false;
     m_result = 0;
-    HWND hwnd = Create(className.c_str(), title.c_str(), m_template->style & ~WS_VISIBLE, rect.left,
-                       rect.top, rect.right - rect.left, rect.bottom - rect.top, owner);
+    HWND hwnd = Create(className.c_str(), title.c_str(), m_template.style & ~WS_VISIBLE, x, y, width,
+                       height, owner);
     if (hwnd == nullptr) {
         return -1;
     }
     m_running = true;
     SendMessage(hwnd, WM_INITDIALOG, 0, 0);
-    if (!m_ended && (m_template->style & WS_VISIBLE) != 0) {
+    if (!m_ended && (m_template.style & WS_VISIBLE) != 0) {
         ShowWindow(hwnd, SW_SHOW);
     }
     MSG msg;
@@ -48,7 +45,6 @@ INT_PTR Dialog::DoModal(HWND owner) {
         if (got < 0) {
             break;
         }
-        TranslateMessage(&msg);
         DispatchMessage(&msg);
     }
     m_running = false;

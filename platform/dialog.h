@@ -7,7 +7,6 @@
 // The window is destroyed before DoModal returns.
 #pragma once
 
-#include <optional>
 #include <string_view>
 
 #include "platform/types.h"
@@ -31,22 +30,12 @@ struct DialogTemplate {
 inline constexpr int kDialogBaseUnitX = 8;
 inline constexpr int kDialogBaseUnitY = 16;
 
-// Converts a rectangle from dialog units to pixels.
-void MapDialogRect(RECT* rect);
-
-// The process's dialog templates, built in or registered.
-std::optional<DialogTemplate> FindDialogTemplate(UINT id);
-// Adds or replaces a template; the title's characters must outlive the call's
-// users (string literals).
-void RegisterDialogTemplate(const DialogTemplate& dialogTemplate);
-
 // Dialog class name, as for every Win32 dialog.
 inline constexpr std::u16string_view kDialogClassName = u"#32770";
 
 class Dialog : public Window {
   public:
-    // An unknown template id makes DoModal fail with -1.
-    explicit Dialog(UINT templateId);
+    // The title's characters must outlive the dialog (string literals).
     explicit Dialog(const DialogTemplate& dialogTemplate);
 
     // The EndDialog result; 0 when ended by WM_QUIT; -1 with last error set
@@ -67,7 +56,7 @@ class Dialog : public Window {
     virtual BOOL OnInitDialog() { return TRUE; }
 
   private:
-    std::optional<DialogTemplate> m_template;
+    const DialogTemplate m_template;
     bool m_running = false;
     bool m_ended = false;
     INT_PTR m_result = 0;

@@ -1,11 +1,11 @@
 // Media filter graph interfaces, types and identifiers.
 //
-// The interfaces keep their documented method order. The automation
-// interfaces (IMediaControl, IVideoWindow, IBasicAudio) derive from IDispatch
-// where they are documented; there is no scripting host here, so they derive
-// from IUnknown directly and carry only the members this system uses, in
-// their documented relative order. Every module is built from this header,
-// so the shorter vtables agree everywhere.
+// Every interface carries only the members this system calls, in their
+// documented relative order; the automation interfaces (IMediaControl,
+// IVideoWindow, IBasicAudio) derive from IUnknown directly, as there is no
+// scripting host. Every module is built from this header, so the shorter
+// vtables agree everywhere. Connections carry no media type: every pin here
+// takes any peer of the other direction, so AM_MEDIA_TYPE stays opaque.
 #pragma once
 
 #include <cstdint>
@@ -27,19 +27,8 @@ enum FILTER_STATE : int { State_Stopped = 0, State_Paused = 1, State_Running = 2
 enum PIN_DIRECTION : int { PINDIR_INPUT = 0, PINDIR_OUTPUT = 1 };
 
 inline constexpr std::size_t MAX_PIN_NAME = 128;
-inline constexpr std::size_t MAX_FILTER_NAME = 128;
 
-struct AM_MEDIA_TYPE {
-    GUID majortype;
-    GUID subtype;
-    BOOL bFixedSizeSamples;
-    BOOL bTemporalCompression;
-    ULONG lSampleSize;
-    GUID formattype;
-    IUnknown* pUnk;
-    ULONG cbFormat;
-    BYTE* pbFormat;
-};
+struct AM_MEDIA_TYPE;
 
 class IBaseFilter;
 class IFilterGraph;
@@ -52,24 +41,14 @@ struct PIN_INFO {
     WCHAR achName[MAX_PIN_NAME];
 };
 
-// pGraph carries a reference the caller releases (null outside a graph).
-struct FILTER_INFO {
-    WCHAR achName[MAX_FILTER_NAME];
-    IFilterGraph* pGraph;
-};
-
 inline constexpr IID IID_IPersist{
     0x0000010C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr IID IID_IPin{
     0x56A86891, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 inline constexpr IID IID_IEnumPins{
     0x56A86892, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-inline constexpr IID IID_IEnumFilters{
-    0x56A86893, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 inline constexpr IID IID_IBaseFilter{
     0x56A86895, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-inline constexpr IID IID_IReferenceClock{
-    0x56A86897, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 inline constexpr IID IID_IMediaFilter{
     0x56A86899, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 inline constexpr IID IID_IFilterGraph{
@@ -82,8 +61,6 @@ inline constexpr IID IID_IBasicAudio{
     0x56A868B3, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 inline constexpr IID IID_IVideoWindow{
     0x56A868B4, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-inline constexpr IID IID_IEnumMediaTypes{
-    0x89C31040, 0x846B, 0x11CE, {0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 
 inline constexpr CLSID CLSID_FilterGraph{
     0xE436EBB3, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
@@ -99,38 +76,6 @@ class IPersist : public IUnknown {
     ~IPersist() = default;
 };
 
-// No clock exists on this platform; the interface is declared so that
-// SetSyncSource/GetSyncSource keep their documented shape.
-class IReferenceClock : public IUnknown {
-  public:
-    static constexpr const IID& kIid = IID_IReferenceClock;
-    using InterfaceBase = IUnknown;
-
-    virtual HRESULT GetTime(REFERENCE_TIME* time) = 0;
-    virtual HRESULT AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HANDLE event,
-                               DWORD_PTR* cookie) = 0;
-    virtual HRESULT AdvisePeriodic(REFERENCE_TIME startTime, REFERENCE_TIME periodTime,
-                                   HANDLE semaphore, DWORD_PTR* cookie) = 0;
-    virtual HRESULT Unadvise(DWORD_PTR cookie) = 0;
-
-  protected:
-    ~IReferenceClock() = default;
-};
-
-class IEnumMediaTypes : public IUnknown {
-  public:
-    static constexpr const IID& kIid = IID_IEnumMediaTypes;
-    using InterfaceBase = IUnknown;
-
-    virtual HRESULT Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) = 0;
-    virtual HRESULT Skip(ULONG count) = 0;
-    virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumMediaTypes** clone) = 0;
-
-  protected:
-    ~IEnumMediaTypes() = default;
-};
-
 class IPin : public IUnknown {
   public:
     static constexpr const IID& kIid = IID_IPin;
@@ -140,17 +85,8 @@ class IPin : public IUnknown {
     virtual HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mediaType) = 0;
     virtual HRESULT Disconnect() = 0;
     virtual HRESULT ConnectedTo(IPin** pin) = 0;
-    virtual HRESULT ConnectionMediaType(AM_MEDIA_TYPE* mediaType) = 0;
     virtual HRESULT QueryPinInfo(PIN_INFO* info) = 0;
     virtual HRESULT QueryDirection(PIN_DIRECTION* direction) = 0;
-    virtual HRESULT QueryId(LPWSTR* id) = 0;
-    virtual HRESULT QueryAccept(const AM_MEDIA_TYPE* mediaType) = 0;
-    virtual HRESULT EnumMediaTypes(IEnumMediaTypes** types) = 0;
-    virtual HRESULT QueryInternalConnections(IPin** pins, ULONG* count) = 0;
-    virtual HRESULT EndOfStream() = 0;
-    virtual HRESULT BeginFlush() = 0;
-    virtual HRESULT EndFlush() = 0;
-    virtual HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) = 0;
 
   protected:
     ~IPin() = default;
@@ -162,9 +98,7 @@ class IEnumPins : public IUnknown {
     using InterfaceBase = IUnknown;
 
     virtual HRESULT Next(ULONG count, IPin** pins, ULONG* fetched) = 0;
-    virtual HRESULT Skip(ULONG count) = 0;
     virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumPins** clone) = 0;
 
   protected:
     ~IEnumPins() = default;
@@ -179,8 +113,6 @@ class IMediaFilter : public IPersist {
     virtual HRESULT Pause() = 0;
     virtual HRESULT Run(REFERENCE_TIME start) = 0;
     virtual HRESULT GetState(DWORD timeoutMs, FILTER_STATE* state) = 0;
-    virtual HRESULT SetSyncSource(IReferenceClock* clock) = 0;
-    virtual HRESULT GetSyncSource(IReferenceClock** clock) = 0;
 
   protected:
     ~IMediaFilter() = default;
@@ -193,29 +125,13 @@ class IBaseFilter : public IMediaFilter {
 
     virtual HRESULT EnumPins(IEnumPins** pins) = 0;
     virtual HRESULT FindPin(LPCWSTR id, IPin** pin) = 0;
-    virtual HRESULT QueryFilterInfo(FILTER_INFO* info) = 0;
     // The graph calls this with itself on AddFilter and with null on
     // RemoveFilter. A filter must not hold a reference to the graph: the
     // graph holds one to the filter.
     virtual HRESULT JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) = 0;
-    virtual HRESULT QueryVendorInfo(LPWSTR* vendorInfo) = 0;
 
   protected:
     ~IBaseFilter() = default;
-};
-
-class IEnumFilters : public IUnknown {
-  public:
-    static constexpr const IID& kIid = IID_IEnumFilters;
-    using InterfaceBase = IUnknown;
-
-    virtual HRESULT Next(ULONG count, IBaseFilter** filters, ULONG* fetched) = 0;
-    virtual HRESULT Skip(ULONG count) = 0;
-    virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumFilters** clone) = 0;
-
-  protected:
-    ~IEnumFilters() = default;
 };
 
 class IFilterGraph : public IUnknown {
@@ -225,13 +141,8 @@ class IFilterGraph : public IUnknown {
 
     virtual HRESULT AddFilter(IBaseFilter* filter, LPCWSTR name) = 0;
     virtual HRESULT RemoveFilter(IBaseFilter* filter) = 0;
-    virtual HRESULT EnumFilters(IEnumFilters** filters) = 0;
     virtual HRESULT FindFilterByName(LPCWSTR name, IBaseFilter** filter) = 0;
-    virtual HRESULT ConnectDirect(IPin* outputPin, IPin* inputPin,
-                                  const AM_MEDIA_TYPE* mediaType) = 0;
-    virtual HRESULT Reconnect(IPin* pin) = 0;
     virtual HRESULT Disconnect(IPin* pin) = 0;
-    virtual HRESULT SetDefaultSyncSource() = 0;
 
   protected:
     ~IFilterGraph() = default;
@@ -243,19 +154,11 @@ class IGraphBuilder : public IFilterGraph {
     using InterfaceBase = IFilterGraph;
 
     virtual HRESULT Connect(IPin* outputPin, IPin* inputPin) = 0;
-    virtual HRESULT Render(IPin* outputPin) = 0;
-    virtual HRESULT RenderFile(LPCWSTR file, LPCWSTR playList) = 0;
-    virtual HRESULT AddSourceFilter(LPCWSTR file, LPCWSTR filterName, IBaseFilter** filter) = 0;
-    virtual HRESULT SetLogFile(DWORD_PTR file) = 0;
-    virtual HRESULT Abort() = 0;
-    virtual HRESULT ShouldOperationContinue() = 0;
 
   protected:
     ~IGraphBuilder() = default;
 };
 
-// Of the documented members, RenderFile, AddSourceFilter and the two
-// collection properties need automation types and are left out.
 class IMediaControl : public IUnknown {
   public:
     static constexpr const IID& kIid = IID_IMediaControl;
@@ -265,14 +168,12 @@ class IMediaControl : public IUnknown {
     virtual HRESULT Pause() = 0;
     virtual HRESULT Stop() = 0;
     virtual HRESULT GetState(LONG timeoutMs, OAFilterState* state) = 0;
-    virtual HRESULT StopWhenReady() = 0;
 
   protected:
     ~IMediaControl() = default;
 };
 
-// Only visibility and owner: there is no screen to place a video window on,
-// so position, style and caption members are left out.
+// There is no screen to place a video window on.
 class IVideoWindow : public IUnknown {
   public:
     static constexpr const IID& kIid = IID_IVideoWindow;
@@ -281,14 +182,12 @@ class IVideoWindow : public IUnknown {
     virtual HRESULT put_Visible(long visible) = 0;
     virtual HRESULT get_Visible(long* visible) = 0;
     virtual HRESULT put_Owner(OAHWND owner) = 0;
-    virtual HRESULT get_Owner(OAHWND* owner) = 0;
 
   protected:
     ~IVideoWindow() = default;
 };
 
-// Volume in hundredths of a decibel, -10000 (silence) to 0 (full); balance
-// -10000 (left) to 10000 (right).
+// Volume in hundredths of a decibel, -10000 (silence) to 0 (full).
 class IBasicAudio : public IUnknown {
   public:
     static constexpr const IID& kIid = IID_IBasicAudio;
@@ -296,8 +195,6 @@ class IBasicAudio : public IUnknown {
 
     virtual HRESULT put_Volume(long volume) = 0;
     virtual HRESULT get_Volume(long* volume) = 0;
-    virtual HRESULT put_Balance(long balance) = 0;
-    virtual HRESULT get_Balance(long* balance) = 0;
 
   protected:
     ~IBasicAudio() = default;

@@ -2,10 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/com.h"
-#include "platform/com_enumerator.h"
 #include "platform/critical_section_lock.h"
-#include "platform/media_type.h"
 
 namespace platform {
 
@@ -18,6 +15,40 @@ void CopyName(std::u16string_view name, WCHAR (&target)[N]) {
     target[length] = u'\0';
 }
 
+// The filter's pins as they were when EnumPins was called. Each pin's
+// reference is its filter's, so the snapshot keeps the filter alive.
+class PinEnumerator final : public ComObject<IEnumPins> {
+  public:
+    explicit PinEnumerator(std::vector<ComPtr<IPin>> pins) : m_pins(std::move(pins)) {}
+
+    // S_OK when all `count` pins were returned, S_FALSE when fewer were left.
+    HRESULT Next(ULONG count, IPin** pins, ULONG* fetched) override {
+        if (pins == nullptr || (count > 1 && fetched == nullptr)) {
+            return E_POINTER;
+        }
+        std::lock_guard lock(m_mutex);
+        ULONG n = 0;
+        while (n < count && m_position < m_pins.size()) {
+            m_pins[m_position++].CopyTo(&pins[n++]);
+        }
+        if (fetched != nullptr) {
+            *fetched = n;
+        }
+        return n == count ? S_OK : S_FALSE;
+    }
+
+    HRESULT Reset() override {
+        std::lock_guard lock(m_mutex);
+        m_position = 0;
+        return S_OK;
+    }
+
+  private:
+    std::mutex m_mutex;
+    const std::vector<ComPtr<IPin>> m_pins;
+    std::size_t m_position = 0;
+};
+
 bool SameDirection(IPin* peer, PIN_DIRECTION direction) {
     PIN_DIRECTION peerDirection = PINDIR_INPUT;
     return SUCCEEDED(peer->QueryDirection(&peerDirection)) && peerDirection == direction;
@@ -27,10 +58,6 @@ bool SameDirection(IPin* peer, PIN_DIRECTION direction) {
 
 PinBase::PinBase(FilterBase& filter, PIN_DIRECTION direction, std::u16string name)
     : m_filter(filter), m_direction(direction), m_name(std::move(name)) {}
-
-PinBase::~PinBase() {
-    FreeMediaType(m_mediaType);
-}
 
 HRESULT PinBase::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr) {
@@ -53,74 +80,39 @@ ULONG PinBase::Release() {
     return m_filter.Release();
 }
 
-HRESULT PinBase::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mediaType) {
+HRESULT PinBase::CanConnect(IPin* peer) {
+    if (m_connected) {
+        return VFW_E_ALREADY_CONNECTED;
+    }
+    if (m_filter.State() != State_Stopped) {
+        return VFW_E_NOT_STOPPED;
+    }
+    return CheckConnect(peer);
+}
+
+HRESULT PinBase::Connect(IPin* receivePin, const AM_MEDIA_TYPE*) {
     if (receivePin == nullptr) {
         return E_POINTER;
     }
     CriticalSectionLock lock(m_filter.FilterLock());
-    if (m_connected) {
-        return VFW_E_ALREADY_CONNECTED;
-    }
-    if (m_filter.State() != State_Stopped) {
-        return VFW_E_NOT_STOPPED;
-    }
-    HRESULT hr = CheckConnect(receivePin);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    AM_MEDIA_TYPE proposed{};
-    if (mediaType != nullptr) {
-        hr = CopyMediaType(&proposed, *mediaType);
-    } else {
-        ProposeMediaType(&proposed);
-    }
-    if (SUCCEEDED(hr) && CheckMediaType(proposed) != S_OK) {
-        hr = VFW_E_TYPE_NOT_ACCEPTED;
+    HRESULT hr = CanConnect(receivePin);
+    if (SUCCEEDED(hr)) {
+        hr = receivePin->ReceiveConnection(this, nullptr);
     }
     if (SUCCEEDED(hr)) {
-        hr = receivePin->ReceiveConnection(this, &proposed);
+        m_connected = receivePin;
     }
-    if (FAILED(hr)) {
-        FreeMediaType(proposed);
-        return hr;
-    }
-    m_connected = receivePin;
-    m_mediaType = proposed;
-    hr = CompleteConnect(receivePin);
-    if (FAILED(hr)) {
-        receivePin->Disconnect();
-        ClearConnection();
-        return hr;
-    }
-    return S_OK;
+    return hr;
 }
 
-HRESULT PinBase::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mediaType) {
-    if (connector == nullptr || mediaType == nullptr) {
+HRESULT PinBase::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE*) {
+    if (connector == nullptr) {
         return E_POINTER;
     }
     CriticalSectionLock lock(m_filter.FilterLock());
-    if (m_connected) {
-        return VFW_E_ALREADY_CONNECTED;
-    }
-    if (m_filter.State() != State_Stopped) {
-        return VFW_E_NOT_STOPPED;
-    }
-    HRESULT hr = CheckConnect(connector);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    if (CheckMediaType(*mediaType) != S_OK) {
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    hr = CopyMediaType(&m_mediaType, *mediaType);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    m_connected = connector;
-    hr = CompleteConnect(connector);
-    if (FAILED(hr)) {
-        ClearConnection();
+    HRESULT hr = CanConnect(connector);
+    if (SUCCEEDED(hr)) {
+        m_connected = connector;
     }
     return hr;
 }
@@ -133,14 +125,8 @@ HRESULT PinBase::Disconnect() {
     if (!m_connected) {
         return S_FALSE;
     }
-    ClearConnection();
-    return S_OK;
-}
-
-void PinBase::ClearConnection() {
-    BreakConnect();
     m_connected = nullptr;
-    FreeMediaType(m_mediaType);
+    return S_OK;
 }
 
 HRESULT PinBase::ConnectedTo(IPin** pin) {
@@ -150,18 +136,6 @@ HRESULT PinBase::ConnectedTo(IPin** pin) {
     CriticalSectionLock lock(m_filter.FilterLock());
     m_connected.CopyTo(pin);
     return m_connected ? S_OK : VFW_E_NOT_CONNECTED;
-}
-
-HRESULT PinBase::ConnectionMediaType(AM_MEDIA_TYPE* mediaType) {
-    if (mediaType == nullptr) {
-        return E_POINTER;
-    }
-    CriticalSectionLock lock(m_filter.FilterLock());
-    if (!m_connected) {
-        *mediaType = AM_MEDIA_TYPE{};
-        return VFW_E_NOT_CONNECTED;
-    }
-    return CopyMediaType(mediaType, m_mediaType);
 }
 
 HRESULT PinBase::QueryPinInfo(PIN_INFO* info) {
@@ -183,58 +157,6 @@ HRESULT PinBase::QueryDirection(PIN_DIRECTION* direction) {
     return S_OK;
 }
 
-HRESULT PinBase::QueryId(LPWSTR* id) {
-    if (id == nullptr) {
-        return E_POINTER;
-    }
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc((m_name.size() + 1) * sizeof(WCHAR)));
-    if (*id == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    m_name.copy(*id, m_name.size());
-    (*id)[m_name.size()] = u'\0';
-    return S_OK;
-}
-
-HRESULT PinBase::QueryAccept(const AM_MEDIA_TYPE* mediaType) {
-    if (mediaType == nullptr) {
-        return E_POINTER;
-    }
-    return CheckMediaType(*mediaType) == S_OK ? S_OK : S_FALSE;
-}
-
-HRESULT PinBase::EnumMediaTypes(IEnumMediaTypes** types) {
-    if (types != nullptr) {
-        *types = nullptr;
-    }
-    return E_NOTIMPL;
-}
-
-HRESULT PinBase::QueryInternalConnections(IPin**, ULONG*) {
-    return E_NOTIMPL;
-}
-
-HRESULT PinBase::EndOfStream() {
-    return S_OK;
-}
-
-HRESULT PinBase::BeginFlush() {
-    return S_OK;
-}
-
-HRESULT PinBase::EndFlush() {
-    return S_OK;
-}
-
-HRESULT PinBase::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) {
-    return S_OK;
-}
-
-bool PinBase::IsConnected() const {
-    CriticalSectionLock lock(m_filter.FilterLock());
-    return static_cast<bool>(m_connected);
-}
-
 ComPtr<IPin> PinBase::ConnectedPin() const {
     CriticalSectionLock lock(m_filter.FilterLock());
     return m_connected;
@@ -243,20 +165,6 @@ ComPtr<IPin> PinBase::ConnectedPin() const {
 HRESULT PinBase::CheckConnect(IPin* peer) {
     return SameDirection(peer, m_direction) ? VFW_E_INVALID_DIRECTION : S_OK;
 }
-
-HRESULT PinBase::CheckMediaType(const AM_MEDIA_TYPE&) {
-    return S_OK;
-}
-
-void PinBase::ProposeMediaType(AM_MEDIA_TYPE* mediaType) {
-    *mediaType = AM_MEDIA_TYPE{};
-}
-
-HRESULT PinBase::CompleteConnect(IPin*) {
-    return S_OK;
-}
-
-void PinBase::BreakConnect() {}
 
 FilterBase::FilterBase(REFCLSID clsid) : m_clsid(clsid) {
     InitializeCriticalSection(&m_lock);
@@ -328,20 +236,6 @@ HRESULT FilterBase::GetState(DWORD, FILTER_STATE* state) {
     return S_OK;
 }
 
-HRESULT FilterBase::SetSyncSource(IReferenceClock* clock) {
-    CriticalSectionLock lock(m_lock);
-    m_clock = clock;
-    return S_OK;
-}
-
-HRESULT FilterBase::GetSyncSource(IReferenceClock** clock) {
-    if (clock == nullptr) {
-        return E_POINTER;
-    }
-    CriticalSectionLock lock(m_lock);
-    return m_clock.CopyTo(clock);
-}
-
 HRESULT FilterBase::EnumPins(IEnumPins** pins) {
     if (pins == nullptr) {
         return E_POINTER;
@@ -353,7 +247,7 @@ HRESULT FilterBase::EnumPins(IEnumPins** pins) {
             snapshot.emplace_back(pin.get());
         }
     }
-    *pins = new ComEnumerator<IEnumPins, IPin>(std::move(snapshot), nullptr);
+    *pins = new PinEnumerator(std::move(snapshot));
     return S_OK;
 }
 
@@ -373,46 +267,8 @@ HRESULT FilterBase::FindPin(LPCWSTR id, IPin** pin) {
     return VFW_E_NOT_FOUND;
 }
 
-HRESULT FilterBase::QueryFilterInfo(FILTER_INFO* info) {
-    if (info == nullptr) {
-        return E_POINTER;
-    }
-    CriticalSectionLock lock(m_lock);
-    CopyName(m_name, info->achName);
-    info->pGraph = m_graph;
-    if (m_graph != nullptr) {
-        m_graph->AddRef();
-    }
+HRESULT FilterBase::JoinFilterGraph(IFilterGraph*, LPCWSTR) {
     return S_OK;
-}
-
-HRESULT FilterBase::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
-    CriticalSectionLock lock(m_lock);
-    m_graph = graph;
-    m_name = graph != nullptr && name != nullptr ? std::u16string(name) : std::u16string();
-    return S_OK;
-}
-
-HRESULT FilterBase::QueryVendorInfo(LPWSTR* vendorInfo) {
-    if (vendorInfo != nullptr) {
-        *vendorInfo = nullptr;
-    }
-    return E_NOTIMPL;
-}
-
-IFilterGraph* FilterBase::Graph() const {
-    CriticalSectionLock lock(m_lock);
-    return m_graph;
-}
-
-std::u16string FilterBase::Name() const {
-    CriticalSectionLock lock(m_lock);
-    return m_name;
-}
-
-std::size_t FilterBase::PinCount() const {
-    CriticalSectionLock lock(m_lock);
-    return m_pins.size();
 }
 
 PinBase* FilterBase::PinAt(std::size_t index) const {

@@ -1,7 +1,7 @@
 // A base for filters and their pins.
 //
-// FilterBase implements IBaseFilter: class identifier, name and graph (set by
-// JoinFilterGraph), state, clock and the pin list. Derived filters create their
+// FilterBase implements IBaseFilter: class identifier, state and the pin
+// list. Derived filters create their
 // pins in their constructor with AddPin and react to state changes in the
 // OnPause/OnRun/OnStop hooks. State changes are serialised by a lock of their
 // own, not by the filter's critical section, so a streaming thread may take
@@ -14,8 +14,8 @@
 //
 // Pins are owned by their filter and share its lifetime: a pin's AddRef and
 // Release are the filter's, so a reference to a pin keeps the whole filter
-// alive. The filter does not hold a reference to its graph (the graph holds
-// one to the filter). A connected pin holds a reference to its peer until
+// alive. The filter does not remember its graph (the graph holds a reference
+// to the filter). A connected pin holds a reference to its peer until
 // Disconnect; the graph disconnects a filter's pins when it is removed.
 //
 // A filter with private interfaces derives from them as well, overrides
@@ -41,7 +41,7 @@ class FilterBase;
 class PinBase : public IPin {
   public:
     PinBase(FilterBase& filter, PIN_DIRECTION direction, std::u16string name);
-    virtual ~PinBase();
+    virtual ~PinBase() = default;
     PinBase(const PinBase&) = delete;
     PinBase& operator=(const PinBase&) = delete;
 
@@ -49,33 +49,19 @@ class PinBase : public IPin {
     ULONG AddRef() override;
     ULONG Release() override;
 
-    // Called on an output pin. With no media type given, the pin proposes its
-    // own (ProposeMediaType). Fails with VFW_E_ALREADY_CONNECTED,
-    // VFW_E_NOT_STOPPED, VFW_E_INVALID_DIRECTION, or what the checks or the
-    // receiving pin returned.
+    // Called on an output pin; the media type is not looked at. Fails with
+    // VFW_E_ALREADY_CONNECTED, VFW_E_NOT_STOPPED, VFW_E_INVALID_DIRECTION,
+    // or what CheckConnect or the receiving pin returned.
     HRESULT Connect(IPin* receivePin, const AM_MEDIA_TYPE* mediaType) override;
     HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mediaType) override;
     // This side only: S_FALSE when not connected, VFW_E_NOT_STOPPED while the
     // filter is active.
     HRESULT Disconnect() override;
     HRESULT ConnectedTo(IPin** pin) override;
-    HRESULT ConnectionMediaType(AM_MEDIA_TYPE* mediaType) override;
     HRESULT QueryPinInfo(PIN_INFO* info) override;
     HRESULT QueryDirection(PIN_DIRECTION* direction) override;
-    // The pin's name, in task memory the caller frees with CoTaskMemFree.
-    HRESULT QueryId(LPWSTR* id) override;
-    HRESULT QueryAccept(const AM_MEDIA_TYPE* mediaType) override;
-    HRESULT EnumMediaTypes(IEnumMediaTypes** types) override;
-    HRESULT QueryInternalConnections(IPin** pins, ULONG* count) override;
-    HRESULT EndOfStream() override;
-    HRESULT BeginFlush() override;
-    HRESULT EndFlush() override;
-    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
     const std::u16string& Name() const { return m_name; }
-    PIN_DIRECTION Direction() const { return m_direction; }
-    FilterBase& Filter() const { return m_filter; }
-    bool IsConnected() const;
     // The peer, with a reference; null when not connected.
     ComPtr<IPin> ConnectedPin() const;
 
@@ -83,24 +69,15 @@ class PinBase : public IPin {
     // Whether a connection to `peer` may be made; the default refuses a peer
     // of the same direction. Called with the filter's critical section held.
     virtual HRESULT CheckConnect(IPin* peer);
-    // S_OK when `mediaType` is acceptable; the default accepts any.
-    virtual HRESULT CheckMediaType(const AM_MEDIA_TYPE& mediaType);
-    // The type an output pin offers when Connect is given none; the default
-    // is all zero (GUID_NULL major type).
-    virtual void ProposeMediaType(AM_MEDIA_TYPE* mediaType);
-    // After both sides agreed; a failure undoes the connection.
-    virtual HRESULT CompleteConnect(IPin* peer);
-    // When the connection ends, before the peer is released.
-    virtual void BreakConnect();
 
   private:
-    void ClearConnection();
+    // Both checks a side makes before it takes a peer.
+    HRESULT CanConnect(IPin* peer);
 
     FilterBase& m_filter;
     const PIN_DIRECTION m_direction;
     const std::u16string m_name;
     ComPtr<IPin> m_connected;
-    AM_MEDIA_TYPE m_mediaType{};
 };
 
 class FilterBase : public ComObject<IBaseFilter> {
@@ -111,22 +88,14 @@ class FilterBase : public ComObject<IBaseFilter> {
     HRESULT Pause() override;
     HRESULT Run(REFERENCE_TIME start) override;
     HRESULT GetState(DWORD timeoutMs, FILTER_STATE* state) override;
-    HRESULT SetSyncSource(IReferenceClock* clock) override;
-    HRESULT GetSyncSource(IReferenceClock** clock) override;
 
     HRESULT EnumPins(IEnumPins** pins) override;
     HRESULT FindPin(LPCWSTR id, IPin** pin) override;
-    HRESULT QueryFilterInfo(FILTER_INFO* info) override;
     HRESULT JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
-    HRESULT QueryVendorInfo(LPWSTR* vendorInfo) override;
 
     FILTER_STATE State() const { return m_state.load(std::memory_order_acquire); }
-    // The graph the filter is in, without a reference; null outside a graph.
-    IFilterGraph* Graph() const;
-    std::u16string Name() const;
     // Guards the filter's and its pins' data; recursive.
     CRITICAL_SECTION& FilterLock() { return m_lock; }
-    std::size_t PinCount() const;
     PinBase* PinAt(std::size_t index) const;
 
   protected:
@@ -147,9 +116,6 @@ class FilterBase : public ComObject<IBaseFilter> {
     mutable CRITICAL_SECTION m_lock;
     std::mutex m_stateChange;
     std::atomic<FILTER_STATE> m_state{State_Stopped};
-    IFilterGraph* m_graph = nullptr;
-    std::u16string m_name;
-    ComPtr<IReferenceClock> m_clock;
     std::vector<std::unique_ptr<PinBase>> m_pins;
 };
 

@@ -1,7 +1,5 @@
 #include "platform/filter_graph.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -9,10 +7,8 @@
 #include <vector>
 
 #include "platform/class_factory.h"
-#include "platform/com_enumerator.h"
 #include "platform/com_object.h"
 #include "platform/com_ptr.h"
-#include "platform/text.h"
 
 namespace platform {
 
@@ -20,8 +16,6 @@ namespace {
 
 constexpr long kMinVolume = -10000;
 constexpr long kMaxVolume = 0;
-constexpr long kMaxBalance = 10000;
-constexpr int kMaxNameSuffix = 9999;
 
 ComPtr<IBaseFilter> FilterOfPin(IPin* pin) {
     PIN_INFO info{};
@@ -68,20 +62,12 @@ class FilterGraph final
         if (Find(filter) != m_filters.end()) {
             return E_INVALIDARG;
         }
-        std::u16string unique;
-        HRESULT hr = UniqueName(name != nullptr ? std::u16string(name) : u"Filter", &unique);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        HRESULT joined = filter->JoinFilterGraph(this, unique.c_str());
+        HRESULT joined = filter->JoinFilterGraph(this, name);
         if (FAILED(joined)) {
             return joined;
         }
-        m_filters.push_back({ComPtr<IBaseFilter>(filter), unique});
-        if (m_clock) {
-            filter->SetSyncSource(m_clock.Get());
-        }
-        return hr;
+        m_filters.push_back({ComPtr<IBaseFilter>(filter), name != nullptr ? name : u""});
+        return S_OK;
     }
 
     HRESULT RemoveFilter(IBaseFilter* filter) override {
@@ -99,22 +85,7 @@ class FilterGraph final
         return S_OK;
     }
 
-    HRESULT EnumFilters(IEnumFilters** filters) override {
-        if (filters == nullptr) {
-            return E_POINTER;
-        }
-        std::vector<ComPtr<IBaseFilter>> snapshot;
-        {
-            std::lock_guard lock(m_mutex);
-            for (const Entry& entry : m_filters) {
-                snapshot.push_back(entry.filter);
-            }
-        }
-        *filters = new ComEnumerator<IEnumFilters, IBaseFilter>(std::move(snapshot),
-                                                                ComPtr<IUnknown>(Identity()));
-        return S_OK;
-    }
-
+    // The first filter added under exactly that name.
     HRESULT FindFilterByName(LPCWSTR name, IBaseFilter** filter) override {
         if (name == nullptr || filter == nullptr) {
             return E_POINTER;
@@ -129,39 +100,6 @@ class FilterGraph final
         return it->filter.CopyTo(filter);
     }
 
-    HRESULT ConnectDirect(IPin* outputPin, IPin* inputPin,
-                          const AM_MEDIA_TYPE* mediaType) override {
-        if (outputPin == nullptr || inputPin == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard lock(m_mutex);
-        if (!InGraph(outputPin) || !InGraph(inputPin)) {
-            return VFW_E_NOT_IN_GRAPH;
-        }
-        return outputPin->Connect(inputPin, mediaType);
-    }
-
-    HRESULT Reconnect(IPin* pin) override {
-        if (pin == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard lock(m_mutex);
-        ComPtr<IPin> peer;
-        if (FAILED(pin->ConnectedTo(peer.GetAddressOf())) || !peer) {
-            return VFW_E_NOT_CONNECTED;
-        }
-        PIN_DIRECTION direction = PINDIR_INPUT;
-        pin->QueryDirection(&direction);
-        IPin* output = direction == PINDIR_OUTPUT ? pin : peer.Get();
-        IPin* input = direction == PINDIR_OUTPUT ? peer.Get() : pin;
-        HRESULT hr = output->Disconnect();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        input->Disconnect();
-        return ConnectDirect(output, input, nullptr);
-    }
-
     HRESULT Disconnect(IPin* pin) override {
         if (pin == nullptr) {
             return E_POINTER;
@@ -170,23 +108,16 @@ class FilterGraph final
         return pin->Disconnect();
     }
 
-    HRESULT SetDefaultSyncSource() override { return SetSyncSource(nullptr); }
-
     HRESULT Connect(IPin* outputPin, IPin* inputPin) override {
-        return ConnectDirect(outputPin, inputPin, nullptr);
-    }
-
-    HRESULT Render(IPin*) override { return E_NOTIMPL; }
-    HRESULT RenderFile(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT AddSourceFilter(LPCWSTR, LPCWSTR, IBaseFilter** filter) override {
-        if (filter != nullptr) {
-            *filter = nullptr;
+        if (outputPin == nullptr || inputPin == nullptr) {
+            return E_POINTER;
         }
-        return E_NOTIMPL;
+        std::lock_guard lock(m_mutex);
+        if (!InGraph(outputPin) || !InGraph(inputPin)) {
+            return VFW_E_NOT_IN_GRAPH;
+        }
+        return outputPin->Connect(inputPin, nullptr);
     }
-    HRESULT SetLogFile(DWORD_PTR) override { return S_OK; }
-    HRESULT Abort() override { return S_OK; }
-    HRESULT ShouldOperationContinue() override { return S_OK; }
 
     HRESULT Run() override { return Run(0); }
 
@@ -208,15 +139,6 @@ class FilterGraph final
         HRESULT hr = GetState(static_cast<DWORD>(timeoutMs), &filterState);
         *state = filterState;
         return hr;
-    }
-
-    HRESULT StopWhenReady() override {
-        std::lock_guard lock(m_mutex);
-        HRESULT hr = ChangeStateLocked(State_Paused, 0);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        return ChangeStateLocked(State_Stopped, 0);
     }
 
     HRESULT GetClassID(CLSID* clsid) override {
@@ -260,23 +182,6 @@ class FilterGraph final
         return result;
     }
 
-    HRESULT SetSyncSource(IReferenceClock* clock) override {
-        std::lock_guard lock(m_mutex);
-        m_clock = clock;
-        for (const Entry& entry : m_filters) {
-            entry.filter->SetSyncSource(clock);
-        }
-        return S_OK;
-    }
-
-    HRESULT GetSyncSource(IReferenceClock** clock) override {
-        if (clock == nullptr) {
-            return E_POINTER;
-        }
-        std::lock_guard lock(m_mutex);
-        return m_clock.CopyTo(clock);
-    }
-
     HRESULT put_Visible(long visible) override {
         if (visible != OATRUE && visible != OAFALSE) {
             return E_INVALIDARG;
@@ -285,11 +190,7 @@ class FilterGraph final
         return S_OK;
     }
     HRESULT get_Visible(long* visible) override { return Read(m_visible, visible); }
-    HRESULT put_Owner(OAHWND owner) override {
-        m_owner.store(owner);
-        return S_OK;
-    }
-    HRESULT get_Owner(OAHWND* owner) override { return Read(m_owner, owner); }
+    HRESULT put_Owner(OAHWND) override { return S_OK; }
 
     HRESULT put_Volume(long volume) override {
         if (volume < kMinVolume || volume > kMaxVolume) {
@@ -299,14 +200,6 @@ class FilterGraph final
         return S_OK;
     }
     HRESULT get_Volume(long* volume) override { return Read(m_volume, volume); }
-    HRESULT put_Balance(long balance) override {
-        if (balance < -kMaxBalance || balance > kMaxBalance) {
-            return E_INVALIDARG;
-        }
-        m_balance.store(balance);
-        return S_OK;
-    }
-    HRESULT get_Balance(long* balance) override { return Read(m_balance, balance); }
 
   private:
     struct Entry {
@@ -323,8 +216,6 @@ class FilterGraph final
         return S_OK;
     }
 
-    IUnknown* Identity() { return static_cast<IGraphBuilder*>(this); }
-
     std::vector<Entry>::iterator Find(IBaseFilter* filter) {
         return std::find_if(m_filters.begin(), m_filters.end(),
                             [&](const Entry& entry) { return entry.filter.Get() == filter; });
@@ -333,29 +224,6 @@ class FilterGraph final
     bool InGraph(IPin* pin) {
         ComPtr<IBaseFilter> filter = FilterOfPin(pin);
         return filter && Find(filter.Get()) != m_filters.end();
-    }
-
-    bool NameTaken(std::u16string_view name) const {
-        return std::any_of(m_filters.begin(), m_filters.end(),
-                           [&](const Entry& entry) { return entry.name == name; });
-    }
-
-    HRESULT UniqueName(std::u16string wanted, std::u16string* unique) const {
-        wanted.resize(std::min(wanted.size(), MAX_FILTER_NAME - 1));
-        if (!NameTaken(wanted)) {
-            *unique = std::move(wanted);
-            return S_OK;
-        }
-        for (int n = 1; n <= kMaxNameSuffix; ++n) {
-            std::u16string suffix = FromUtf8(fmt::format(" {:04}", n));
-            std::u16string candidate =
-                wanted.substr(0, MAX_FILTER_NAME - 1 - suffix.size()) + suffix;
-            if (!NameTaken(candidate)) {
-                *unique = std::move(candidate);
-                return VFW_S_DUPLICATE_NAME;
-            }
-        }
-        return VFW_E_DUPLICATE_NAME;
     }
 
     // Breaks every connection of a filter leaving the graph and tells it.
@@ -444,12 +312,9 @@ class FilterGraph final
 
     std::recursive_mutex m_mutex;
     std::vector<Entry> m_filters;
-    FILTER_STATE m_state = State_Stopped;
-    ComPtr<IReferenceClock> m_clock;
     std::atomic<long> m_visible{OAFALSE};
-    std::atomic<OAHWND> m_owner{0};
     std::atomic<long> m_volume{kMaxVolume};
-    std::atomic<long> m_balance{0};
+    FILTER_STATE m_state = State_Stopped;
 };
 
 }  // namespace

@@ -4,16 +4,14 @@
 // It offers IGraphBuilder (and IFilterGraph), IMediaControl, IMediaFilter
 // (and IPersist), IVideoWindow and IBasicAudio on one object.
 //
-// Building: AddFilter gives each filter a unique name (a taken name gets
-// " 0001", " 0002", ... appended and VFW_S_DUPLICATE_NAME is returned; null
-// names become "Filter" numbered the same way) and holds a reference to it;
-// names compare exactly. RemoveFilter stops the filter if the graph is
-// active, disconnects both ends of each of its connections, calls
-// JoinFilterGraph(null) and releases it. Connect and ConnectDirect connect
-// two pins directly, as no intermediate filters exist here, after checking
-// both filters are in the graph (VFW_E_NOT_IN_GRAPH), and return exactly
-// what the output pin's Connect returned. Disconnect(pin) disconnects that
-// one side. Render, RenderFile and AddSourceFilter return E_NOTIMPL.
+// Building: AddFilter holds a reference to the filter and joins it to the
+// graph under the name given; FindFilterByName finds the first filter added
+// under exactly that name. RemoveFilter stops the filter if the graph is active, disconnects
+// both ends of each of its connections, calls JoinFilterGraph(null) and
+// releases it. Connect connects two pins directly, as no intermediate filters
+// exist here, after checking both filters are in the graph
+// (VFW_E_NOT_IN_GRAPH), and returns exactly what the output pin's Connect
+// returned. Disconnect(pin) disconnects that one side.
 //
 // Control: every state change reaches every filter, downstream filters
 // before the filters feeding them, and passes through Paused: Run from
@@ -26,10 +24,9 @@
 // reference clock: filters run with start time 0. The graph must not be
 // called from a filter's streaming thread while it stops that thread.
 //
-// The video window has no screen: visibility (initially OAFALSE) and owner
-// are stored and read back. The audio volume (-10000..0, initially 0) and
-// balance (-10000..10000) are stored and read back; other values are
-// E_INVALIDARG.
+// The video window has no screen: visibility (initially OAFALSE, else
+// E_INVALIDARG) is stored and read back, the owner accepted. The audio volume
+// (-10000..0, initially 0, else E_INVALIDARG) is stored and read back.
 //
 // Releasing the last reference stops the graph and removes every filter.
 #pragma once

@@ -18,24 +18,4 @@ std::u16string GuidToWideString(REFGUID guid) {
     return FromUtf8(GuidToString(guid));
 }
 
-int StringFromGUID2(REFGUID guid, LPWSTR buffer, int capacity) {
-    std::u16string text = GuidToWideString(guid);
-    int needed = static_cast<int>(text.size()) + 1;
-    if (buffer == nullptr || capacity < needed) {
-        return 0;
-    }
-    text.copy(buffer, text.size());
-    buffer[text.size()] = u'\0';
-    return needed;
-}
-
-HRESULT CLSIDFromString(LPCWSTR text, CLSID* clsid) {
-    if (clsid == nullptr) {
-        return E_INVALIDARG;
-    }
-    auto parsed = text != nullptr ? ParseGuid(std::u16string_view(text)) : std::nullopt;
-    *clsid = parsed.value_or(GUID_NULL);
-    return parsed ? S_OK : CO_E_CLASSSTRING;
-}
-
 }  // namespace platform

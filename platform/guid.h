@@ -41,16 +41,6 @@ constexpr bool operator==(const GUID& a, const GUID& b) {
     return true;
 }
 
-constexpr bool IsEqualGUID(REFGUID a, REFGUID b) {
-    return a == b;
-}
-constexpr bool IsEqualIID(REFIID a, REFIID b) {
-    return a == b;
-}
-constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) {
-    return a == b;
-}
-
 inline constexpr GUID GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
 namespace detail {
@@ -116,12 +106,5 @@ constexpr std::optional<GUID> ParseGuid(std::u16string_view text) {
 // The braced upper-case string form, 38 characters.
 std::string GuidToString(REFGUID guid);
 std::u16string GuidToWideString(REFGUID guid);
-
-// Win32 forms of the same: StringFromGUID2 writes the braced form with its
-// terminator and returns the count of characters including it, or 0 when
-// `capacity` is too small; CLSIDFromString returns S_OK, or CO_E_CLASSSTRING
-// with *clsid set to GUID_NULL when the text is not a braced GUID.
-int StringFromGUID2(REFGUID guid, LPWSTR buffer, int capacity);
-HRESULT CLSIDFromString(LPCWSTR text, CLSID* clsid);
 
 }  // namespace platform

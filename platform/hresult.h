@@ -24,10 +24,8 @@ constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
-inline constexpr HRESULT E_NOTIMPL = detail::MakeHresult(0x80004001);
 inline constexpr HRESULT E_NOINTERFACE = detail::MakeHresult(0x80004002);
 inline constexpr HRESULT E_POINTER = detail::MakeHresult(0x80004003);
-inline constexpr HRESULT E_ABORT = detail::MakeHresult(0x80004004);
 inline constexpr HRESULT E_FAIL = detail::MakeHresult(0x80004005);
 inline constexpr HRESULT E_UNEXPECTED = detail::MakeHresult(0x8000FFFF);
 inline constexpr HRESULT E_OUTOFMEMORY = detail::MakeHresult(0x8007000E);
@@ -37,7 +35,6 @@ inline constexpr HRESULT CLASS_E_NOAGGREGATION = detail::MakeHresult(0x80040110)
 inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = detail::MakeHresult(0x80040111);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = detail::MakeHresult(0x80040154);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = detail::MakeHresult(0x800401F0);
-inline constexpr HRESULT CO_E_CLASSSTRING = detail::MakeHresult(0x800401F3);
 inline constexpr HRESULT CO_E_DLLNOTFOUND = detail::MakeHresult(0x800401F8);
 inline constexpr HRESULT CO_E_ERRORINDLL = detail::MakeHresult(0x800401F9);
 inline constexpr HRESULT CO_E_OBJNOTREG = detail::MakeHresult(0x800401FB);
@@ -48,11 +45,7 @@ inline constexpr HRESULT VFW_E_NOT_CONNECTED = detail::MakeHresult(0x80040209);
 inline constexpr HRESULT VFW_E_NOT_FOUND = detail::MakeHresult(0x80040216);
 inline constexpr HRESULT VFW_E_CANNOT_CONNECT = detail::MakeHresult(0x80040217);
 inline constexpr HRESULT VFW_E_NOT_STOPPED = detail::MakeHresult(0x80040224);
-inline constexpr HRESULT VFW_E_WRONG_STATE = detail::MakeHresult(0x80040227);
-inline constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = detail::MakeHresult(0x8004022A);
-inline constexpr HRESULT VFW_E_DUPLICATE_NAME = detail::MakeHresult(0x8004022D);
 inline constexpr HRESULT VFW_E_NOT_IN_GRAPH = detail::MakeHresult(0x8004025F);
-inline constexpr HRESULT VFW_S_DUPLICATE_NAME = 0x0004022D;
 inline constexpr HRESULT VFW_S_STATE_INTERMEDIATE = 0x00040237;
 inline constexpr HRESULT VFW_S_CANT_CUE = 0x00040268;
 

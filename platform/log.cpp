@@ -58,30 +58,6 @@ void DebugOutput(std::u16string_view text) { gSink.load(std::memory_order_acquir
 ScopedLogSink::ScopedLogSink(LogSink& sink) : m_previous(gSink.exchange(&sink)) {}
 ScopedLogSink::~ScopedLogSink() { gSink.store(m_previous); }
 
-void CapturingLogSink::Write(std::u16string_view text) {
-    std::lock_guard lock(m_mutex);
-    m_lines.emplace_back(text);
-}
-
-std::vector<std::u16string> CapturingLogSink::Lines() const {
-    std::lock_guard lock(m_mutex);
-    return m_lines;
-}
-
-std::string CapturingLogSink::Text() const {
-    std::lock_guard lock(m_mutex);
-    std::string all;
-    for (const auto& line : m_lines) {
-        all += ToUtf8(line);
-    }
-    return all;
-}
-
-void CapturingLogSink::Clear() {
-    std::lock_guard lock(m_mutex);
-    m_lines.clear();
-}
-
 void ConsolePrint(std::string_view text) { WriteAll(1, text); }
 
 int MessageBox(HWND /*owner*/, const WCHAR* text, const WCHAR* caption, UINT /*type*/) {

@@ -18,9 +18,6 @@
 namespace platform {
 
 void DebugOutput(std::u16string_view text);
-inline void OutputDebugString(const WCHAR* text) {
-    DebugOutput(text ? std::u16string_view(text) : std::u16string_view());
-}
 
 // Where debug output goes. Tests install a capturing sink; the default sink
 // writes UTF-8 to stderr or DMBTPEG_LOG.
@@ -40,20 +37,6 @@ public:
 
 private:
     LogSink* m_previous;
-};
-
-// Records every call as one string, exactly as given.
-class CapturingLogSink : public LogSink {
-public:
-    void Write(std::u16string_view text) override;
-    std::vector<std::u16string> Lines() const;
-    // All calls concatenated, as UTF-8, for readable test failures.
-    std::string Text() const;
-    void Clear();
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::u16string> m_lines;
 };
 
 // Narrow console output to stdout, written as given (no line end added).

@@ -159,10 +159,6 @@ DWORD GetQueueStatus(UINT flags) {
     return (status << 16) | status;
 }
 
-BOOL TranslateMessage(const MSG*) {
-    return FALSE;
-}
-
 LRESULT DispatchMessage(const MSG* msg) {
     if (msg == nullptr || msg->hwnd == nullptr) {
         return 0;

@@ -36,9 +36,6 @@ inline constexpr UINT QS_ALLPOSTMESSAGE = 0x0100;
 // is no "new since the last call" tracking).
 DWORD GetQueueStatus(UINT flags);
 
-// There is no keyboard, so there is never anything to translate: FALSE.
-BOOL TranslateMessage(const MSG* msg);
-
 // Calls the procedure of msg->hwnd, which must belong to this thread; a
 // WM_TIMER carrying a timer procedure calls that instead. Thread messages and
 // messages of destroyed windows return 0.

@@ -39,7 +39,6 @@ enum class HiveId { kClassesRoot, kLocalMachine };
 struct KeyRef {
     HiveId hive;
     std::u16string path;
-    REGSAM sam;
 };
 
 class RegistryKey final : public detail::KernelObject {
@@ -52,31 +51,12 @@ class RegistryKey final : public detail::KernelObject {
     KeyRef m_ref;
 };
 
-REGSAM NormalizeSam(REGSAM sam) {
-    constexpr REGSAM kGenericRead = 0x80000000, kGenericWrite = 0x40000000,
-                     kGenericAll = 0x10000000, kMaximumAllowed = 0x02000000;
-    if (sam & kGenericRead) {
-        sam |= KEY_READ;
-    }
-    if (sam & kGenericWrite) {
-        sam |= KEY_WRITE;
-    }
-    if (sam & (kGenericAll | kMaximumAllowed)) {
-        sam |= KEY_ALL_ACCESS;
-    }
-    return sam;
-}
-
-bool Allowed(const KeyRef& ref, REGSAM needed) {
-    return (ref.sam & needed) == needed;
-}
-
 std::optional<KeyRef> Resolve(HKEY key) {
     if (key == HKEY_CLASSES_ROOT) {
-        return KeyRef{HiveId::kClassesRoot, u"", KEY_ALL_ACCESS};
+        return KeyRef{HiveId::kClassesRoot, u""};
     }
     if (key == HKEY_LOCAL_MACHINE) {
-        return KeyRef{HiveId::kLocalMachine, u"", KEY_ALL_ACCESS};
+        return KeyRef{HiveId::kLocalMachine, u""};
     }
     auto object = detail::LookupHandleAs<RegistryKey>(reinterpret_cast<HANDLE>(key));
     if (!object) {
@@ -331,145 +311,91 @@ class HiveSession {
     LONG m_status = ERROR_SUCCESS;
 };
 
-std::vector<BYTE> ValueBytes(const HiveValue& value) {
-    std::vector<BYTE> bytes;
-    if (value.type == REG_DWORD) {
-        bytes.resize(sizeof(DWORD));
-        std::memcpy(bytes.data(), &value.number, sizeof(DWORD));
-    } else {
-        bytes.resize((value.text.size() + 1) * sizeof(char16_t));
-        std::memcpy(bytes.data(), value.text.c_str(), bytes.size());
-    }
-    return bytes;
-}
-
-LONG CopyValue(const HiveValue& value, DWORD* type, BYTE* data, DWORD* size) {
-    if (type != nullptr) {
-        *type = value.type;
-    }
-    std::vector<BYTE> bytes = ValueBytes(value);
-    auto needed = static_cast<DWORD>(bytes.size());
-    if (data == nullptr) {
-        if (size != nullptr) {
-            *size = needed;
-        }
-        return ERROR_SUCCESS;
-    }
-    if (*size < needed) {
-        *size = needed;
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(data, bytes.data(), bytes.size());
-    *size = needed;
-    return ERROR_SUCCESS;
-}
-
-LONG CopyName(std::u16string_view source, LPWSTR name, DWORD* nameLength) {
-    if (*nameLength <= source.size()) {
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(name, source.data(), source.size() * sizeof(char16_t));
-    name[source.size()] = u'\0';
-    *nameLength = static_cast<DWORD>(source.size());
-    return ERROR_SUCCESS;
-}
-
 std::u16string_view NameOf(LPCWSTR valueName) {
     return valueName ? std::u16string_view(valueName) : std::u16string_view();
 }
 
-std::optional<HiveValue> ReadValue(HKEY root, std::u16string_view subKey,
-                                   std::u16string_view valueName) {
-    auto ref = Resolve(root);
-    if (!ref || valueName.find(u'\0') != std::u16string_view::npos) {
-        return std::nullopt;
-    }
-    auto path = JoinPath(ref->path, subKey);
-    if (!path) {
-        return std::nullopt;
-    }
-    HiveSession session(ref->hive, false);
-    const HiveKey* key = session.Data().Find(*path);
-    const HiveValue* value = key ? key->FindValue(valueName) : nullptr;
-    if (session.Status() != ERROR_SUCCESS || value == nullptr) {
-        return std::nullopt;
-    }
-    return *value;
-}
+// One call on an open key: the key itself, the full path of the subkey the
+// call names below it, and the hive as read under its lock.
+struct KeyCall {
+    KeyRef base;
+    std::u16string path;
+    std::optional<HiveSession> view;
 
-}  // namespace
+    Hive& Data() { return view->Data(); }
+};
 
-namespace {
-
-// The key a call starts from and the full path of `subKey` below it.
-LONG ResolveSubKey(HKEY key, LPCWSTR subKey, std::optional<KeyRef>& base, std::optional<std::u16string>& path) {
-    base = Resolve(key);
+// Resolves `key` and `subKey` and reads the hive, for reading or changing.
+// ERROR_SUCCESS when all of that worked and `key` still exists.
+LONG BeginCall(HKEY key, std::u16string_view subKey, bool change, KeyCall& call) {
+    auto base = Resolve(key);
     if (!base) {
         return ERROR_INVALID_HANDLE;
     }
-    path = JoinPath(base->path, NameOf(subKey));
-    return path ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    auto path = JoinPath(base->path, subKey);
+    if (!path) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    call.base = std::move(*base);
+    call.path = std::move(*path);
+    call.view.emplace(call.base.hive, change);
+    if (call.view->Status() != ERROR_SUCCESS) {
+        return call.view->Status();
+    }
+    return call.Data().Find(call.base.path) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+std::optional<HiveValue> ReadValue(HKEY root, std::u16string_view subKey,
+                                   std::u16string_view valueName) {
+    KeyCall call;
+    if (valueName.find(u'\0') != std::u16string_view::npos ||
+        BeginCall(root, subKey, false, call) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    const HiveKey* key = call.Data().Find(call.path);
+    const HiveValue* value = key ? key->FindValue(valueName) : nullptr;
+    return value ? std::optional(*value) : std::nullopt;
 }
 
 }  // namespace
 
-LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM sam,
+LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
                     LPSECURITY_ATTRIBUTES, HKEY* result, DWORD* disposition) {
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    std::optional<KeyRef> base;
-    std::optional<std::u16string> path;
-    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
-        return resolved;
+    KeyCall call;
+    if (LONG begun = BeginCall(key, NameOf(subKey), true, call); begun != ERROR_SUCCESS) {
+        return begun;
     }
-    HiveSession session(base->hive, true);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    if (!session.Data().Find(base->path)) {
-        return ERROR_KEY_DELETED;
-    }
-    bool created = false;
-    if (!session.Data().Find(*path)) {
-        if (!Allowed(*base, KEY_CREATE_SUB_KEY)) {
-            return ERROR_ACCESS_DENIED;
-        }
-        session.Data().Create(*path);
-        created = true;
-        if (LONG saved = session.Save(); saved != ERROR_SUCCESS) {
+    const bool created = !call.Data().Find(call.path);
+    if (created) {
+        call.Data().Create(call.path);
+        if (LONG saved = call.view->Save(); saved != ERROR_SUCCESS) {
             return saved;
         }
     }
-    *result = NewKeyHandle({base->hive, std::move(*path), NormalizeSam(sam)});
+    *result = NewKeyHandle({call.base.hive, std::move(call.path)});
     if (disposition != nullptr) {
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     }
     return ERROR_SUCCESS;
 }
 
-LONG RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM sam, HKEY* result) {
+LONG RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    std::optional<KeyRef> base;
-    std::optional<std::u16string> path;
-    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
-        return resolved;
+    KeyCall call;
+    if (LONG begun = BeginCall(key, NameOf(subKey), false, call); begun != ERROR_SUCCESS) {
+        return begun;
     }
-    HiveSession session(base->hive, false);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    if (!session.Data().Find(base->path)) {
-        return ERROR_KEY_DELETED;
-    }
-    if (!session.Data().Find(*path)) {
+    if (!call.Data().Find(call.path)) {
         return ERROR_FILE_NOT_FOUND;
     }
-    *result = NewKeyHandle({base->hive, std::move(*path), NormalizeSam(sam)});
+    *result = NewKeyHandle({call.base.hive, std::move(call.path)});
     return ERROR_SUCCESS;
 }
 
@@ -488,12 +414,8 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD size) {
-    auto ref = Resolve(key);
-    if (!ref) {
+    if (!Resolve(key)) {
         return ERROR_INVALID_HANDLE;
-    }
-    if (!Allowed(*ref, KEY_SET_VALUE)) {
-        return ERROR_ACCESS_DENIED;
     }
     if (data == nullptr && size != 0) {
         return ERROR_INVALID_PARAMETER;
@@ -516,14 +438,11 @@ LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* d
         return ERROR_NOT_SUPPORTED;
     }
 
-    HiveSession session(ref->hive, true);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
+    KeyCall call;
+    if (LONG begun = BeginCall(key, u"", true, call); begun != ERROR_SUCCESS) {
+        return begun;
     }
-    HiveKey* target = session.Data().Find(ref->path);
-    if (target == nullptr) {
-        return ERROR_KEY_DELETED;
-    }
+    HiveKey* target = call.Data().Find(call.path);
     if (HiveValue* existing = target->FindValue(value.name)) {
         existing->type = value.type;
         existing->number = value.number;
@@ -531,151 +450,23 @@ LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* d
     } else {
         target->values.push_back(std::move(value));
     }
-    return session.Save();
-}
-
-LONG RegQueryValueEx(HKEY key, LPCWSTR valueName, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
-    auto ref = Resolve(key);
-    if (!ref) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (!Allowed(*ref, KEY_QUERY_VALUE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (data != nullptr && size == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    HiveSession session(ref->hive, false);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    const HiveKey* target = session.Data().Find(ref->path);
-    if (target == nullptr) {
-        return ERROR_KEY_DELETED;
-    }
-    const HiveValue* value = target->FindValue(NameOf(valueName));
-    if (value == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    return CopyValue(*value, type, data, size);
-}
-
-LONG RegDeleteValue(HKEY key, LPCWSTR valueName) {
-    auto ref = Resolve(key);
-    if (!ref) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (!Allowed(*ref, KEY_SET_VALUE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    HiveSession session(ref->hive, true);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    HiveKey* target = session.Data().Find(ref->path);
-    if (target == nullptr) {
-        return ERROR_KEY_DELETED;
-    }
-    const HiveValue* value = target->FindValue(NameOf(valueName));
-    if (value == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    target->values.erase(target->values.begin() + (value - target->values.data()));
-    return session.Save();
+    return call.view->Save();
 }
 
 LONG RegDeleteTree(HKEY key, LPCWSTR subKey) {
-    std::optional<KeyRef> base;
-    std::optional<std::u16string> path;
-    if (LONG resolved = ResolveSubKey(key, subKey, base, path); resolved != ERROR_SUCCESS) {
-        return resolved;
+    KeyCall call;
+    if (LONG begun = BeginCall(key, NameOf(subKey), true, call); begun != ERROR_SUCCESS) {
+        return begun;
     }
-    // With a subkey, Win32 opens it afresh; only emptying the key itself goes
-    // through this handle's rights.
-    if (*path == base->path && !Allowed(*base, DELETE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    HiveSession session(base->hive, true);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    if (!session.Data().Find(base->path)) {
-        return ERROR_KEY_DELETED;
-    }
-    if (!session.Data().Find(*path)) {
+    if (!call.Data().Find(call.path)) {
         return ERROR_FILE_NOT_FOUND;
     }
-    if (*path == base->path) {
-        session.Data().Empty(*path);
+    if (call.path == call.base.path) {
+        call.Data().Empty(call.path);
     } else {
-        session.Data().DeleteTree(*path);
+        call.Data().DeleteTree(call.path);
     }
-    return session.Save();
-}
-
-LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD*, LPWSTR keyClass,
-                  DWORD* classLength, void*) {
-    auto ref = Resolve(key);
-    if (!ref) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (!Allowed(*ref, KEY_ENUMERATE_SUB_KEYS)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (name == nullptr || nameLength == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    HiveSession session(ref->hive, false);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    if (!session.Data().Find(ref->path)) {
-        return ERROR_KEY_DELETED;
-    }
-    auto names = session.Data().SubkeyNames(ref->path);
-    if (index >= names.size()) {
-        return ERROR_NO_MORE_ITEMS;
-    }
-    if (LONG copied = CopyName(names[index], name, nameLength); copied != ERROR_SUCCESS) {
-        return copied;
-    }
-    if (keyClass != nullptr && classLength != nullptr && *classLength > 0) {
-        keyClass[0] = u'\0';
-    }
-    if (classLength != nullptr) {
-        *classLength = 0;
-    }
-    return ERROR_SUCCESS;
-}
-
-LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD*, DWORD* type,
-                  BYTE* data, DWORD* dataLength) {
-    auto ref = Resolve(key);
-    if (!ref) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (!Allowed(*ref, KEY_QUERY_VALUE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (name == nullptr || nameLength == nullptr || (data != nullptr && dataLength == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    HiveSession session(ref->hive, false);
-    if (session.Status() != ERROR_SUCCESS) {
-        return session.Status();
-    }
-    const HiveKey* target = session.Data().Find(ref->path);
-    if (target == nullptr) {
-        return ERROR_KEY_DELETED;
-    }
-    if (index >= target->values.size()) {
-        return ERROR_NO_MORE_ITEMS;
-    }
-    const HiveValue& value = target->values[index];
-    if (LONG copied = CopyName(value.name, name, nameLength); copied != ERROR_SUCCESS) {
-        return copied;
-    }
-    return CopyValue(value, type, data, dataLength);
+    return call.view->Save();
 }
 
 std::optional<DWORD> RegGetDword(HKEY root, std::u16string_view subKey,

@@ -18,9 +18,10 @@
 // always read back terminated. Sizes are in bytes, name lengths in characters.
 // Opened keys are handles of their own, remembered by path: a closed key
 // fails with ERROR_INVALID_HANDLE, and a key deleted while open fails with
-// ERROR_KEY_DELETED. Access is checked as on Win32: a key opened with
-// KEY_READ cannot be changed. The functions return their result and leave
-// last error alone, as on Win32.
+// ERROR_KEY_DELETED. Access masks are accepted and not checked: every caller
+// asks for full access. The functions return their result and leave last
+// error alone, as on Win32. Our own code reads values with RegGetDword and
+// RegGetString.
 #pragma once
 
 #include <optional>
@@ -38,15 +39,9 @@ extern const HKEY HKEY_CLASSES_ROOT;   // (HKEY)0x80000000
 extern const HKEY HKEY_LOCAL_MACHINE;  // (HKEY)0x80000002
 
 using REGSAM = DWORD;
-inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
-inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
-inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
-inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
-inline constexpr REGSAM KEY_READ = 0x20019, KEY_WRITE = 0x20006, KEY_ALL_ACCESS = 0xF003F;
-// Needed, with KEY_ALL_ACCESS for instance, to delete a subtree.
-inline constexpr REGSAM DELETE = 0x00010000;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 
-inline constexpr DWORD REG_NONE = 0, REG_SZ = 1, REG_DWORD = 4;
+inline constexpr DWORD REG_SZ = 1, REG_DWORD = 4;
 inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0, REG_CREATED_NEW_KEY = 1,
                        REG_OPENED_EXISTING_KEY = 2;
 inline constexpr DWORD ERROR_KEY_DELETED = 1018;
@@ -61,27 +56,10 @@ LONG RegCloseKey(HKEY key);
 // A null or empty name is the key's default value.
 LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                    DWORD size);
-// With data null, only the type and the size needed are reported. A buffer
-// too small gives ERROR_MORE_DATA with the size needed in `size`.
-LONG RegQueryValueEx(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data,
-                     DWORD* size);
-LONG RegDeleteValue(HKEY key, LPCWSTR valueName);
 // Deletes subKey with its whole subtree; with subKey null or empty, deletes
 // everything below `key` and its values but keeps `key` itself.
 LONG RegDeleteTree(HKEY key, LPCWSTR subKey);
-// Subkeys in case-insensitive order of their names. nameLength holds the
-// buffer's size in characters, terminator included, and receives the name's
-// length without it. A name that does not fit gives ERROR_MORE_DATA and
-// leaves nameLength as it was. The key's class is always empty and
-// lastWriteTime is not filled.
-LONG RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD* reserved,
-                  LPWSTR keyClass, DWORD* classLength, void* lastWriteTime);
-// Values in the order they were first set. Name as for RegEnumKeyEx; data as
-// for RegQueryValueEx.
-LONG RegEnumValue(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD* reserved,
-                  DWORD* type, BYTE* data, DWORD* dataLength);
-
-// Convenience for our own code: the value if it exists with that type.
+// The value if it exists with that type.
 std::optional<DWORD> RegGetDword(HKEY root, std::u16string_view subKey,
                                  std::u16string_view valueName);
 std::optional<std::u16string> RegGetString(HKEY root, std::u16string_view subKey,

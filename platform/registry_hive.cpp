@@ -257,21 +257,6 @@ void Hive::DeleteTree(std::u16string_view path) {
     }
 }
 
-std::vector<std::u16string> Hive::SubkeyNames(std::u16string_view path) const {
-    std::vector<std::u16string> names;
-    std::u16string prefix = ChildPrefix(path);
-    for (auto it = m_keys.lower_bound(prefix); it != m_keys.end(); ++it) {
-        if (!HasPrefixNoCase(it->first, prefix)) {
-            break;
-        }
-        std::u16string_view rest = std::u16string_view(it->first).substr(prefix.size());
-        if (!rest.empty() && rest.find(kSeparator) == std::u16string_view::npos) {
-            names.emplace_back(rest);
-        }
-    }
-    return names;
-}
-
 std::optional<std::vector<std::u16string>> SplitKeyPath(std::u16string_view path) {
     std::vector<std::u16string> parts;
     std::size_t start = 0;

@@ -79,8 +79,6 @@ class Hive {
     void Empty(std::u16string_view path);
     // Removes the key with everything below it; the root is only emptied.
     void DeleteTree(std::u16string_view path);
-    // Names of the direct subkeys, in the map's (case-insensitive) order.
-    std::vector<std::u16string> SubkeyNames(std::u16string_view path) const;
     const Keys& AllKeys() const { return m_keys; }
 
   private:

@@ -129,34 +129,11 @@ std::size_t MultiByteToWide(UINT codePage, std::string_view bytes, std::span<WCH
     });
 }
 
-std::size_t WideToMultiByte(UINT codePage, std::u16string_view text, std::span<char> out) {
-    Converter& conv = ConverterFor(CodePageName(codePage), "UTF-16LE");
-    std::string_view bytes(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
-    return Convert(conv, bytes, out, [](char& slot, std::string_view rest) {
-        slot = '?';
-        // A character outside the code page may be a surrogate pair: skip both halves.
-        char16_t first = 0;
-        char16_t second = 0;
-        std::memcpy(&first, rest.data(), std::min<std::size_t>(2, rest.size()));
-        if (rest.size() >= 4) {
-            std::memcpy(&second, rest.data() + 2, 2);
-        }
-        bool pair = first >= 0xD800 && first <= 0xDBFF && second >= 0xDC00 && second <= 0xDFFF;
-        return std::min<std::size_t>(rest.size(), pair ? 4 : 2);
-    });
-}
-
 std::u16string ToWide(std::string_view bytes, UINT codePage) {
     // Every input byte yields at most one UTF-16 unit (or a surrogate pair for
     // four bytes of UTF-8), so the input size bounds the output.
     std::u16string result(bytes.size(), u'\0');
     result.resize(MultiByteToWide(codePage, bytes, result));
-    return result;
-}
-
-std::string ToMultiByte(std::u16string_view text, UINT codePage) {
-    std::string result(text.size() * 4, '\0');
-    result.resize(WideToMultiByte(codePage, text, result));
     return result;
 }
 

@@ -27,13 +27,7 @@ const std::string& DefaultCodePageName();
 // boundary and last error is ERROR_INSUFFICIENT_BUFFER. No terminator is added.
 std::size_t MultiByteToWide(UINT codePage, std::string_view bytes, std::span<WCHAR> out);
 
-// Converts UTF-16 into the code page; characters the code page lacks become '?'.
-// Returns the number of bytes written, cut at a character boundary when `out`
-// is too small. No terminator is added.
-std::size_t WideToMultiByte(UINT codePage, std::u16string_view text, std::span<char> out);
-
 std::u16string ToWide(std::string_view bytes, UINT codePage = CP_ACP);
-std::string ToMultiByte(std::u16string_view text, UINT codePage = CP_ACP);
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
 

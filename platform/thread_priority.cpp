@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/com_registry_lookup.h"
 #include "platform/format.h"
+#include "platform/registry.h"
 
 namespace platform {
 
@@ -23,7 +23,8 @@ int NiceFromDevicePriority(DWORD devicePriority) {
 }
 
 std::optional<DWORD> ConfiguredThreadPriority(std::u16string_view valueName) {
-    return CurrentComRegistryLookup().ThreadPriority(valueName);
+    return RegGetDword(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority",
+                       valueName);
 }
 
 bool ApplyDevicePriorityToCurrentThread(DWORD devicePriority) {

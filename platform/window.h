@@ -5,8 +5,8 @@
 // stale handle is detected: every call on a destroyed window fails with
 // ERROR_INVALID_WINDOW_HANDLE (sends return 0). Handle values are never reused
 // within a process. Handles of windows in other processes (see
-// window_transport.h) are accepted by IsWindow, GetWindowText,
-// GetWindowTextLength, FindWindow, SendMessage and PostMessage.
+// window_transport.h) are accepted by IsWindow, GetWindowText, FindWindow,
+// SendMessage and PostMessage.
 //
 // Nothing is drawn: position, size, z-order and visibility are stored and can
 // be read back, and changing them sends no messages.
@@ -81,7 +81,6 @@ DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId);
 // terminating zero and returns the units copied (0 on failure).
 BOOL SetWindowText(HWND hwnd, LPCWSTR text);
 int GetWindowText(HWND hwnd, LPWSTR buffer, int maxCount);
-int GetWindowTextLength(HWND hwnd);
 
 // First top-level window (front to back) whose title equals `title` exactly
 // and whose class name matches `className` (ignoring ASCII case); a null
@@ -100,7 +99,6 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
 BOOL ShowWindow(HWND hwnd, int command);
 BOOL IsWindowVisible(HWND hwnd);
 BOOL GetWindowRect(HWND hwnd, RECT* rect);
-BOOL GetClientRect(HWND hwnd, RECT* rect);
 // Walks the z-order of top-level windows (GW_HWNDFIRST, GW_HWNDLAST,
 // GW_HWNDNEXT, GW_HWNDPREV); null at either end.
 HWND GetWindow(HWND hwnd, UINT command);

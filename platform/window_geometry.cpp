@@ -119,16 +119,6 @@ BOOL GetWindowRect(HWND hwnd, RECT* rect) {
     return TRUE;
 }
 
-BOOL GetClientRect(HWND hwnd, RECT* rect) {
-    RECT window;
-    if (rect == nullptr || !GetWindowRect(hwnd, &window)) {
-        return FALSE;
-    }
-    // No frames are drawn, so the client area is the whole window.
-    *rect = RECT{0, 0, window.right - window.left, window.bottom - window.top};
-    return TRUE;
-}
-
 HWND GetWindow(HWND hwnd, UINT command) {
     auto& system = detail::Windows();
     std::lock_guard lock(system.lock);
@@ -159,9 +149,12 @@ HDC BeginPaint(HWND hwnd, PAINTSTRUCT* paint) {
         return nullptr;
     }
     *paint = PAINTSTRUCT{};
-    if (!GetClientRect(hwnd, &paint->rcPaint)) {
+    RECT window;
+    if (!GetWindowRect(hwnd, &window)) {
         return nullptr;
     }
+    // No frames are drawn, so the client area is the whole window.
+    paint->rcPaint = RECT{0, 0, window.right - window.left, window.bottom - window.top};
     paint->hdc = kNoDrawing;
     return paint->hdc;
 }

@@ -63,8 +63,6 @@ inline constexpr UINT WM_NCDESTROY = 0x0082;
 inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_INITDIALOG = 0x0110;
 inline constexpr UINT WM_TIMER = 0x0113;
-inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
-inline constexpr UINT WM_LBUTTONUP = 0x0202;
 inline constexpr UINT WM_USER = 0x0400;
 // RegisterWindowMessage hands out numbers from this range only.
 inline constexpr UINT kFirstRegisteredMessage = 0xC000;
@@ -76,10 +74,6 @@ inline constexpr DWORD WS_OVERLAPPED = 0x00000000;
 inline constexpr DWORD WS_POPUP = 0x80000000;
 inline constexpr DWORD WS_CHILD = 0x40000000;
 inline constexpr DWORD WS_VISIBLE = 0x10000000;
-inline constexpr DWORD WS_DISABLED = 0x08000000;
-inline constexpr DWORD WS_CAPTION = 0x00C00000;
-inline constexpr DWORD WS_BORDER = 0x00800000;
-inline constexpr DWORD WS_SYSMENU = 0x00080000;
 
 inline HWND HwndFromValue(std::intptr_t value) {
     return reinterpret_cast<HWND>(value);
@@ -98,20 +92,11 @@ inline constexpr UINT SWP_NOMOVE = 0x0002;
 inline constexpr UINT SWP_NOZORDER = 0x0004;
 inline constexpr UINT SWP_NOREDRAW = 0x0008;
 inline constexpr UINT SWP_NOACTIVATE = 0x0010;
-inline constexpr UINT SWP_FRAMECHANGED = 0x0020;
 inline constexpr UINT SWP_SHOWWINDOW = 0x0040;
 inline constexpr UINT SWP_HIDEWINDOW = 0x0080;
 
 inline constexpr int SW_HIDE = 0;
-inline constexpr int SW_SHOWNORMAL = 1;
-inline constexpr int SW_SHOWMINIMIZED = 2;
-inline constexpr int SW_SHOWMAXIMIZED = 3;
-inline constexpr int SW_SHOWNOACTIVATE = 4;
 inline constexpr int SW_SHOW = 5;
-inline constexpr int SW_MINIMIZE = 6;
-inline constexpr int SW_SHOWMINNOACTIVE = 7;
-inline constexpr int SW_SHOWNA = 8;
-inline constexpr int SW_RESTORE = 9;
 
 inline constexpr UINT GW_HWNDFIRST = 0;
 inline constexpr UINT GW_HWNDLAST = 1;

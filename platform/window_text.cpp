@@ -101,11 +101,6 @@ int GetWindowText(HWND hwnd, LPWSTR buffer, int maxCount) {
     return static_cast<int>(count);
 }
 
-int GetWindowTextLength(HWND hwnd) {
-    std::u16string title;
-    return Title(hwnd, &title) ? static_cast<int>(title.size()) : 0;
-}
-
 HWND FindWindow(LPCWSTR className, LPCWSTR title) {
     {
         auto& system = detail::Windows();

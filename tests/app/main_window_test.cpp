@@ -65,7 +65,7 @@ TEST_F(MainWindow, ShutdownBeforeTheStartStepReleasesEmptyHandlesWithoutHarm) {
     EXPECT_TRUE(m_decoders.CallsOf("StopTpegDecoder").empty());
     EXPECT_EQ(m_decoders.Calls(), (std::vector<std::string>{"UninitTpegLibrary", "UninitTDC"}));
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0, KEY_READ, &key),
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0, KEY_ALL_ACCESS, &key),
               ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(WaitUntil([&] { return SuspendAcks(navApp) == 1; }));
 }

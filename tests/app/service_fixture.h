@@ -24,6 +24,7 @@
 #include "tests/support/nav_app.h"
 #include "tests/support/temp_dir.h"
 #include "tpeg/tpeg_events.h"
+#include "tests/support/log_capture.h"
 
 namespace testsupport {
 
@@ -137,7 +138,7 @@ protected:
     ScopedEnv m_env{"DMBTPEG_ROOT", m_root.Path()};
     FakeDevice m_device;
     FakeDecoders m_decoders;
-    platform::CapturingLogSink m_log;
+    testsupport::CapturingLogSink m_log;
     platform::ScopedLogSink m_guard{m_log};
     std::unique_ptr<TDmbMain> m_main;
     platform::HWND m_hwnd = nullptr;

@@ -5,8 +5,9 @@
 
 #include "channels/channel_selection.h"
 #include "platform/log.h"
+#include "tests/support/log_capture.h"
 
-using platform::CapturingLogSink;
+using testsupport::CapturingLogSink;
 using platform::ScopedLogSink;
 
 namespace {

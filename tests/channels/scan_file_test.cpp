@@ -11,6 +11,7 @@
 #include "channels/channel_list.h"
 #include "platform/log.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 
@@ -161,7 +162,7 @@ TEST_F(ScanFile, DamagedLineCostsOnlyItsOwnValue) {
 
 TEST_F(ScanFile, AbsurdCountIsBoundedByTheFileItself) {
     WriteAll(CardFile(), "1004\n82\n0\n4000000000\n0\n0\n");
-    platform::CapturingLogSink log;
+    testsupport::CapturingLogSink log;
     platform::ScopedLogSink guard(log);
     CChannelList list;
     list.Load();

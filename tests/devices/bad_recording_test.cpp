@@ -9,6 +9,9 @@
 #include "tests/support/device_plugin.h"
 #include "tests/support/eti_recording.h"
 #include "tests/support/time_scale.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 namespace {
 

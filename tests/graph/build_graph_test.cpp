@@ -7,6 +7,9 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 using testsupport::FakeDevice;

@@ -5,6 +5,9 @@
 #include "platform/bus_log.h"
 #include "platform/log.h"
 #include "platform/text.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 

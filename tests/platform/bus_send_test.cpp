@@ -16,6 +16,9 @@
 #include "tests/support/bus_test.h"
 #include "tests/support/message_thread.h"
 #include "tests/support/time_scale.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 using testsupport::MessageThread;

@@ -11,13 +11,12 @@
 #include "tests/platform/plugin/test_plugin_interface.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "tests/support/fake_com_registry.h"
+#include "platform/thread_priority.h"
 #include "tests/support/temp_dir.h"
 
 using namespace platform;
 using testplugin::ICounter;
 using testplugin::kCounterClsid;
-using testsupport::FakeComRegistry;
 
 namespace {
 
@@ -39,8 +38,10 @@ class Com : public ::testing::Test {
     void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK); }
     void TearDown() override { CoUninitialize(); }
 
-    FakeComRegistry m_registry;
-    ScopedComRegistryLookup m_scope{m_registry};
+    // Class registrations go to a registry of the test's own.
+    testsupport::TempDir m_root;
+    testsupport::ScopedEnv m_env{"DMBTPEG_ROOT", m_root.Path()};
+    int m_notNull = 0;
 };
 
 TEST(ComInitialize, CountsPerThreadAndIsNeededForCreation) {
@@ -86,7 +87,7 @@ TEST_F(Com, FilterGraphNeedsNoRegistryAndOffersItsInterfacesOnOneObject) {
 }
 
 TEST_F(Com, UnknownClassAggregationAndOutOfProcessContextsAreRefused) {
-    void* object = &m_registry;
+    void* object = &m_notNull;
     EXPECT_EQ(CoCreateInstance(kUnknownClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
               REGDB_E_CLASSNOTREG);
     EXPECT_EQ(object, nullptr);
@@ -94,7 +95,7 @@ TEST_F(Com, UnknownClassAggregationAndOutOfProcessContextsAreRefused) {
     ComPtr<IGraphBuilder> outer;
     ASSERT_EQ(CreateFilterGraph(IID_IGraphBuilder, reinterpret_cast<void**>(outer.GetAddressOf())),
               S_OK);
-    object = &m_registry;
+    object = &m_notNull;
     EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, outer.Get(), CLSCTX_INPROC_SERVER, IID_IUnknown,
                                &object),
               CLASS_E_NOAGGREGATION);
@@ -111,7 +112,7 @@ TEST_F(Com, InProcessRegistrationWinsUntilRevoked) {
     auto factory = MakeComObject<ClassFactory>(&CreateComInstance<LocalCounter>);
     // Registered under the plugin's class too: it must be found before the
     // registry is consulted.
-    m_registry.SetInprocServerPath(kCounterClsid, "/nonexistent/plugin.so");
+    ASSERT_EQ(RegisterInprocServer(kCounterClsid, "/nonexistent/plugin.so"), S_OK);
     DWORD cookie = 0;
     ASSERT_EQ(CoRegisterClassObject(kCounterClsid, factory.Get(), CLSCTX_INPROC_SERVER,
                                     REGCLS_MULTIPLEUSE, &cookie),
@@ -143,9 +144,10 @@ TEST_F(Com, PluginRegistersItselfAndIsLoadedFromTheRegistry) {
         reinterpret_cast<DllRegisterServerFunction>(dlsym(library, "DllRegisterServer"));
     ASSERT_NE(registerServer, nullptr);
     ASSERT_EQ(registerServer(), S_OK);
-    std::optional<std::string> path = m_registry.InprocServerPath(kCounterClsid);
+    std::optional<std::u16string> path = RegGetString(
+        HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToWideString(kCounterClsid) + u"\\InprocServer32", u"");
     ASSERT_TRUE(path);
-    EXPECT_NE(path->find("com_test_plugin"), std::string::npos) << *path;
+    EXPECT_NE(ToUtf8(*path).find("com_test_plugin"), std::string::npos) << ToUtf8(*path);
 
     ComPtr<ICounter> counter;
     ASSERT_EQ(CoCreateInstance(kCounterClsid, nullptr, CLSCTX_INPROC_SERVER, ICounter::kIid,
@@ -165,15 +167,15 @@ TEST_F(Com, PluginRegistersItselfAndIsLoadedFromTheRegistry) {
 
 TEST_F(Com, BrokenRegistryEntriesFailCleanly) {
     ComPtr<IUnknown> object;
-    m_registry.SetInprocServerPath(kUnknownClsid, "/nonexistent/plugin.so");
+    RegisterInprocServer(kUnknownClsid, "/nonexistent/plugin.so");
     EXPECT_EQ(CoCreateInstance(kUnknownClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                reinterpret_cast<void**>(object.GetAddressOf())),
               CO_E_DLLNOTFOUND);
-    m_registry.SetInprocServerPath(kUnknownClsid, "libm.so.6");
+    RegisterInprocServer(kUnknownClsid, "libm.so.6");
     EXPECT_EQ(CoCreateInstance(kUnknownClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                reinterpret_cast<void**>(object.GetAddressOf())),
               CO_E_ERRORINDLL);
-    m_registry.SetInprocServerPath(kUnknownClsid, COM_TEST_PLUGIN_PATH);
+    RegisterInprocServer(kUnknownClsid, COM_TEST_PLUGIN_PATH);
     EXPECT_EQ(CoCreateInstance(kUnknownClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                reinterpret_cast<void**>(object.GetAddressOf())),
               CLASS_E_CLASSNOTAVAILABLE);
@@ -189,9 +191,7 @@ TEST(ComRegistry, ClassesAndThreadPrioritiesComeFromTheDeviceRegistry) {
     testsupport::TempDir root;
     testsupport::ScopedEnv env("DMBTPEG_ROOT", root.Path());
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    ComRegistryLookup& registry = RegistryComLookup();
-    EXPECT_FALSE(registry.InprocServerPath(kCounterClsid).has_value());
-    ASSERT_EQ(registry.SetInprocServerPath(kCounterClsid, COM_TEST_PLUGIN_PATH), S_OK);
+    ASSERT_EQ(RegisterInprocServer(kCounterClsid, COM_TEST_PLUGIN_PATH), S_OK);
     EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToWideString(kCounterClsid) + u"\\InprocServer32", u""),
               FromUtf8(COM_TEST_PLUGIN_PATH));
 
@@ -209,8 +209,8 @@ TEST(ComRegistry, ClassesAndThreadPrioritiesComeFromTheDeviceRegistry) {
     DWORD normal = 248;
     RegSetValueEx(key, u"Normal", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&normal), sizeof normal);
     RegCloseKey(key);
-    EXPECT_EQ(registry.ThreadPriority(u"Normal"), 248u);
-    EXPECT_FALSE(registry.ThreadPriority(u"Video").has_value());
+    EXPECT_EQ(ConfiguredThreadPriority(u"Normal"), 248u);
+    EXPECT_FALSE(ConfiguredThreadPriority(u"Video").has_value());
     CoUninitialize();
 }
 

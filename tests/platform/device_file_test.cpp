@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -44,79 +43,37 @@ class DeviceFile : public testing::Test {
     testsupport::ScopedEnv m_env{"DMBTPEG_ROOT", m_root.Path()};
 };
 
-HANDLE Open(LPCWSTR path, DWORD disposition, DWORD access = GENERIC_READ | GENERIC_WRITE) {
-    return CreateFile(path, access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
+HANDLE Open(LPCWSTR path, DWORD disposition, DWORD access = GENERIC_WRITE) {
+    return CreateFile(path, access, 0, nullptr, disposition, 0, nullptr);
 }
 
-TEST_F(DeviceFile, OpenAlwaysKeepsContentsAndReportsThatTheFileExisted) {
-    HANDLE created = Open(u"\\log.txt", OPEN_ALWAYS);
+// The service creates its marker file with OPEN_ALWAYS and closes it at once.
+TEST_F(DeviceFile, OpenAlwaysCreatesOrKeepsTheFileAndTellsWhich) {
+    HANDLE created = Open(u"\\TPEGDMBINFO.ENV", OPEN_ALWAYS);
     ASSERT_NE(created, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(created, "hello", 5, &written, nullptr));
-    EXPECT_EQ(written, 5u);
-    CloseHandle(created);
+    EXPECT_TRUE(CloseHandle(created));
+    EXPECT_EQ(Contents("TPEGDMBINFO.ENV"), "");
 
-    HANDLE again = Open(u"\\log.txt", OPEN_ALWAYS);
+    Put("TPEGDMBINFO.ENV", "kept");
+    HANDLE again = Open(u"tpegdmbinfo.env", OPEN_ALWAYS);
     ASSERT_NE(again, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    char buffer[16] = {};
-    DWORD read = 0;
-    ASSERT_TRUE(ReadFile(again, buffer, sizeof buffer, &read, nullptr));
-    EXPECT_EQ(std::string(buffer, read), "hello");
-    EXPECT_EQ(GetFileSize(again, nullptr), 5u);
-    CloseHandle(again);
+    EXPECT_TRUE(CloseHandle(again));
+    EXPECT_EQ(Contents("TPEGDMBINFO.ENV"), "kept");
+    EXPECT_EQ(Listing(), std::vector<std::string>{"TPEGDMBINFO.ENV"});
+    EXPECT_FALSE(CloseHandle(again));
+    EXPECT_EQ(WaitForSingleObject(again, 0), WAIT_FAILED);
 }
 
-TEST_F(DeviceFile, CreateAlwaysTruncatesAndReportsThatTheFileExisted) {
-    Put("a.bin", "old contents");
-    HANDLE file = Open(u"a.bin", CREATE_ALWAYS);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    CloseHandle(file);
-    EXPECT_EQ(Contents("a.bin"), "");
-
-    file = Open(u"b.bin", CREATE_ALWAYS);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    CloseHandle(file);
-}
-
-TEST_F(DeviceFile, ExistingAndNewDispositionsFailAsWin32Does) {
-    EXPECT_EQ(Open(u"missing", OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Open(u"missing", TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+TEST_F(DeviceFile, OpenFailuresAreReportedAsWin32Does) {
+    EXPECT_EQ(Open(u"missing", OPEN_EXISTING, GENERIC_READ), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Open(u"\\NoFolder\\x", OPEN_ALWAYS), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-
-    Put("there", "1234");
-    EXPECT_EQ(Open(u"there", CREATE_NEW), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
-    EXPECT_EQ(Contents("there"), "1234");
-    HANDLE file = Open(u"there", TRUNCATE_EXISTING);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
-    EXPECT_EQ(Contents("there"), "");
-}
-
-TEST_F(DeviceFile, HandlesKeepTheirAccessAndDieWithClose) {
-    Put("data", "abc");
-    HANDLE reader = Open(u"data", OPEN_EXISTING, GENERIC_READ);
-    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    DWORD written = 7;
-    EXPECT_FALSE(WriteFile(reader, "x", 1, &written, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(written, 0u);
-    EXPECT_TRUE(CloseHandle(reader));
-
-    char buffer[4];
-    DWORD read = 0;
-    EXPECT_FALSE(ReadFile(reader, buffer, sizeof buffer, &read, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(CloseHandle(reader));
-    EXPECT_EQ(WaitForSingleObject(reader, 0), WAIT_FAILED);
+    EXPECT_EQ(Open(u"new", 1 /* CREATE_NEW */), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Listing(), std::vector<std::string>{});
 }
 
 TEST_F(DeviceFile, FoldersAreNotFiles) {
@@ -128,39 +85,19 @@ TEST_F(DeviceFile, FoldersAreNotFiles) {
 
     EXPECT_EQ(Open(u"\\TPEGDATA", OPEN_EXISTING, GENERIC_READ), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(OpenDeviceFile(u"\\TPEGDATA", "r"), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(DeleteFile(u"\\TPEGDATA"));
     EXPECT_EQ(GetFileAttributes(u"\\TPEGDATA"), FILE_ATTRIBUTE_DIRECTORY);
 }
 
-TEST_F(DeviceFile, DeleteAttributesAndMove) {
+TEST_F(DeviceFile, DeleteAndAttributes) {
     Put("one", "1");
-    Put("two", "2");
     EXPECT_EQ(GetFileAttributes(u"one"), FILE_ATTRIBUTE_NORMAL);
+    ::chmod((m_root / "one").c_str(), 0444);
+    EXPECT_EQ(GetFileAttributes(u"one"), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(GetFileAttributes(u"none"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-
-    EXPECT_FALSE(MoveFileEx(u"one", u"two", 0));
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(Contents("two"), "2");
-    EXPECT_TRUE(MoveFileEx(u"one", u"two", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    EXPECT_EQ(Contents("two"), "1");
-    EXPECT_EQ(GetFileAttributes(u"one"), INVALID_FILE_ATTRIBUTES);
-
-    EXPECT_TRUE(DeleteFile(u"two"));
-    EXPECT_FALSE(DeleteFile(u"two"));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(DeviceFile, StdioOpenReadsAndWritesDevicePaths) {
-    ASSERT_TRUE(CreateDirectory(u"\\Nand", nullptr));
-    FILE* out = OpenDeviceFile(u"\\Nand\\TDMBScan.dat", "w");
-    ASSERT_NE(out, nullptr);
-    std::fputs("scan\n", out);
-    std::fclose(out);
-    EXPECT_EQ(Contents("Nand/TDMBScan.dat"), "scan\n");
-    EXPECT_EQ(OpenDeviceFile(u"\\Nand\\missing", "r"), nullptr);
+    EXPECT_TRUE(DeleteFile(u"one"));
+    EXPECT_FALSE(DeleteFile(u"one"));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
@@ -223,23 +160,6 @@ TEST_F(DeviceFile, AtomicWriteIntoAReadOnlyFolderFails) {
     EXPECT_EQ(Listing("ro"), std::vector<std::string>{"f"});
 }
 
-TEST_F(DeviceFile, AProvisionedScanFileIsFoundWhateverItsCase) {
-    std::filesystem::create_directories(m_root / "SDMMC Disk/SYSDATA");
-    Put("SDMMC Disk/SYSDATA/TDMBSCAN.DAT", "channels");
-    FILE* file = OpenDeviceFile(u"\\SDMMC Disk\\SysData\\TDMBScan.dat", "rb");
-    ASSERT_NE(file, nullptr);
-    char text[16] = {};
-    EXPECT_EQ(std::fread(text, 1, sizeof text, file), 8u);
-    std::fclose(file);
-    EXPECT_EQ(std::string(text), "channels");
-
-    HANDLE handle = Open(u"\\sdmmc disk\\sysdata\\tdmbscan.dat", OPEN_EXISTING, GENERIC_READ);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetFileSize(handle, nullptr), 8u);
-    CloseHandle(handle);
-    EXPECT_EQ(GetFileAttributes(u"\\SDMMC Disk\\SysData\\TDMBScan.dat"), FILE_ATTRIBUTE_NORMAL);
-}
-
 TEST_F(DeviceFile, AtomicWriteReplacesTheFileSpelledInAnotherCase) {
     std::filesystem::create_directories(m_root / "TPEGDATA");
     Put("TPEGDATA/TPCTTL3.BIN", "old");
@@ -250,30 +170,13 @@ TEST_F(DeviceFile, AtomicWriteReplacesTheFileSpelledInAnotherCase) {
 }
 
 TEST_F(DeviceFile, CallsOnAnotherCaseReachTheExistingFileOrFolder) {
-    Put("Log.txt", "x");
-    EXPECT_EQ(Open(u"\\LOG.TXT", CREATE_NEW), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
-    HANDLE handle = Open(u"\\log.txt", CREATE_ALWAYS);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    CloseHandle(handle);
-
     ASSERT_TRUE(CreateDirectory(u"\\Nand", nullptr));
     EXPECT_FALSE(CreateDirectory(u"\\NAND", nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    ASSERT_TRUE(MoveFileEx(u"\\LOG.txt", u"\\nand\\Moved.txt", 0));
-    EXPECT_EQ(Listing("Nand"), std::vector<std::string>{"Moved.txt"});
-    EXPECT_TRUE(DeleteFile(u"\\NAND\\MOVED.TXT"));
-    EXPECT_EQ(Listing(), std::vector<std::string>{"Nand"});
-}
-
-TEST_F(DeviceFile, MovingAFileOntoItsOwnNameInAnotherCaseRenamesIt) {
-    Put("scan.dat", "x");
-    ASSERT_TRUE(MoveFileEx(u"\\scan.dat", u"\\Scan.DAT", 0));
-    EXPECT_EQ(Listing(), std::vector<std::string>{"Scan.DAT"});
-    ASSERT_TRUE(MoveFileEx(u"\\SCAN.DAT", u"\\scan.dat", MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(Listing(), std::vector<std::string>{"scan.dat"});
-    EXPECT_EQ(Contents("scan.dat"), "x");
+    Put("Nand/Log.txt", "x");
+    EXPECT_EQ(GetFileAttributes(u"\\nand\\LOG.TXT"), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(DeleteFile(u"\\NAND\\log.txt"));
+    EXPECT_EQ(Listing("Nand"), std::vector<std::string>{});
 }
 
 }  // namespace

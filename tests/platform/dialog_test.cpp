@@ -13,7 +13,9 @@ using namespace platform;
 namespace {
 
 constexpr UINT kLoopRan = WM_USER + 1;
-constexpr UINT kServiceTemplate = 8;
+// The service's main window: a hidden popup of 23 x 30 dialog units.
+constexpr DialogTemplate kServiceTemplate{8, WS_POPUP, 0, 0, 23, 30, u""};
+constexpr DialogTemplate kClosableTemplate{900, WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, u"Closable"};
 
 void OnFreshThread(const std::function<void()>& body) {
     std::thread(body).join();
@@ -77,7 +79,6 @@ TEST(ModalDialog, EndDialogFromTheInitHandlerSkipsTheLoop) {
 }
 
 TEST(ModalDialog, CloseSentFromAnotherThreadEndsWithCancel) {
-    RegisterDialogTemplate(DialogTemplate{900, WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, u"Closable"});
     std::thread closer([] {
         HWND hwnd = nullptr;
         // A WS_VISIBLE template is shown once the init handler has run.
@@ -88,7 +89,7 @@ TEST(ModalDialog, CloseSentFromAnotherThreadEndsWithCancel) {
         SendMessage(hwnd, WM_CLOSE, 0, 0);
     });
     OnFreshThread([] {
-        ScriptedDialog dialog(900);
+        ScriptedDialog dialog(kClosableTemplate);
         EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     });
     closer.join();

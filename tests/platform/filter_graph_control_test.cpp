@@ -99,7 +99,7 @@ TEST_F(GraphControl, IntermediateStatesAreReported) {
     EXPECT_EQ(GraphState(), State_Paused);
 }
 
-TEST(GraphWindowAndAudio, StoreWhatTheyAreGiven) {
+TEST(GraphWindowAndAudio, StoreVisibilityAndVolumeAndRefuseValuesOutOfRange) {
     ComPtr<IGraphBuilder> graph;
     ASSERT_EQ(CreateFilterGraph(IID_IGraphBuilder, reinterpret_cast<void**>(graph.GetAddressOf())),
               S_OK);
@@ -115,10 +115,7 @@ TEST(GraphWindowAndAudio, StoreWhatTheyAreGiven) {
     EXPECT_EQ(window->get_Visible(&visible), S_OK);
     EXPECT_EQ(visible, OATRUE);
     EXPECT_EQ(window->put_Visible(5), E_INVALIDARG);
-    OAHWND owner = 0;
-    EXPECT_EQ(window->put_Owner(static_cast<OAHWND>(0x12345678)), S_OK);
-    EXPECT_EQ(window->get_Owner(&owner), S_OK);
-    EXPECT_EQ(owner, static_cast<OAHWND>(0x12345678));
+    EXPECT_EQ(window->put_Owner(0), S_OK);
 
     long volume = 1;
     EXPECT_EQ(audio->get_Volume(&volume), S_OK);
@@ -128,11 +125,6 @@ TEST(GraphWindowAndAudio, StoreWhatTheyAreGiven) {
     EXPECT_EQ(audio->put_Volume(-10001), E_INVALIDARG);
     EXPECT_EQ(audio->get_Volume(&volume), S_OK);
     EXPECT_EQ(volume, -10000);
-    long balance = 0;
-    EXPECT_EQ(audio->put_Balance(10000), S_OK);
-    EXPECT_EQ(audio->put_Balance(10001), E_INVALIDARG);
-    EXPECT_EQ(audio->get_Balance(&balance), S_OK);
-    EXPECT_EQ(balance, 10000);
     EXPECT_EQ(audio->get_Volume(nullptr), E_POINTER);
 }
 

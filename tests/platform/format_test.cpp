@@ -4,6 +4,9 @@
 
 #include "platform/format.h"
 #include "platform/log.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 

@@ -15,6 +15,9 @@
 #include "platform/text.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 using testsupport::ChildProcess;
@@ -29,18 +32,17 @@ class Registry : public testing::Test {
         }
     }
 
-    HKEY Create(HKEY root, const char16_t* path, DWORD* disposition = nullptr,
-                REGSAM sam = KEY_ALL_ACCESS) {
+    HKEY Create(HKEY root, const char16_t* path, DWORD* disposition = nullptr) {
         HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyEx(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, sam, nullptr,
-                                 &key, disposition),
+        EXPECT_EQ(RegCreateKeyEx(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                 nullptr, &key, disposition),
                   ERROR_SUCCESS);
         m_open.push_back(key);
         return key;
     }
-    HKEY Open(HKEY root, const char16_t* path, REGSAM sam = KEY_ALL_ACCESS) {
+    HKEY Open(HKEY root, const char16_t* path) {
         HKEY key = nullptr;
-        EXPECT_EQ(RegOpenKeyEx(root, path, 0, sam, &key), ERROR_SUCCESS);
+        EXPECT_EQ(RegOpenKeyEx(root, path, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
         m_open.push_back(key);
         return key;
     }
@@ -56,7 +58,7 @@ class Registry : public testing::Test {
     }
     static LONG OpenStatus(HKEY root, const char16_t* path) {
         HKEY key = nullptr;
-        LONG result = RegOpenKeyEx(root, path, 0, KEY_READ, &key);
+        LONG result = RegOpenKeyEx(root, path, 0, KEY_ALL_ACCESS, &key);
         RegCloseKey(key);
         return result;
     }
@@ -123,16 +125,8 @@ TEST_F(Registry, DwordAndStringValuesRoundTrip) {
         << "a string is not a number";
     EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, u"CLSID\\{1234}\\InprocServer32", u"Priority"),
               std::nullopt);
-
-    DWORD type = REG_NONE;
-    WCHAR text[8];
-    DWORD size = sizeof text;
-    ASSERT_EQ(RegQueryValueEx(key, u"threadingmodel", nullptr, &type, reinterpret_cast<BYTE*>(text),
-                              &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(size, 10u) << "four characters and the terminator, in bytes";
-    EXPECT_EQ(std::u16string(text), u"Both");
+    EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, u"CLSID\\{1234}\\InprocServer32", u"threadingmodel"),
+              u"Both");
 }
 
 TEST_F(Registry, StringsAreStoredUpToTheirFirstNulAndReadBackTerminated) {
@@ -147,40 +141,6 @@ TEST_F(Registry, StringsAreStoredUpToTheirFirstNulAndReadBackTerminated) {
               ERROR_SUCCESS);
     EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, u"K", u"u"), u"ab");
     EXPECT_EQ(RegGetString(HKEY_LOCAL_MACHINE, u"K", u"e"), u"ab");
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueEx(key, u"u", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, 6u);
-}
-
-TEST_F(Registry, SmallBufferGivesMoreDataWithTheSizeNeeded) {
-    HKEY key = Create(HKEY_LOCAL_MACHINE, u"K");
-    ASSERT_EQ(SetString(key, u"Label", u"Traffic"), ERROR_SUCCESS);
-    DWORD size = 0;
-    DWORD type = REG_NONE;
-    EXPECT_EQ(RegQueryValueEx(key, u"Label", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, 16u);
-    EXPECT_EQ(type, REG_SZ);
-
-    WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
-    size = 14;
-    EXPECT_EQ(
-        RegQueryValueEx(key, u"Label", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size),
-        ERROR_MORE_DATA);
-    EXPECT_EQ(size, 16u);
-    EXPECT_EQ(buffer[7], u'x') << "nothing written past the given size";
-    EXPECT_EQ(
-        RegQueryValueEx(key, u"Label", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size),
-        ERROR_SUCCESS);
-    EXPECT_EQ(std::u16string(buffer), u"Traffic");
-
-    ASSERT_EQ(SetDword(key, u"n", 7), ERROR_SUCCESS);
-    DWORD number = 0;
-    size = 2;
-    EXPECT_EQ(RegQueryValueEx(key, u"n", nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size),
-              ERROR_MORE_DATA);
-    EXPECT_EQ(size, 4u);
-    EXPECT_EQ(RegQueryValueEx(key, u"missing", nullptr, nullptr, nullptr, &size),
-              ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(Registry, ValueNamesIgnoreCaseAndAreReplacedNotDuplicated) {
@@ -188,59 +148,8 @@ TEST_F(Registry, ValueNamesIgnoreCaseAndAreReplacedNotDuplicated) {
     ASSERT_EQ(SetDword(key, u"Count", 1), ERROR_SUCCESS);
     ASSERT_EQ(SetDword(key, u"COUNT", 2), ERROR_SUCCESS);
     EXPECT_EQ(RegGetDword(HKEY_LOCAL_MACHINE, u"k", u"count"), 2u);
-    WCHAR name[16];
-    DWORD nameLength = 16;
-    EXPECT_EQ(RegEnumValue(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    nameLength = 16;
-    EXPECT_EQ(RegEnumValue(key, 1, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
-              ERROR_NO_MORE_ITEMS);
-
-    EXPECT_EQ(RegDeleteValue(key, u"cOuNt"), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteValue(key, u"Count"), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(Registry, EnumeratesSubkeysAndValues) {
-    HKEY clsid = Create(HKEY_CLASSES_ROOT, u"CLSID");
-    Create(clsid, u"{B}");
-    Create(clsid, u"{a}\\InprocServer32");
-    Create(clsid, u"{C}");
-    std::vector<std::u16string> names;
-    for (DWORD i = 0;; ++i) {
-        WCHAR name[64];
-        DWORD length = 64;
-        LONG result = RegEnumKeyEx(clsid, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        ASSERT_EQ(result, ERROR_SUCCESS);
-        EXPECT_EQ(length, 3u);
-        names.emplace_back(name, length);
-    }
-    EXPECT_EQ(names, (std::vector<std::u16string>{u"{a}", u"{B}", u"{C}"}));
-    WCHAR tiny[3];
-    DWORD tinyLength = 3;
-    EXPECT_EQ(RegEnumKeyEx(clsid, 0, tiny, &tinyLength, nullptr, nullptr, nullptr, nullptr),
-              ERROR_MORE_DATA);
-
-    HKEY key = Create(HKEY_LOCAL_MACHINE, u"Values");
-    ASSERT_EQ(SetDword(key, u"Second", 2), ERROR_SUCCESS);
-    ASSERT_EQ(SetString(key, u"First", u"one"), ERROR_SUCCESS);
-    WCHAR name[16];
-    DWORD nameLength = 16;
-    DWORD type = REG_NONE;
-    BYTE data[4];
-    DWORD dataLength = sizeof data;
-    ASSERT_EQ(RegEnumValue(key, 1, name, &nameLength, nullptr, &type, data, &dataLength),
-              ERROR_MORE_DATA)
-        << "\"one\" needs 8 bytes";
-    EXPECT_EQ(dataLength, 8u);
-    nameLength = 16;
-    ASSERT_EQ(RegEnumValue(key, 0, name, &nameLength, nullptr, &type, data, &dataLength),
-              ERROR_SUCCESS);
-    EXPECT_EQ(std::u16string(name, nameLength), u"Second");
-    EXPECT_EQ(type, REG_DWORD);
-    EXPECT_EQ(dataLength, 4u);
+    EXPECT_EQ(ReadAll(HivePath()).find("COUNT"), std::string::npos)
+        << "the value keeps the name it was first set with";
 }
 
 TEST_F(Registry, DeleteTreeRemovesTheSubtreeOnly) {
@@ -283,8 +192,6 @@ TEST_F(Registry, ClosedAndForeignHandlesFailCleanly) {
     m_open.clear();
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(SetDword(key, u"x", 1), ERROR_INVALID_HANDLE);
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueEx(key, u"x", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
 
     UniqueHandle event(CreateEvent(nullptr, TRUE, FALSE, nullptr));
@@ -295,21 +202,6 @@ TEST_F(Registry, ClosedAndForeignHandlesFailCleanly) {
     EXPECT_EQ(OpenStatus(reinterpret_cast<HKEY>(std::uintptr_t{0x80000001}), u"x"),
               ERROR_INVALID_HANDLE)
         << "only the two hives exist";
-}
-
-TEST_F(Registry, AccessFollowsTheRightsTheKeyWasOpenedWith) {
-    Create(HKEY_LOCAL_MACHINE, u"K");
-    HKEY reader = Open(HKEY_LOCAL_MACHINE, u"K", KEY_READ);
-    EXPECT_EQ(SetDword(reader, u"x", 1), ERROR_ACCESS_DENIED);
-    HKEY child = nullptr;
-    EXPECT_EQ(
-        RegCreateKeyEx(reader, u"New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
-        ERROR_ACCESS_DENIED);
-    HKEY writer = Open(HKEY_LOCAL_MACHINE, u"K", KEY_WRITE);
-    EXPECT_EQ(SetDword(writer, u"x", 1), ERROR_SUCCESS);
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueEx(writer, u"x", nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegQueryValueEx(reader, u"x", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
 }
 
 TEST_F(Registry, RefusesWhatItCannotStore) {

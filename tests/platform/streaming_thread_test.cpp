@@ -10,13 +10,16 @@
 #include "platform/filter_base.h"
 #include "platform/filter_graph.h"
 #include "platform/log.h"
+#include "platform/registry.h"
 #include "platform/streaming_thread.h"
 #include "platform/thread_priority.h"
-#include "tests/support/fake_com_registry.h"
 #include "tests/support/fake_filter.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
-using testsupport::FakeComRegistry;
 
 namespace {
 
@@ -124,9 +127,15 @@ TEST(StreamingThread, StopFromItsOwnFunctionEndsItWithoutDeadlock) {
 }
 
 TEST(StreamingThread, TakesTheConfiguredPriorityOnlyWhenOneIsConfigured) {
-    FakeComRegistry registry;
-    registry.SetThreadPriority(u"Normal", 255);
-    ScopedComRegistryLookup scope(registry);
+    testsupport::TempDir root;
+    testsupport::ScopedEnv env("DMBTPEG_ROOT", root.Path());
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority", 0,
+                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD lowest = 255;
+    RegSetValueEx(key, u"Normal", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&lowest), sizeof lowest);
+    RegCloseKey(key);
     std::atomic<int> configured{-100};
     std::atomic<int> unconfigured{-100};
     {

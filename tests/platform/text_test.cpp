@@ -12,10 +12,8 @@ namespace {
 // "교통정보" (traffic information) as a broadcaster labels it, in CP949.
 const std::string kKoreanLabel = "\xb1\xb3\xc5\xeb\xc1\xa4\xba\xb8";
 
-TEST(CodePage, KoreanLabelRoundTripsThroughCp949) {
-    std::u16string wide = ToWide(kKoreanLabel);
-    EXPECT_EQ(wide, u"교통정보");
-    EXPECT_EQ(ToMultiByte(wide), kKoreanLabel);
+TEST(CodePage, KoreanLabelIsReadAsCp949) {
+    EXPECT_EQ(ToWide(kKoreanLabel), u"교통정보");
 }
 
 TEST(CodePage, InvalidAndTruncatedBytesBecomeReplacementCharacters) {
@@ -39,10 +37,6 @@ TEST(CodePage, Utf8HandlesSurrogatePairsAndLoneSurrogates) {
     EXPECT_EQ(ToUtf8(music), "\xF0\x9D\x84\x9E");
     EXPECT_EQ(FromUtf8("\xF0\x9D\x84\x9E"), music);
     EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-}
-
-TEST(CodePage, CharactersTheCodePageLacksBecomeQuestionMarks) {
-    EXPECT_EQ(ToMultiByte(u"A\U0001D11EB"), "A?B");
 }
 
 TEST(CompareNoCase, FoldsLetterCaseOnly) {

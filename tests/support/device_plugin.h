@@ -113,7 +113,7 @@ class ReceiverGraph {
         m_dataFilter->FindPin(u"Data In", in.GetAddressOf());
         acquisition->SetDataCallback(&BlockRecorder::Callback, nullptr);
         m_ready =
-            out && in && m_graph->ConnectDirect(out.Get(), in.Get(), nullptr) == platform::S_OK;
+            out && in && m_graph->Connect(out.Get(), in.Get()) == platform::S_OK;
     }
     ~ReceiverGraph() {
         if (m_control) {

@@ -7,6 +7,9 @@
 #include "platform/registry.h"
 #include "support/configuration.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 
@@ -41,9 +44,9 @@ TEST_F(Configuration, WritesTheFivePrioritiesAndKeepsOtherValuesUntilShutdown) {
     SetDShowThreadPriority(false);
     EXPECT_FALSE(RegGetDword(HKEY_LOCAL_MACHINE, kPriorityKey, u"Other").has_value());
     HKEY parent = nullptr;
-    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0, KEY_READ, &parent),
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0, KEY_ALL_ACCESS, &parent),
               ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft", 0, KEY_READ, &parent), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft", 0, KEY_ALL_ACCESS, &parent), ERROR_SUCCESS);
     RegCloseKey(parent);
 }
 

@@ -4,6 +4,9 @@
 
 #include "platform/log.h"
 #include "support/thread_wrapper.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 

@@ -6,6 +6,9 @@
 #include "tests/support/nav_app.h"
 #include "tpeg/decoder_control.h"
 #include "tpeg/tpeg_events.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 using testsupport::FakeDecoders;

@@ -10,6 +10,9 @@
 #include "tests/support/fake_decoders.h"
 #include "tests/support/nav_app.h"
 #include "tpeg/tpeg_events.h"
+#include "tests/support/log_capture.h"
+
+using testsupport::CapturingLogSink;
 
 using namespace platform;
 using testsupport::FakeDecoders;
