@@ -9,6 +9,7 @@
 #include "broadcast/fig.h"
 #include "broadcast/packet.h"
 #include "broadcast/packet_fec.h"
+#include "broadcast/data_group.h"
 
 namespace mkbroadcast {
 namespace {
@@ -262,6 +263,11 @@ class Parser {
             if (!TpegOptions(w, fixed, source, error)) {
                 return false;
             }
+            if (source.sharedAddress == service.packetAddress) {
+                error = "shared address " + w[4] + " is the TPEG service's own";
+                return false;
+            }
+            service.dataGroups = !source.dgFlag;
             Current().tpeg.push_back(source);
         }
         Current().ensemble.services.push_back(service);
@@ -307,10 +313,48 @@ class Parser {
                     return false;
                 }
                 source.packetSize = n;
-            } else {
-                error = "unknown tpeg option '" + key + "'";
+            } else if (!AirShapeOption(key, value, source, error)) {
                 return false;
             }
+        }
+        if (source.dgFlag && (source.repeat != 0 || source.segmentSize != 0)) {
+            error = "dgflag 1 sends no data groups to repeat or segment";
+            return false;
+        }
+        return true;
+    }
+
+    // Options shaping the sub-channel as broadcasters do, beyond what the demo needs.
+    static bool AirShapeOption(const std::string& key, const std::string& value,
+                               TpegSource& source, std::string& error) {
+        std::uint64_t n = 0;
+        if (key == "repeat") {
+            if (!ParseNumber(value, 15, n)) {
+                error = "repeat takes a number of extra copies (0 to 15)";
+                return false;
+            }
+            source.repeat = static_cast<std::uint8_t>(n);
+        } else if (key == "segment") {
+            if (!ParseNumber(value, bc::kMaxDataGroupDataSize, n)) {
+                error = "segment takes a segment size in bytes (0 = off, at most 8191)";
+                return false;
+            }
+            source.segmentSize = n;
+        } else if (key == "dgflag") {
+            if (!ParseNumber(value, 1, n)) {
+                error = "dgflag takes 0 or 1";
+                return false;
+            }
+            source.dgFlag = n == 1;
+        } else if (key == "shared") {
+            if (!ParseNumber(value, 1021, n) || n == 0) {
+                error = "shared takes the packet address of the other service (1-1021)";
+                return false;
+            }
+            source.sharedAddress = static_cast<std::uint16_t>(n);
+        } else {
+            error = "unknown tpeg option '" + key + "'";
+            return false;
         }
         return true;
     }
