@@ -1,0 +1,56 @@
+// The third word of the data callback and of FillMSCData: the sub-channel id
+// and what the FIC says about the tuned service's TPEG component.
+//
+//   bits 0-5    sub-channel id
+//   bits 8-17   packet address (1-1023)
+//   bit  18     DG flag as FIG 0/3 sends it: 1 = no MSC data groups
+//   bits 19-20  FEC scheme of the sub-channel (FIG 0/14): 0 none, 1 packet-mode RS FEC
+//   bits 21-26  DSCTy
+//   bit  31     set when the FIC described the component; when clear, bits 8-30 are 0
+#pragma once
+
+#include <cstdint>
+
+namespace broadcast {
+
+struct PacketComponentInfo {
+    bool known = false;
+    std::uint16_t address = 0;
+    bool dgFlag = false;
+    std::uint8_t fecScheme = 0;
+    std::uint8_t dscty = 0;
+};
+
+inline constexpr std::uintptr_t kMscDataWordKnown = std::uintptr_t{1} << 31;
+
+constexpr std::uintptr_t PackMscDataWord(std::uint8_t subChannelId,
+                                         const PacketComponentInfo& info) {
+    std::uintptr_t word = subChannelId & 0x3Fu;
+    if (info.known) {
+        word |= kMscDataWordKnown;
+        word |= std::uintptr_t{info.address & 0x3FFu} << 8;
+        word |= std::uintptr_t{info.dgFlag ? 1u : 0u} << 18;
+        word |= std::uintptr_t{info.fecScheme & 0x3u} << 19;
+        word |= std::uintptr_t{info.dscty & 0x3Fu} << 21;
+    }
+    return word;
+}
+
+constexpr PacketComponentInfo UnpackMscDataWord(std::uintptr_t word) {
+    PacketComponentInfo info;
+    if ((word & kMscDataWordKnown) == 0) {
+        return info;
+    }
+    info.known = true;
+    info.address = static_cast<std::uint16_t>((word >> 8) & 0x3FFu);
+    info.dgFlag = ((word >> 18) & 1u) != 0;
+    info.fecScheme = static_cast<std::uint8_t>((word >> 19) & 0x3u);
+    info.dscty = static_cast<std::uint8_t>((word >> 21) & 0x3Fu);
+    return info;
+}
+
+constexpr std::uint8_t SubChannelOf(std::uintptr_t word) {
+    return static_cast<std::uint8_t>(word & 0x3Fu);
+}
+
+}  // namespace broadcast
