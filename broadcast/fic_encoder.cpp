@@ -56,14 +56,10 @@ void FicEncoder::Fill(std::uint32_t frameNumber, std::span<std::uint8_t> fic) {
     }
     const std::size_t fibs = fic.size() / kFibSize;
     for (std::size_t fib = 0; fib < fibs; ++fib) {
-        for (auto it = m_queue.begin(); it != m_queue.end() && writer.Free() > 0;) {
-            Scheduled& s = m_figs[*it];
-            if (writer.Add(s.fig)) {
-                s.pending = false;
-                it = m_queue.erase(it);
-            } else {
-                ++it;
-            }
+        // In the order they fell due, so that services go out in the order described.
+        while (!m_queue.empty() && writer.Add(m_figs[m_queue.front()].fig)) {
+            m_figs[m_queue.front()].pending = false;
+            m_queue.erase(m_queue.begin());
         }
         writer.Finish(fic.subspan(fib * kFibSize, kFibSize));
     }

@@ -110,7 +110,10 @@ TEST_F(Streaming, RetuningWhileRunningSwitchesAtTheNextFrame) {
     });
     EXPECT_EQ(firstOfB->bytes.front(), testsupport::PatternByte(0, 6, 0));
     EXPECT_EQ(broadcast::UnpackMscDataWord(firstOfB->subChannelId).address, 0x106);
-    EXPECT_FALSE(broadcast::UnpackMscDataWord(blocks.front().subChannelId).known) << "audio";
+    const auto audio = std::find_if(blocks.begin(), blocks.end(), [](const auto& b) {
+        return broadcast::SubChannelOf(b.subChannelId) == 1;
+    });
+    EXPECT_EQ(audio->subChannelId, 1u) << "no packet-mode component to describe";
 }
 
 TEST_F(Streaming, TheComponentFollowsAReconfigurationOfTheFic) {
