@@ -133,7 +133,7 @@ class FicDecoder : public FigSink {
     // (SId, SCIdS)
     using ComponentKey = std::pair<std::uint32_t, std::uint8_t>;
 
-    // Stores value under key, counting a change; false when the table is full.
+    // Stores value under key, counting a change; a new key is dropped when the table is full.
     template <typename Map, typename Value>
     void Store(Map& map, const typename Map::key_type& key, const Value& value);
     // The SCIdS of a packet-mode component of the service: 0 for the primary one, otherwise

@@ -149,13 +149,11 @@ bool FicDecoder::IsTpeg(std::uint32_t sid, std::optional<std::uint8_t> scids) co
         return false;
     }
     const auto it = m_userApplications.find({sid, *scids});
-    return it != m_userApplications.end() &&
-           std::find(it->second.begin(), it->second.end(), kUserApplicationTpeg) !=
-               it->second.end();
+    return it != m_userApplications.end() && std::find(it->second.begin(), it->second.end(),
+                                                       kUserApplicationTpeg) != it->second.end();
 }
 
-PacketComponentInfo FicDecoder::TpegComponent(std::uint32_t sid,
-                                              std::uint8_t subChannelId) const {
+PacketComponentInfo FicDecoder::TpegComponent(std::uint32_t sid, std::uint8_t subChannelId) const {
     const auto service = m_services.find(sid);
     if (service == m_services.end()) {
         return {};

@@ -5,8 +5,8 @@
 namespace broadcast {
 
 FicEncoder::FicEncoder(const EnsembleDescription& ensemble, FicRates rates)
-    : m_eid(ensemble.eid), m_rates{std::max<std::uint32_t>(rates.fast, 1),
-                                   std::max<std::uint32_t>(rates.slow, 1)} {
+    : m_eid(ensemble.eid),
+      m_rates{std::max<std::uint32_t>(rates.fast, 1), std::max<std::uint32_t>(rates.slow, 1)} {
     std::vector<Fig> fast;
     AppendFig0_1(ensemble.subChannels, fast);
     AppendFig0_2(ensemble.services, false, fast);

@@ -87,7 +87,8 @@ PlayedFrame EnsemblePlayer::ReadFrame(const Tuning& tuning) {
     }
     m_fic.PushFic(result.frame.fic);
     if (m_fic.Dropped() > 0) {
-        m_problems.Report("fic", FileName() + ": FIC lists more entries than kept; extra ones ignored");
+        m_problems.Report("fic",
+                          FileName() + ": FIC lists more entries than kept; extra ones ignored");
     }
     if (!tuning.serviceTuned) {
         return {FrameOutcome::Received, false, {}, {}};

@@ -24,8 +24,7 @@ class IMscBlockSink : public platform::IUnknown {
     // service's TPEG component (broadcast/msc_data_path.h). S_FALSE when the
     // block was dropped because the receiving filter is not running.
     virtual platform::HRESULT DeliverBlock(const std::uint8_t* data, std::size_t size,
-                                           std::uintptr_t mscWord,
-                                           std::uint32_t frameCounter) = 0;
+                                           std::uintptr_t mscWord, std::uint32_t frameCounter) = 0;
 
   protected:
     ~IMscBlockSink() = default;

@@ -67,7 +67,8 @@ TEST_F(Streaming, DeliversTheSubChannelOfEachFrameInRealTimeAndLoops) {
         ASSERT_NE(stream, nullptr);
         EXPECT_EQ(blocks[i].bytes, std::vector(stream->data.begin(), stream->data.end())) << i;
         // The FIC's description of the TPEG component travels with every block.
-        EXPECT_EQ(blocks[i].subChannelId, broadcast::PackMscDataWord(3, {true, 0x103, false, 0, 5}));
+        EXPECT_EQ(blocks[i].subChannelId,
+                  broadcast::PackMscDataWord(3, {true, 0x103, false, 0, 5}));
         EXPECT_EQ(blocks[i].frameCounter, blocks[0].frameCounter + i);
     }
 }

@@ -282,8 +282,9 @@ class Parser {
         std::uint64_t address = 0;
         if (w.size() < 4 || !ParseNumber(w[1], 0xFFFF, sid) || !ParseNumber(w[2], 63, sub) ||
             !ParseNumber(w[3], 1021, address) || address == 0) {
-            error = "expected: tpeg-secondary PROGRAMME_SID SUBCHANNEL ADDRESS [sid A.B.C] "
-                    "[name \"TEXT\"] [period FRAMES] [content FOLDER] [packet SIZE]";
+            error =
+                "expected: tpeg-secondary PROGRAMME_SID SUBCHANNEL ADDRESS [sid A.B.C] "
+                "[name \"TEXT\"] [period FRAMES] [content FOLDER] [packet SIZE]";
             return false;
         }
         bc::EnsembleDescription& ensemble = Current().ensemble;
