@@ -31,7 +31,23 @@ struct EnsemblePlan {
     std::uint32_t frequencyKhz = 0;
     broadcast::EnsembleDescription ensemble;
     std::vector<TpegSource> tpeg;
+    // FIGs a receiver must ignore, sent besides the real ones: the next configuration's
+    // packet-mode components (C/N set) and another ensemble's services (OE set).
+    bool nextConfigurationFigs = false;
+    bool otherEnsembleFigs = false;
 };
+
+// The packet-mode component that carries a TPEG source: the service's primary component, or a
+// secondary one of a programme service.
+inline const broadcast::Service* FindTpegComponent(const broadcast::EnsembleDescription& ensemble,
+                                                   std::uint32_t sid) {
+    for (const broadcast::Service& s : ensemble.services) {
+        if (s.sid == sid && s.packetMode) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
 
 struct BroadcastPlan {
     std::uint32_t frames = 2500;
