@@ -19,6 +19,17 @@ AssemblyResult DataGroupAssembler::Push(const PacketView& packet) {
     if (header.address != m_address) {
         return {AssemblyStatus::OtherAddress, {}};
     }
+    if (header.command) {
+        if (m_active) {
+            if (header.continuityIndex != m_nextContinuity) {
+                ++m_dropped;
+                Reset();
+                return {AssemblyStatus::Gap, {}};
+            }
+            m_nextContinuity = (header.continuityIndex + 1) & 3;
+        }
+        return {AssemblyStatus::Command, {}};
+    }
     if (header.first) {
         if (m_active) {
             ++m_dropped;

@@ -16,6 +16,7 @@ enum class AssemblyStatus {
     Orphan,        // continuation packet with no data group started: ignored
     Gap,           // continuity index skipped: the partial data group was dropped with it
     Overflow,      // data group longer than any valid one: dropped
+    Command,       // command packet: counts in the continuity, carries no data group bytes
 };
 
 struct AssemblyResult {

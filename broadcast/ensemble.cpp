@@ -90,11 +90,21 @@ const SubChannel* EnsembleDescription::FindSubChannel(std::uint8_t id) const {
 
 const Service* EnsembleDescription::FindService(std::uint32_t sid) const {
     for (const Service& service : services) {
-        if (service.sid == sid) {
+        if (service.sid == sid && service.scids == 0) {
             return &service;
         }
     }
     return nullptr;
+}
+
+const Service* EnsembleDescription::FindComponent(std::uint32_t sid,
+                                                  std::uint8_t subChannelId) const {
+    for (const Service& service : services) {
+        if (service.sid == sid && service.subChannelId == subChannelId) {
+            return &service;
+        }
+    }
+    return FindService(sid);
 }
 
 }  // namespace broadcast

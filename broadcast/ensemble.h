@@ -60,6 +60,10 @@ struct Service {
     std::uint16_t packetAddress = 0;
     bool dataGroups = true;
     std::uint16_t userApplication = 0;  // 0 when none is signalled
+    // 0: the service's primary component. Otherwise this entry is a secondary packet-mode
+    // component (SCIdS) of the service listed under the same SId, e.g. TPEG beside a
+    // programme's audio.
+    std::uint8_t scids = 0;
 };
 
 struct EnsembleDescription {
@@ -69,7 +73,10 @@ struct EnsembleDescription {
     std::vector<Service> services;
 
     const SubChannel* FindSubChannel(std::uint8_t id) const;
+    // The service's primary component.
     const Service* FindService(std::uint32_t sid) const;
+    // The component of the service carried in that sub-channel, the primary one when none is.
+    const Service* FindComponent(std::uint32_t sid, std::uint8_t subChannelId) const;
 };
 
 }  // namespace broadcast

@@ -18,6 +18,22 @@ std::size_t FicDecoder::PushFic(std::span<const std::uint8_t> fic) {
     return bad;
 }
 
+template <typename Map, typename Value>
+void FicDecoder::Store(Map& map, const typename Map::key_type& key, const Value& value) {
+    const auto it = map.find(key);
+    if (it == map.end()) {
+        if (map.size() >= kMaxFicEntries) {
+            ++m_dropped;
+            return;
+        }
+        map.emplace(key, value);
+        ++m_revision;
+    } else if (!(it->second == value)) {
+        it->second = value;
+        ++m_revision;
+    }
+}
+
 void FicDecoder::OnEnsembleInfo(std::uint16_t eid, std::uint16_t) {
     if (!m_haveEid || m_eid != eid) {
         m_eid = eid;
@@ -41,30 +57,36 @@ void FicDecoder::OnSubChannel(const SubChannel& subChannel) {
 }
 
 void FicDecoder::OnService(const FigService& service) {
-    const auto [it, inserted] = m_services.try_emplace(service.sid);
-    if (inserted) {
-        it->second.order = m_services.size();
+    const auto it = m_services.find(service.sid);
+    if (it == m_services.end()) {
+        if (m_services.size() >= kMaxFicEntries) {
+            ++m_dropped;
+            return;
+        }
+        m_services.emplace(service.sid, ServiceEntry{service, m_services.size() + 1});
+        ++m_revision;
+    } else if (!(it->second.fig == service)) {
+        it->second.fig = service;
         ++m_revision;
     }
-    it->second.fig = service;
 }
 
 void FicDecoder::OnPacketComponent(const FigPacketComponent& component) {
-    if (m_packetComponents.try_emplace(component.scid, component).second) {
-        ++m_revision;
-    }
+    Store(m_packetComponents, component.scid, component);
 }
 
-void FicDecoder::OnUserApplication(std::uint32_t sid, std::uint8_t scids, std::uint16_t type) {
-    if (scids == 0 && m_userApplications.try_emplace(sid, type).second) {
-        ++m_revision;
-    }
+void FicDecoder::OnUserApplications(std::uint32_t sid, std::uint8_t scids,
+                                    std::span<const std::uint16_t> types) {
+    Store(m_userApplications, ComponentKey{sid, scids},
+          std::vector<std::uint16_t>(types.begin(), types.end()));
+}
+
+void FicDecoder::OnComponentLink(const FigComponentLink& link) {
+    Store(m_links, ComponentKey{link.sid, link.scids}, link);
 }
 
 void FicDecoder::OnFecScheme(std::uint8_t subChannelId, std::uint8_t scheme) {
-    if (m_fec.insert_or_assign(subChannelId, scheme).second) {
-        ++m_revision;
-    }
+    Store(m_fec, subChannelId, scheme);
     if (const auto it = m_subChannels.find(subChannelId); it != m_subChannels.end()) {
         it->second.fecScheme = scheme;
     }
@@ -79,13 +101,95 @@ void FicDecoder::OnEnsembleLabel(std::uint16_t, std::string_view label) {
 }
 
 void FicDecoder::OnServiceLabel(std::uint32_t sid, std::string_view label) {
-    auto [it, inserted] = m_labels.try_emplace(sid, label);
-    if (inserted) {
-        ++m_revision;
-    } else if (it->second != label) {
-        it->second = label;
-        ++m_revision;
+    Store(m_labels, sid, std::string(label));
+}
+
+std::optional<std::uint8_t> FicDecoder::ScidsOf(const FigService& service,
+                                                const FigServiceComponent& component) const {
+    if (component.primary) {
+        return 0;
     }
+    if (component.tmid != 3) {
+        return std::nullopt;
+    }
+    const auto linked = [&](std::uint16_t scid) {
+        for (auto it = m_links.lower_bound({service.sid, 0});
+             it != m_links.end() && it->first.first == service.sid; ++it) {
+            if (it->second.longForm && it->second.scid == scid) {
+                return std::optional<std::uint8_t>(it->first.second);
+            }
+        }
+        return std::optional<std::uint8_t>();
+    };
+    if (const auto scids = linked(component.scid)) {
+        return scids;
+    }
+    std::size_t unlinkedComponents = 0;
+    for (std::size_t i = 0; i < service.componentCount; ++i) {
+        const FigServiceComponent& c = service.components[i];
+        unlinkedComponents += !c.primary && c.tmid == 3 && !linked(c.scid);
+    }
+    std::optional<std::uint8_t> only;
+    std::size_t unlinkedScids = 0;
+    for (auto it = m_userApplications.lower_bound({service.sid, 1});
+         it != m_userApplications.end() && it->first.first == service.sid; ++it) {
+        if (!m_links.contains(it->first)) {
+            only = it->first.second;
+            ++unlinkedScids;
+        }
+    }
+    if (unlinkedComponents == 1 && unlinkedScids == 1) {
+        return only;
+    }
+    return std::nullopt;
+}
+
+bool FicDecoder::IsTpeg(std::uint32_t sid, std::optional<std::uint8_t> scids) const {
+    if (!scids) {
+        return false;
+    }
+    const auto it = m_userApplications.find({sid, *scids});
+    return it != m_userApplications.end() && std::find(it->second.begin(), it->second.end(),
+                                                       kUserApplicationTpeg) != it->second.end();
+}
+
+PacketComponentInfo FicDecoder::TpegComponent(std::uint32_t sid, std::uint8_t subChannelId) const {
+    const auto service = m_services.find(sid);
+    if (service == m_services.end()) {
+        return {};
+    }
+    const FigService& fig = service->second.fig;
+    const FigPacketComponent* only = nullptr;
+    const FigPacketComponent* tpeg = nullptr;
+    std::size_t candidates = 0;
+    for (std::size_t i = 0; i < fig.componentCount; ++i) {
+        const FigServiceComponent& c = fig.components[i];
+        if (c.tmid != 3) {
+            continue;
+        }
+        const auto packet = m_packetComponents.find(c.scid);
+        if (packet == m_packetComponents.end() || packet->second.subChannelId != subChannelId) {
+            continue;
+        }
+        ++candidates;
+        only = &packet->second;
+        if (tpeg == nullptr && IsTpeg(sid, ScidsOf(fig, c))) {
+            tpeg = &packet->second;
+        }
+    }
+    const FigPacketComponent* chosen = candidates == 1 ? only : tpeg;
+    if (chosen == nullptr) {
+        return {};
+    }
+    PacketComponentInfo info;
+    info.known = true;
+    info.address = chosen->packetAddress;
+    info.dgFlag = !chosen->dataGroups;
+    info.dscty = chosen->dscty;
+    if (const auto fec = m_fec.find(subChannelId); fec != m_fec.end()) {
+        info.fecScheme = fec->second;
+    }
+    return info;
 }
 
 EnsembleDescription FicDecoder::Ensemble() const {
@@ -101,6 +205,20 @@ EnsembleDescription FicDecoder::Ensemble() const {
     }
     std::sort(ordered.begin(), ordered.end(),
               [](auto* a, auto* b) { return a->second.order < b->second.order; });
+    const auto packetService = [&](Service& s, std::uint16_t scid) {
+        const auto component = m_packetComponents.find(scid);
+        if (component == m_packetComponents.end()) {
+            return false;
+        }
+        s.kind = ServiceKind::Data;
+        s.packetMode = true;
+        s.serviceComponentId = scid;
+        s.subChannelId = component->second.subChannelId;
+        s.packetAddress = component->second.packetAddress;
+        s.componentType = component->second.dscty;
+        s.dataGroups = component->second.dataGroups;
+        return true;
+    };
     for (const auto* entry : ordered) {
         const FigService& fig = entry->second.fig;
         if (fig.componentCount == 0) {
@@ -119,18 +237,11 @@ EnsembleDescription FicDecoder::Ensemble() const {
         if (const auto label = m_labels.find(fig.sid); label != m_labels.end()) {
             s.label = label->second;
         }
+        const Service common = s;
         if (primary->tmid == 3) {
-            s.kind = ServiceKind::Data;
-            s.packetMode = true;
-            s.serviceComponentId = primary->scid;
-            const auto component = m_packetComponents.find(primary->scid);
-            if (component == m_packetComponents.end()) {
+            if (!packetService(s, primary->scid)) {
                 continue;
             }
-            s.subChannelId = component->second.subChannelId;
-            s.packetAddress = component->second.packetAddress;
-            s.componentType = component->second.dscty;
-            s.dataGroups = component->second.dataGroups;
         } else {
             s.subChannelId = primary->subChannelId;
             s.componentType = primary->type;
@@ -140,10 +251,24 @@ EnsembleDescription FicDecoder::Ensemble() const {
                 s.kind = primary->type == kDsctyMpeg2Ts ? ServiceKind::Video : ServiceKind::Data;
             }
         }
-        if (const auto app = m_userApplications.find(fig.sid); app != m_userApplications.end()) {
-            s.userApplication = app->second;
+        if (const auto app = m_userApplications.find({fig.sid, 0});
+            app != m_userApplications.end() && !app->second.empty()) {
+            s.userApplication = IsTpeg(fig.sid, 0) ? kUserApplicationTpeg : app->second.front();
         }
         ensemble.services.push_back(std::move(s));
+        for (std::size_t i = 0; i < fig.componentCount; ++i) {
+            const FigServiceComponent& c = fig.components[i];
+            const auto scids = ScidsOf(fig, c);
+            if (&c == primary || c.tmid != 3 || !scids || *scids == 0 || !IsTpeg(fig.sid, scids)) {
+                continue;
+            }
+            Service secondary = common;
+            if (packetService(secondary, c.scid)) {
+                secondary.scids = *scids;
+                secondary.userApplication = kUserApplicationTpeg;
+                ensemble.services.push_back(std::move(secondary));
+            }
+        }
     }
     return ensemble;
 }
@@ -153,12 +278,29 @@ bool FicDecoder::IsComplete() const {
         return false;
     }
     const EnsembleDescription ensemble = Ensemble();
-    if (ensemble.services.size() != m_services.size()) {
-        return false;
-    }
+    std::size_t primaries = 0;
     for (const Service& s : ensemble.services) {
+        primaries += s.scids == 0;
         if (s.label.empty() || ensemble.FindSubChannel(s.subChannelId) == nullptr) {
             return false;
+        }
+    }
+    if (primaries != m_services.size()) {
+        return false;
+    }
+    // A secondary packet-mode component is complete once it is known whether it is TPEG.
+    for (const auto& [sid, entry] : m_services) {
+        const FigService& fig = entry.fig;
+        for (std::size_t i = 0; i < fig.componentCount; ++i) {
+            const FigServiceComponent& c = fig.components[i];
+            if (c.primary || c.tmid != 3) {
+                continue;
+            }
+            const auto scids = ScidsOf(fig, c);
+            if (!m_packetComponents.contains(c.scid) || !scids ||
+                !m_userApplications.contains({sid, *scids})) {
+                return false;
+            }
         }
     }
     return true;

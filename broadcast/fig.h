@@ -23,6 +23,7 @@ struct FigServiceComponent {
     std::uint8_t subChannelId = 0;  // stream modes
     std::uint16_t scid = 0;         // packet mode
     bool primary = false;
+    bool operator==(const FigServiceComponent&) const = default;
 };
 
 struct FigService {
@@ -30,6 +31,18 @@ struct FigService {
     bool longSid = false;
     std::array<FigServiceComponent, 15> components{};
     std::size_t componentCount = 0;
+    bool operator==(const FigService&) const = default;
+};
+
+// FIG 0/8: which component of a service a SCIdS names, by sub-channel (short form) or by SCId
+// (long form, packet mode).
+struct FigComponentLink {
+    std::uint32_t sid = 0;
+    std::uint8_t scids = 0;
+    bool longForm = false;
+    std::uint8_t subChannelId = 0;  // short form
+    std::uint16_t scid = 0;         // long form
+    bool operator==(const FigComponentLink&) const = default;
 };
 
 struct FigPacketComponent {
@@ -38,6 +51,7 @@ struct FigPacketComponent {
     std::uint8_t dscty = 0;
     std::uint8_t subChannelId = 0;
     std::uint16_t packetAddress = 0;
+    bool operator==(const FigPacketComponent&) const = default;
 };
 
 // Receives decoded FIG contents; the defaults ignore everything.
@@ -50,6 +64,15 @@ class FigSink {
     virtual void OnPacketComponent(const FigPacketComponent& /*component*/) {}
     virtual void OnUserApplication(std::uint32_t /*sid*/, std::uint8_t /*scids*/,
                                    std::uint16_t /*type*/) {}
+    // All user applications of one component as one FIG 0/13 entry lists them; an entry
+    // replaces what an earlier one said about the same component.
+    virtual void OnUserApplications(std::uint32_t sid, std::uint8_t scids,
+                                    std::span<const std::uint16_t> types) {
+        for (const std::uint16_t type : types) {
+            OnUserApplication(sid, scids, type);
+        }
+    }
+    virtual void OnComponentLink(const FigComponentLink& /*link*/) {}
     virtual void OnFecScheme(std::uint8_t /*subChannelId*/, std::uint8_t /*scheme*/) {}
     virtual void OnEnsembleLabel(std::uint16_t /*eid*/, std::string_view /*label*/) {}
     virtual void OnServiceLabel(std::uint32_t /*sid*/, std::string_view /*label*/) {}
@@ -62,6 +85,8 @@ enum class FigError {
 };
 
 // figData is the FIG without its header byte. Labels reach the sink with trailing spaces removed.
+// FIG 0 with the OE flag set (other ensembles) and MCI (extensions 0, 1, 2, 3, 8 and 14) of the
+// next configuration (C/N set) are skipped: neither describes what is on air here and now.
 FigError ParseFig0(std::span<const std::uint8_t> figData, FigSink& sink);
 FigError ParseFig1(std::span<const std::uint8_t> figData, FigSink& sink);
 
@@ -71,6 +96,11 @@ void AppendFig0_1(std::span<const SubChannel> subChannels, std::vector<Fig>& fig
 void AppendFig0_2(std::span<const Service> services, bool longSids, std::vector<Fig>& figs);
 void AppendFig0_3(std::span<const Service> services, std::vector<Fig>& figs);
 void AppendFig0_13(std::span<const Service> services, std::vector<Fig>& figs);
+// FIG 0/8 for the secondary packet-mode components (long form, by SCId), so that a receiver can
+// tie their FIG 0/13 entries to them.
+void AppendFig0_8(std::span<const Service> services, std::vector<Fig>& figs);
+// Sets the C/N (next configuration) and OE (other ensemble) flags of a FIG 0.
+void SetFig0Flags(Fig& fig, bool next, bool otherEnsemble);
 // FEC schemes of the sub-channels that carry packet-mode services.
 void AppendFig0_14(const EnsembleDescription& ensemble, std::vector<Fig>& figs);
 Fig EncodeFig1_0(std::uint16_t eid, std::string_view label);

@@ -1,3 +1,5 @@
+#include <array>
+
 #include "broadcast/bytes.h"
 #include "broadcast/fig.h"
 
@@ -98,6 +100,41 @@ FigError ParseFig0_3(std::span<const std::uint8_t> d, FigSink& sink) {
     return FigError::None;
 }
 
+FigError ParseFig0_8(std::span<const std::uint8_t> d, bool longSids, FigSink& sink) {
+    const std::size_t sidSize = longSids ? 4 : 2;
+    std::size_t at = 0;
+    while (at < d.size()) {
+        if (d.size() - at < sidSize + 2) {
+            return FigError::TooShort;
+        }
+        FigComponentLink link;
+        link.sid = longSids ? ReadU32(d, at) : ReadU16(d, at);
+        at += sidSize;
+        const bool extension = (d[at] & 0x80) != 0;
+        link.scids = d[at] & 0x0F;
+        ++at;
+        link.longForm = (d[at] & 0x80) != 0;
+        if (link.longForm) {
+            if (d.size() - at < 2) {
+                return FigError::TooShort;
+            }
+            link.scid = ReadU16(d, at) & 0xFFF;
+            at += 2;
+        } else {
+            link.subChannelId = d[at] & 0x3F;
+            ++at;
+        }
+        if (extension) {
+            if (d.size() - at < 1) {
+                return FigError::TooShort;
+            }
+            ++at;
+        }
+        sink.OnComponentLink(link);
+    }
+    return FigError::None;
+}
+
 FigError ParseFig0_13(std::span<const std::uint8_t> d, bool longSids, FigSink& sink) {
     const std::size_t sidSize = longSids ? 4 : 2;
     std::size_t at = 0;
@@ -110,21 +147,38 @@ FigError ParseFig0_13(std::span<const std::uint8_t> d, bool longSids, FigSink& s
         const std::uint8_t scids = d[at] >> 4;
         const std::size_t apps = d[at] & 0x0F;
         ++at;
+        std::array<std::uint16_t, 15> types{};
         for (std::size_t i = 0; i < apps; ++i) {
             if (d.size() - at < 2) {
                 return FigError::TooShort;
             }
-            const std::uint16_t type = ReadU16(d, at) >> 5;
+            types[i] = static_cast<std::uint16_t>(ReadU16(d, at) >> 5);
             const std::size_t dataLength = d[at + 1] & 0x1F;
             at += 2;
             if (d.size() - at < dataLength) {
                 return FigError::TooShort;
             }
             at += dataLength;
-            sink.OnUserApplication(sid, scids, type);
         }
+        sink.OnUserApplications(sid, scids, std::span(types).first(apps));
     }
     return FigError::None;
+}
+
+// Multiplex configuration information, for which C/N marks the next configuration (for the
+// other extensions it marks a database continuation and the content still applies).
+bool IsMci(std::uint8_t extension) {
+    switch (extension) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 8:
+        case 14:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -133,9 +187,14 @@ FigError ParseFig0(std::span<const std::uint8_t> figData, FigSink& sink) {
     if (figData.empty()) {
         return FigError::TooShort;
     }
+    const bool next = (figData[0] & 0x80) != 0;
+    const bool otherEnsemble = (figData[0] & 0x40) != 0;
     const bool longSids = (figData[0] & 0x20) != 0;
     const std::uint8_t extension = figData[0] & 0x1F;
     const std::span<const std::uint8_t> d = figData.subspan(1);
+    if (otherEnsemble || (next && IsMci(extension))) {
+        return FigError::None;
+    }
     switch (extension) {
         case 0:
             ParseFig0_0(d, sink);
@@ -146,6 +205,8 @@ FigError ParseFig0(std::span<const std::uint8_t> figData, FigSink& sink) {
             return ParseFig0_2(d, longSids, sink);
         case 3:
             return ParseFig0_3(d, sink);
+        case 8:
+            return ParseFig0_8(d, longSids, sink);
         case 13:
             return ParseFig0_13(d, longSids, sink);
         case 14:
@@ -204,23 +265,32 @@ void AppendFig0_1(std::span<const SubChannel> subChannels, std::vector<Fig>& fig
 
 void AppendFig0_2(std::span<const Service> services, bool longSids, std::vector<Fig>& figs) {
     std::vector<std::vector<std::uint8_t>> entries;
-    for (const Service& s : services) {
-        if (s.longSid != longSids) {
+    for (const Service& primary : services) {
+        if (primary.longSid != longSids || primary.scids != 0) {
             continue;
+        }
+        std::vector<const Service*> components{&primary};
+        for (const Service& s : services) {
+            if (s.sid == primary.sid && s.scids != 0 && s.packetMode) {
+                components.push_back(&s);
+            }
         }
         std::vector<std::uint8_t> e;
         if (longSids) {
-            AppendU32(e, s.sid);
+            AppendU32(e, primary.sid);
         } else {
-            AppendU16(e, s.sid);
+            AppendU16(e, primary.sid);
         }
-        AppendU8(e, 1);
-        if (s.packetMode) {
-            AppendU16(e, (3 << 14) | ((s.serviceComponentId & 0xFFF) << 2) | 0x02);
-        } else {
-            const unsigned tmid = s.kind == ServiceKind::Audio ? 0 : 1;
-            AppendU8(e, (tmid << 6) | (s.componentType & 0x3F));
-            AppendU8(e, ((s.subChannelId & 0x3F) << 2) | 0x02);
+        AppendU8(e, static_cast<std::uint8_t>(components.size() & 0x0F));
+        for (const Service* s : components) {
+            const unsigned ps = s == &primary ? 0x02 : 0x00;
+            if (s->packetMode) {
+                AppendU16(e, (3 << 14) | ((s->serviceComponentId & 0xFFF) << 2) | ps);
+            } else {
+                const unsigned tmid = s->kind == ServiceKind::Audio ? 0 : 1;
+                AppendU8(e, (tmid << 6) | (s->componentType & 0x3F));
+                AppendU8(e, ((s->subChannelId & 0x3F) << 2) | ps);
+            }
         }
         entries.push_back(std::move(e));
     }
@@ -255,11 +325,39 @@ void AppendFig0_13(std::span<const Service> services, std::vector<Fig>& figs) {
             } else {
                 AppendU16(e, s.sid);
             }
-            AppendU8(e, 0x01);
+            AppendU8(e, static_cast<std::uint8_t>(((s.scids & 0x0F) << 4) | 0x01));
             AppendU16(e, (s.userApplication & 0x7FF) << 5);
             entries.push_back(std::move(e));
         }
         PackFig0(13, longSids, entries, figs);
+    }
+}
+
+void AppendFig0_8(std::span<const Service> services, std::vector<Fig>& figs) {
+    for (const bool longSids : {false, true}) {
+        std::vector<std::vector<std::uint8_t>> entries;
+        for (const Service& s : services) {
+            if (s.scids == 0 || !s.packetMode || s.longSid != longSids) {
+                continue;
+            }
+            std::vector<std::uint8_t> e;
+            if (longSids) {
+                AppendU32(e, s.sid);
+            } else {
+                AppendU16(e, s.sid);
+            }
+            AppendU8(e, s.scids & 0x0F);
+            AppendU16(e, 0x8000 | (s.serviceComponentId & 0xFFF));
+            entries.push_back(std::move(e));
+        }
+        PackFig0(8, longSids, entries, figs);
+    }
+}
+
+void SetFig0Flags(Fig& fig, bool next, bool otherEnsemble) {
+    if (fig.size() >= 2 && (fig[0] >> 5) == 0) {
+        fig[1] = static_cast<std::uint8_t>((fig[1] & 0x3F) | (next ? 0x80 : 0) |
+                                           (otherEnsemble ? 0x40 : 0));
     }
 }
 

@@ -1,8 +1,10 @@
 #include "broadcast/packet_fec.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "broadcast/bytes.h"
+#include "broadcast/packet.h"
 
 extern "C" {
 #include <fec.h>
@@ -64,7 +66,26 @@ FecStep PacketFecDecoder::ReleaseAll(FecStatus status) {
     m_out.assign(m_table.begin(), m_table.end());
     m_table.clear();
     m_fecPackets = 0;
+    m_fecAddressed = 0;
+    if (status == FecStatus::Unprotected) {
+        m_inStep = false;
+    }
     return {status, m_out, 0};
+}
+
+std::size_t PacketFecDecoder::NextPushSize(std::span<const std::uint8_t> bytes) const {
+    if (bytes.size() < 2) {
+        return bytes.size();
+    }
+    if (m_inStep) {
+        const std::size_t room = m_table.size() == kFecApplicationTableSize
+                                     ? kFecPacketSize
+                                     : std::min(PacketSizeOfCode(bytes[0] >> 6),
+                                                kFecApplicationTableSize - m_table.size());
+        return std::min(room, bytes.size());
+    }
+    const std::uint16_t address = static_cast<std::uint16_t>(((bytes[0] & 3) << 8) | bytes[1]);
+    return address == kFecPacketAddress ? kFecPacketSize : PacketSizeOfCode(bytes[0] >> 6);
 }
 
 FecStep PacketFecDecoder::Push(std::span<const std::uint8_t> packet) {
@@ -72,16 +93,27 @@ FecStep PacketFecDecoder::Push(std::span<const std::uint8_t> packet) {
         return {};
     }
     const std::uint16_t address = static_cast<std::uint16_t>(((packet[0] & 3) << 8) | packet[1]);
-    if (address == kFecPacketAddress) {
+    const bool byPosition = m_inStep && m_table.size() == kFecApplicationTableSize;
+    if (byPosition || (!m_inStep && address == kFecPacketAddress)) {
+        // Out of step, the header's counter is all that places the packet in its frame.
         const std::size_t counter = (packet[0] >> 2) & 0x0F;
-        if (packet.size() < kFecPacketSize || counter != m_fecPackets ||
-            m_table.size() != kFecApplicationTableSize) {
+        if (packet.size() < kFecPacketSize || m_table.size() != kFecApplicationTableSize ||
+            (!byPosition && counter != m_fecPackets)) {
             return ReleaseAll(FecStatus::Unprotected);
         }
-        std::memcpy(m_parity.data() + counter * kFecPayload, packet.data() + 2, kFecPayload);
+        if (address == kFecPacketAddress) {
+            ++m_fecAddressed;
+        }
+        std::memcpy(m_parity.data() + m_fecPackets * kFecPayload, packet.data() + 2, kFecPayload);
         if (++m_fecPackets < kFecPacketCount) {
             return {};
         }
+        if (m_fecAddressed <= kFecPacketCount / 2) {
+            // Most of what stood where the FEC packets belong was something else: the frames
+            // were lost track of, and correcting with those bytes could only do harm.
+            return ReleaseAll(FecStatus::Unprotected);
+        }
+        m_inStep = true;
         return Correct();
     }
     FecStep step;

@@ -53,6 +53,14 @@ class PacketFecDecoder {
 
     FecStep Push(std::span<const std::uint8_t> packet);
 
+    // How many of bytes (the rest of a block, at least 2 bytes) to push next. A FEC packet is
+    // 24 bytes whatever its length code says: nothing protects that header. Once a FEC frame
+    // has been taken whole the decoder is in step with the frames: the table is filled byte
+    // for byte up to its end (a damaged length code is repaired by the correction, not
+    // trusted), and the 216 bytes after a full table are the FEC packets by position.
+    std::size_t NextPushSize(std::span<const std::uint8_t> bytes) const;
+    bool InStep() const { return m_inStep; }
+
   private:
     FecStep ReleaseAll(FecStatus status);
     FecStep Correct();
@@ -62,6 +70,8 @@ class PacketFecDecoder {
     std::vector<std::uint8_t> m_parity;  // RS data table from the FEC packets
     std::vector<std::uint8_t> m_out;
     std::size_t m_fecPackets = 0;
+    std::size_t m_fecAddressed = 0;  // FEC packets of the frame that read address 1022
+    bool m_inStep = false;
 };
 
 }  // namespace broadcast

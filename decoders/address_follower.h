@@ -1,12 +1,23 @@
-// Chooses the TPEG component's packet address and reassembles its data groups.
+// Chooses the TPEG component's packet address and turns its packets into the
+// TPEG stream.
 //
-// The service does not tell the decoder which address to use, so it follows
-// the first address whose data group holds together (CRC and header), and
-// sticks to it: packets of other addresses are ignored while the followed one
-// is heard. When no good packet of it has come for kSilenceBlocks blocks (six
-// seconds of frames) it is given up and the search starts again. Up to
-// kCandidates addresses are assembled side by side while searching; setting up
-// a candidate is the only allocation, steady following allocates nothing.
+// When the FIC named the component (FIG 0/3), only its address is decoded, in
+// the way the DG flag says: with MSC data groups, or the stream straight in the
+// packets' data fields. A sub-channel is often shared with other data services,
+// so no other address is ever looked at then.
+//
+// When the FIC said nothing, the decoder follows the first address whose data
+// group holds together (CRC and header), and sticks to it: packets of other
+// addresses are ignored while the followed one is heard. Data groups without a
+// CRC, and those of the types MOT uses, never take up an address: without the
+// FIC nothing vouches for them. When no good packet of it has come for
+// kSilenceBlocks blocks (six seconds of frames) it is given up and the search
+// starts again. Up to kCandidates addresses are assembled side by side while
+// searching; setting up a candidate is the only allocation, steady following
+// allocates nothing.
+//
+// Good data groups pass through a DataGroupStream: repeated copies are taken
+// once and segment series joined before they become stream bytes.
 #pragma once
 
 #include <array>
@@ -16,6 +27,8 @@
 #include <span>
 
 #include "broadcast/data_group_assembler.h"
+#include "broadcast/data_group_stream.h"
+#include "broadcast/msc_data_path.h"
 #include "broadcast/packet.h"
 
 namespace decoders {
@@ -23,7 +36,8 @@ namespace decoders {
 class DataGroupSink {
   public:
     virtual ~DataGroupSink() = default;
-    // The data field of a good data group of the followed address.
+    // The next piece of the TPEG stream: the data field of a good data group (a whole
+    // segment series), or a packet's data field when the component has no data groups.
     virtual void OnDataGroup(std::span<const std::uint8_t> dataField) = 0;
 };
 
@@ -33,6 +47,9 @@ struct FollowStats {
     std::uint64_t dataGroupErrors = 0;
     std::uint64_t dataGroupsLost = 0;
     std::uint64_t addressChanges = 0;
+    std::uint64_t repeatedDataGroups = 0;
+    std::uint64_t commandPackets = 0;
+    std::uint64_t segmentsDropped = 0;
 };
 
 class AddressFollower {
@@ -50,6 +67,9 @@ class AddressFollower {
     void DropPartial();
     // Forgets the followed address and every candidate.
     void Reset();
+    // What the FIC says about the component; known == false returns to following. Forgets
+    // everything when it changes.
+    void Configure(const broadcast::PacketComponentInfo& component);
 
     // The followed address, 0 while searching.
     std::uint16_t Followed() const;
@@ -67,8 +87,12 @@ class AddressFollower {
     Slot* TakeSlot(std::uint16_t address);
     void Feed(Slot& slot, const broadcast::PacketView& packet, DataGroupSink& sink);
     void HandleDataGroup(Slot& slot, std::span<const std::uint8_t> bytes, DataGroupSink& sink);
+    void FeedStream(Slot& slot, const broadcast::PacketView& packet, DataGroupSink& sink);
+    void Follow(Slot& slot);
 
     std::size_t m_maxDataGroup;
+    broadcast::PacketComponentInfo m_component;
+    broadcast::DataGroupStream m_stream;
     std::array<Slot, kCandidates> m_slots;
     Slot* m_followed = nullptr;
     std::size_t m_silentBlocks = 0;

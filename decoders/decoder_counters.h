@@ -25,6 +25,9 @@ struct TdcCounters {
     std::uint64_t queueDrops;        // data groups dropped because the queue was full
     std::uint64_t addressChanges;    // times a packet address was taken up
     std::uint32_t followedAddress;   // the address followed now, 0 when none
+    std::uint64_t repeatedDataGroups;  // repeated copies of data groups already taken
+    std::uint64_t commandPackets;      // command packets of the followed address
+    std::uint64_t segmentsDropped;     // segments of series that could not be completed
 };
 
 struct TpegCounters {

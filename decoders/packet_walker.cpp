@@ -20,11 +20,19 @@ void PacketWalker::Reset() {
     if (m_fecMode) {
         m_fec = std::make_unique<bc::PacketFecDecoder>();
     }
-    m_fecMode = false;
+    m_fecMode = m_mode == FecMode::On;
+}
+
+void PacketWalker::SetFecMode(FecMode mode) {
+    if (mode != m_mode) {
+        m_mode = mode;
+        m_fec = std::make_unique<bc::PacketFecDecoder>();
+        m_fecMode = mode == FecMode::On;
+    }
 }
 
 void PacketWalker::Walk(std::span<const std::uint8_t> block, PacketSink& sink) {
-    if (!m_fecMode && CarriesFecPackets(block)) {
+    if (m_mode == FecMode::Guess && !m_fecMode && CarriesFecPackets(block)) {
         m_fecMode = true;
     }
     if (m_fecMode) {
@@ -75,7 +83,7 @@ void PacketWalker::WalkThroughFec(std::span<const std::uint8_t> block, PacketSin
     // The FEC frame is a byte-exact table, so packets go in whole and damaged ones too: the
     // correction is what repairs them.
     for (std::size_t at = 0; block.size() - at >= bc::kMinPacketSize;) {
-        const std::size_t size = bc::PacketSizeOfCode(block[at] >> 6);
+        const std::size_t size = m_fec->NextPushSize(block.subspan(at));
         if (size > block.size() - at) {
             m_stats.skippedBytes += block.size() - at;
             break;

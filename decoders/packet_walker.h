@@ -3,8 +3,10 @@
 // Packet sizes are all multiples of 24 bytes and a block holds whole packets,
 // so after a damaged packet the walk steps on by 24 bytes until a packet's CRC
 // holds again: a damaged length code costs no more than the packet it is in.
-// When FEC packets (address 1022) appear, the packets go through packet FEC
-// first and the corrected ones are walked; FEC stays on until Reset.
+// With packet FEC the packets go through the FEC decoder first and the
+// corrected ones are walked. Whether the sub-channel carries FEC is the FIC's
+// to say (FIG 0/14); only when it said nothing is it guessed from the first
+// FEC packet (address 1022) seen, and then stays on until Reset.
 #pragma once
 
 #include <cstddef>
@@ -33,9 +35,18 @@ struct PacketWalkStats {
     std::uint64_t fecUncorrectable = 0;
 };
 
+enum class FecMode {
+    Guess,  // the FIC said nothing: on from the first FEC packet seen
+    Off,
+    On,
+};
+
 class PacketWalker {
   public:
     PacketWalker();
+
+    // Takes effect at once; a change forgets the FEC state.
+    void SetFecMode(FecMode mode);
 
     void Walk(std::span<const std::uint8_t> block, PacketSink& sink);
     // Forgets FEC mode and any packets held for their FEC frame.
@@ -48,6 +59,7 @@ class PacketWalker {
     static bool CarriesFecPackets(std::span<const std::uint8_t> block);
 
     std::unique_ptr<broadcast::PacketFecDecoder> m_fec;
+    FecMode m_mode = FecMode::Guess;
     bool m_fecMode = false;
     PacketWalkStats m_stats;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "broadcast/data_group.h"
+#include "broadcast/msc_data_path.h"
+#include "platform/format.h"
 
 namespace decoders {
 
@@ -83,6 +85,7 @@ bool TdcDecoder::Start() {
     if (m_state != TdcState::Running) {
         // A new run may be another ensemble: nothing of the last one may splice into it.
         ResetStreamLocked();
+        m_guessLogged = false;
         m_state = TdcState::Running;
     }
     return true;
@@ -107,11 +110,16 @@ std::intptr_t TdcDecoder::Feed(std::uintptr_t address, std::uintptr_t size,
         ++m_counters.ignoredBlocks;
         return 0;
     }
-    if (m_subChannel != subChannel) {
+    // Bits the FIC part does not define must not tell two equal words apart.
+    const broadcast::PacketComponentInfo component = broadcast::UnpackMscDataWord(subChannel);
+    const std::uintptr_t word =
+        broadcast::PackMscDataWord(broadcast::SubChannelOf(subChannel), component);
+    if (m_subChannel != word) {
         if (m_subChannel) {
             ResetStreamLocked();
         }
-        m_subChannel = subChannel;
+        m_subChannel = word;
+        ConfigureLocked(word);
     } else if (m_lastFrame && frameCounter != *m_lastFrame + 1) {
         // Frames went missing: the packet continuity index repeats every four packets, too
         // short to notice a gap of whole frames, so no partial data group may go on.
@@ -125,6 +133,23 @@ std::intptr_t TdcDecoder::Feed(std::uintptr_t address, std::uintptr_t size,
     m_follower->EndBlock();
     m_queue->EndBlock();
     return static_cast<std::intptr_t>(size);
+}
+
+void TdcDecoder::ConfigureLocked(std::uintptr_t word) {
+    const broadcast::PacketComponentInfo component = broadcast::UnpackMscDataWord(word);
+    m_follower->Configure(component);
+    if (!component.known) {
+        m_walker->SetFecMode(FecMode::Guess);
+        if (!m_guessLogged) {
+            m_guessLogged = true;
+            platform::DebugPrintf(
+                u"TDC: the FIC names no TPEG packet address for sub-channel %d: following the "
+                u"first address whose data groups hold, packet FEC guessed\r\n",
+                static_cast<int>(broadcast::SubChannelOf(word)));
+        }
+        return;
+    }
+    m_walker->SetFecMode(component.fecScheme == 1 ? FecMode::On : FecMode::Off);
 }
 
 void TdcDecoder::OnPacket(const broadcast::PacketView& packet) {
@@ -159,6 +184,9 @@ TdcCounters TdcDecoder::Counters() {
         counters.dataGroupsLost = follow.dataGroupsLost;
         counters.addressChanges = follow.addressChanges;
         counters.followedAddress = m_follower->Followed();
+        counters.repeatedDataGroups = follow.repeatedDataGroups;
+        counters.commandPackets = follow.commandPackets;
+        counters.segmentsDropped = follow.segmentsDropped;
     }
     return counters;
 }

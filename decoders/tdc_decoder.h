@@ -8,6 +8,12 @@
 // States (GetTDCState): 0 uninitialised, 1 initialised and never started,
 // 2 stopped after a run, 3 running. Decoding may start from 1 or 2.
 //
+// The third word of FillMSCData is the sub-channel id and what the FIC says
+// about the TPEG component (broadcast/msc_data_path.h): its packet address, DG
+// flag and the sub-channel's FEC scheme are used as said. When the FIC said
+// nothing, the address is followed and FEC guessed, and the log says so once
+// per start. A change of the word starts the stream afresh.
+//
 // Every call takes one lock, held by FillMSCData for the length of one block;
 // the TPEG library's thread never takes it, so the feed never waits for that
 // thread.
@@ -67,6 +73,7 @@ class TdcDecoder : private PacketSink, private DataGroupSink {
     void OnDataGroup(std::span<const std::uint8_t> dataField) override;
     void ReleaseLocked();
     void ResetStreamLocked();
+    void ConfigureLocked(std::uintptr_t word);
 
     std::mutex m_lock;
     TdcState m_state = TdcState::Uninitialised;
@@ -75,6 +82,7 @@ class TdcDecoder : private PacketSink, private DataGroupSink {
     std::unique_ptr<AddressFollower> m_follower;
     std::optional<std::uintptr_t> m_subChannel;
     std::optional<std::uintptr_t> m_lastFrame;
+    bool m_guessLogged = false;
     TdcCounters m_counters{};
 };
 

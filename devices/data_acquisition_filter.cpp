@@ -23,9 +23,9 @@ class DataInputPin final : public PinBase, public IMscBlockSink {
     ULONG AddRef() override { return PinBase::AddRef(); }
     ULONG Release() override { return PinBase::Release(); }
 
-    HRESULT DeliverBlock(const std::uint8_t* data, std::size_t size, std::uint8_t subChannelId,
+    HRESULT DeliverBlock(const std::uint8_t* data, std::size_t size, std::uintptr_t mscWord,
                          std::uint32_t frameCounter) override {
-        return m_owner.DeliverBlock(data, size, subChannelId, frameCounter);
+        return m_owner.DeliverBlock(data, size, mscWord, frameCounter);
     }
 
   private:
@@ -65,7 +65,7 @@ HRESULT DataAcquisitionFilter::SetDataCallback(MscDataCallback callback, void* c
 }
 
 HRESULT DataAcquisitionFilter::DeliverBlock(const std::uint8_t* data, std::size_t size,
-                                            std::uint8_t subChannelId, std::uint32_t frameCounter) {
+                                            std::uintptr_t mscWord, std::uint32_t frameCounter) {
     std::lock_guard delivery(m_deliveryLock);
     if (!m_delivering) {
         return S_FALSE;
@@ -76,7 +76,7 @@ HRESULT DataAcquisitionFilter::DeliverBlock(const std::uint8_t* data, std::size_
         callback = m_callback;
     }
     if (callback != nullptr) {
-        callback(reinterpret_cast<std::uintptr_t>(data), size, subChannelId, frameCounter);
+        callback(reinterpret_cast<std::uintptr_t>(data), size, mscWord, frameCounter);
     }
     return S_OK;
 }

@@ -1,7 +1,8 @@
 // The data-acquisition filter: input pin "Data In", IDataAcquisition. Every
 // block the tuner hands to its pin while the filter runs reaches the
 // registered callback on the tuner's streaming thread, as
-// callback(address, byte count, sub-channel id, frame counter). Once Pause or
+// callback(address, byte count, sub-channel word, frame counter), the word as
+// the tuner made it (broadcast/msc_data_path.h). Once Pause or
 // Stop has returned, no call is in progress and none follows until Run.
 #pragma once
 
@@ -24,7 +25,7 @@ class DataAcquisitionFilter final : public platform::FilterBase, public IDataAcq
     platform::HRESULT SetDataCallback(MscDataCallback callback, void* context) override;
 
     platform::HRESULT DeliverBlock(const std::uint8_t* data, std::size_t size,
-                                   std::uint8_t subChannelId, std::uint32_t frameCounter);
+                                   std::uintptr_t mscWord, std::uint32_t frameCounter);
 
   protected:
     void* FindInterface(platform::REFIID iid) override;

@@ -22,6 +22,9 @@ PlayedFrame EnsemblePlayer::PlayFrame(const Tuning& tuning) {
         m_generation = tuning.generation;
         m_reader.Close();
         m_problems.Clear();
+        m_fic = {};
+        m_ficRevision = 0;
+        m_component = {};
         m_path = tuning.path;
         m_signalOffPath = SignalOffPath();
     }
@@ -43,12 +46,16 @@ PlayedFrame EnsemblePlayer::PlayFrame(const Tuning& tuning) {
     const FileIdentity identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
     if (m_reader.IsOpen() && !(identity == m_identity)) {
         m_reader.Close();
+        // Another recording: what the old one's FIC said no longer holds.
+        m_fic = {};
+        m_ficRevision = 0;
+        m_component = {};
     }
     if (!m_reader.IsOpen()) {
         m_identity = identity;
         if (!m_reader.Open(m_path)) {
             m_problems.Report("open", FileName() + " is not a readable ETI recording");
-            return {FrameOutcome::Lost, false, {}};
+            return {FrameOutcome::Lost, false, {}, {}};
         }
     }
     return ReadFrame(tuning);
@@ -61,7 +68,7 @@ PlayedFrame EnsemblePlayer::ReadFrame(const Tuning& tuning) {
         result = m_reader.Next();
         if (result.status == broadcast::EtiReadStatus::End) {
             m_problems.Report("empty", FileName() + " holds no whole frame");
-            return {FrameOutcome::Lost, false, {}};
+            return {FrameOutcome::Lost, false, {}, {}};
         }
     }
     switch (result.status) {
@@ -71,23 +78,32 @@ PlayedFrame EnsemblePlayer::ReadFrame(const Tuning& tuning) {
             m_problems.Report(
                 std::string("bad ") + broadcast::ToString(result.error),
                 FileName() + ": frames skipped (" + broadcast::ToString(result.error) + ")");
-            return {FrameOutcome::Lost, false, {}};
+            return {FrameOutcome::Lost, false, {}, {}};
         case broadcast::EtiReadStatus::End:
         case broadcast::EtiReadStatus::IoError:
             m_reader.Close();
             m_problems.Report("io", FileName() + " could not be read");
-            return {FrameOutcome::Lost, false, {}};
+            return {FrameOutcome::Lost, false, {}, {}};
+    }
+    m_fic.PushFic(result.frame.fic);
+    if (m_fic.Dropped() > 0) {
+        m_problems.Report("fic",
+                          FileName() + ": FIC lists more entries than kept; extra ones ignored");
     }
     if (!tuning.serviceTuned) {
-        return {FrameOutcome::Received, false, {}};
+        return {FrameOutcome::Received, false, {}, {}};
+    }
+    if (m_fic.Revision() != m_ficRevision) {
+        m_ficRevision = m_fic.Revision();
+        m_component = m_fic.TpegComponent(tuning.sid, tuning.subChannelId);
     }
     const broadcast::EtiStreamView* stream = result.frame.FindStream(tuning.subChannelId);
     if (stream == nullptr) {
         m_problems.Report("stream", FileName() + ": frames without sub-channel " +
                                         std::to_string(tuning.subChannelId));
-        return {FrameOutcome::Received, false, {}};
+        return {FrameOutcome::Received, false, {}, {}};
     }
-    return {FrameOutcome::Received, true, stream->data};
+    return {FrameOutcome::Received, true, stream->data, m_component};
 }
 
 }  // namespace devices

@@ -5,7 +5,10 @@
 // goes silent, one replaced by another file (or rewritten, changing its size
 // or time) is opened again, the end of the file loops to its first frame.
 // Bad frames are skipped; each kind of problem is logged once per tune, never
-// once per frame. Used by one thread at a time.
+// once per frame. Like a receiver, it keeps decoding the FIC of every frame it
+// plays (afresh at each tune and for a replaced file), so that what a frame
+// says about the tuned service's TPEG component follows reconfigurations.
+// Used by one thread at a time.
 #pragma once
 
 #include <sys/types.h>
@@ -16,6 +19,8 @@
 #include <string>
 
 #include "broadcast/eti_reader.h"
+#include "broadcast/fic.h"
+#include "broadcast/msc_data_path.h"
 #include "devices/problem_log.h"
 #include "devices/signal_meter.h"
 
@@ -25,6 +30,7 @@ struct Tuning {
     std::uint64_t generation = 0;  // changes at every tune
     std::string path;              // the recording; empty when none was found at the tune
     bool serviceTuned = false;     // the service was found in the ensemble's FIC
+    std::uint32_t sid = 0;
     std::uint8_t subChannelId = 0;
 };
 
@@ -32,6 +38,8 @@ struct PlayedFrame {
     FrameOutcome outcome = FrameOutcome::Silent;
     bool hasBlock = false;
     std::span<const std::uint8_t> block;  // the sub-channel's bytes; valid until the next call
+    // The tuned service's TPEG component as the FIC played so far describes it.
+    broadcast::PacketComponentInfo component;
 };
 
 class EnsemblePlayer {
@@ -51,6 +59,9 @@ class EnsemblePlayer {
     std::string FileName() const;
 
     broadcast::EtiReader m_reader;
+    broadcast::FicDecoder m_fic;
+    std::size_t m_ficRevision = 0;
+    broadcast::PacketComponentInfo m_component;
     FileIdentity m_identity;
     std::uint64_t m_generation = 0;
     bool m_started = false;

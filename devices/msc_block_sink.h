@@ -19,11 +19,12 @@ class IMscBlockSink : public platform::IUnknown {
     static constexpr const platform::IID& kIid = IID_IMscBlockSink;
     using InterfaceBase = platform::IUnknown;
 
-    // `data` is valid during the call only. S_FALSE when the block was
-    // dropped because the receiving filter is not running.
+    // `data` is valid during the call only. `mscWord` is the data callback's
+    // third argument: sub-channel id and what the FIC says about the tuned
+    // service's TPEG component (broadcast/msc_data_path.h). S_FALSE when the
+    // block was dropped because the receiving filter is not running.
     virtual platform::HRESULT DeliverBlock(const std::uint8_t* data, std::size_t size,
-                                           std::uint8_t subChannelId,
-                                           std::uint32_t frameCounter) = 0;
+                                           std::uintptr_t mscWord, std::uint32_t frameCounter) = 0;
 
   protected:
     ~IMscBlockSink() = default;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "broadcast/msc_data_path.h"
 #include "devices/broadcast_folder.h"
 #include "devices/ensemble_probe.h"
 #include "devices/fault_plan.h"
@@ -290,6 +291,7 @@ void TunerFilter::RetuneLocked() {
     m_tuningGeneration.store(m_tuning.generation);
     m_tuning.path.clear();
     m_tuning.serviceTuned = false;
+    m_tuning.sid = 0;
     m_tuning.subChannelId = 0;
     m_tunedFrequency = 0;
     m_tunedService = 0;
@@ -304,10 +306,18 @@ void TunerFilter::RetuneLocked() {
         return;
     }
     const EnsembleProbe probe = ProbeEnsemble(path);
-    if (const broadcast::Service* service = probe.ensemble.FindService(m_requestedService)) {
+    // The sub-channel picks the component when the service has several (TPEG beside a
+    // programme's audio).
+    const bool validSubChannel = m_requestedSubChannel >= 0 && m_requestedSubChannel < 64;
+    if (const broadcast::Service* service =
+            validSubChannel
+                ? probe.ensemble.FindComponent(m_requestedService,
+                                               static_cast<std::uint8_t>(m_requestedSubChannel))
+                : probe.ensemble.FindService(m_requestedService)) {
         m_tunedService = service->sid;
         m_tunedSubChannel = service->subChannelId;
         m_tuning.serviceTuned = true;
+        m_tuning.sid = service->sid;
         m_tuning.subChannelId = service->subChannelId;
     }
 }
@@ -392,7 +402,8 @@ void TunerFilter::Stream(StreamingThread& thread, ComPtr<IMscBlockSink> sink) {
         const PlayedFrame frame = player.PlayFrame(tuning);
         m_meter.Record(tuning.generation, frame.outcome);
         if (frame.hasBlock && sink) {
-            sink->DeliverBlock(frame.block.data(), frame.block.size(), tuning.subChannelId,
+            sink->DeliverBlock(frame.block.data(), frame.block.size(),
+                               broadcast::PackMscDataWord(tuning.subChannelId, frame.component),
                                m_frameCounter);
         }
         ++m_frameCounter;

@@ -1,5 +1,6 @@
 // libFuzzer target: the ETI frame reader takes any bytes, every view it returns lies inside the
-// input, and the FIC it finds goes through the FIC decoder without trouble.
+// input, and the FIC it finds goes through the FIC decoder without trouble, component lookups
+// included.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -42,8 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (fic.HasEnsembleInfo()) {
         const broadcast::EnsembleDescription ensemble = fic.Ensemble();
-        static_cast<void>(ensemble);
         static_cast<void>(fic.IsComplete());
+        // The tuner's lookup of each listed component, secondary ones included.
+        for (const broadcast::Service& service : ensemble.services) {
+            static_cast<void>(fic.TpegComponent(service.sid, service.subChannelId));
+        }
     }
     return 0;
 }

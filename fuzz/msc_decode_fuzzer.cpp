@@ -9,6 +9,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "broadcast/msc_data_path.h"
 #include "fuzz/quiet_log.h"
 #include "platform/log.h"
 #include "tpeg/decoder_library.h"
@@ -65,14 +66,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
+    if (size < 3) {
+        return 0;
+    }
     // The first byte gives the sub-channel's size in 24-byte units, that is one 24 ms block;
     // zero passes the rest as a single block.
-    const std::size_t block = data[0] == 0 ? size - 1 : std::size_t{data[0]} * 24;
+    const std::size_t block = data[0] == 0 ? size - 3 : std::size_t{data[0]} * 24;
+    // The next two say what the FIC tells about the component: bit 7 of the second byte set
+    // means it told something, bit 2 the DG flag, bits 3-4 the FEC scheme, bits 0-1 and the
+    // third byte the packet address.
+    broadcast::PacketComponentInfo component;
+    component.known = (data[1] & 0x80) != 0;
+    if (component.known) {
+        component.address = static_cast<std::uint16_t>(((data[1] & 3) << 8) | data[2]);
+        component.dgFlag = (data[1] & 0x04) != 0;
+        component.fecScheme = static_cast<std::uint8_t>((data[1] >> 3) & 3);
+        component.dscty = 5;
+    }
     // A sub-channel of its own for each input starts the decoder's stream afresh.
-    static std::uintptr_t input = 0;
-    const std::uintptr_t subChannel = 1 + (input++ % 2);
+    static std::uint8_t input = 0;
+    const std::uintptr_t subChannel =
+        broadcast::PackMscDataWord(static_cast<std::uint8_t>(1 + (input++ % 2)), component);
     std::uintptr_t frame = 0;
-    for (std::size_t offset = 1; offset < size; offset += block) {
+    for (std::size_t offset = 3; offset < size; offset += block) {
         const std::size_t length = std::min(block, size - offset);
         FillMSCData(reinterpret_cast<std::uintptr_t>(data + offset), length, subChannel, frame++);
     }

@@ -1,5 +1,6 @@
 // libFuzzer target: a sub-channel's bytes walked packet by packet, the good packets reassembled
-// into data groups by address and every complete data group parsed.
+// into data groups by address, every complete data group parsed and turned into stream pieces
+// (repetitions, segment series); then the same bytes through the packet FEC decoder.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -7,7 +8,9 @@
 
 #include "broadcast/data_group.h"
 #include "broadcast/data_group_assembler.h"
+#include "broadcast/data_group_stream.h"
 #include "broadcast/packet.h"
+#include "broadcast/packet_fec.h"
 
 namespace {
 
@@ -19,11 +22,27 @@ bool Inside(std::span<const std::uint8_t> part, std::span<const std::uint8_t> wh
                             part.data() + part.size() <= whole.data() + whole.size());
 }
 
+void WalkThroughFec(std::span<const std::uint8_t> input) {
+    broadcast::PacketFecDecoder fec;
+    for (std::size_t at = 0; input.size() - at >= 2;) {
+        const std::size_t size = fec.NextPushSize(input.subspan(at));
+        if (size == 0 || size > input.size() - at) {
+            break;
+        }
+        const broadcast::FecStep step = fec.Push(input.subspan(at, size));
+        if (step.released.size() > broadcast::kFecApplicationTableSize + broadcast::kMaxPacketSize) {
+            __builtin_trap();
+        }
+        at += size;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> input(data, size);
     std::map<std::uint16_t, broadcast::DataGroupAssembler> assemblers;
+    std::map<std::uint16_t, broadcast::DataGroupStream> streams;
     std::size_t offset = 0;
     while (offset < size) {
         const std::span<const std::uint8_t> rest = input.subspan(offset);
@@ -60,6 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              !Inside(group.header.endUserAddress, assembled.dataGroup))) {
             __builtin_trap();
         }
+        if (group.error != broadcast::DataGroupError::None) {
+            continue;
+        }
+        const broadcast::StreamStep step = streams[packet.header.address].Push(group);
+        if (step.verdict == broadcast::StreamVerdict::Passed &&
+            step.data.size() > broadcast::DataGroupStream::kMaxSegmentedSize) {
+            __builtin_trap();
+        }
     }
+    WalkThroughFec(input);
     return 0;
 }

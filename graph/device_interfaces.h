@@ -67,8 +67,12 @@ protected:
 };
 
 // Called on the streaming thread with every block of MSC data. The four
-// arguments: address of the block, its length in bytes, the sub-channel id and
-// a frame counter. The block is valid during the call only.
+// arguments: address of the block, its length in bytes, the sub-channel word
+// and a frame counter. The sub-channel word holds the sub-channel id in bits
+// 0-5 and, when bit 31 is set, what the FIC says about the tuned service's
+// TPEG component: packet address (bits 8-17), DG flag (bit 18, 1 = no MSC data
+// groups), FEC scheme (bits 19-20), DSCTy (bits 21-26); see
+// broadcast/msc_data_path.h. The block is valid during the call only.
 using MscDataCallback = std::intptr_t (*)(std::uintptr_t a, std::uintptr_t b, std::uintptr_t c, std::uintptr_t d);
 
 struct IDataAcquisition : platform::IUnknown {

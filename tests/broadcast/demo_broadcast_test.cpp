@@ -338,4 +338,35 @@ TEST(BroadcastBuilder, DescribedBroadcastWithContentFolder) {
     EXPECT_EQ(reception.collector.apps[6128].last, "news two");
 }
 
+TEST(BroadcastBuilder, TpegAsSecondaryComponentBesideFigsToIgnore) {
+    testsupport::TempDir dir;
+    std::ofstream(dir / "two.txt") << "frames 300\n"
+                                      "ensemble 201008 0xE00C \"Test 12B\"\n"
+                                      "subchannel 1 uep 35\n"
+                                      "subchannel 2 eep 32 2\n"
+                                      "audio 0xE301 \"Test Radio\" 1\n"
+                                      "tpeg-secondary 0xE301 2 0x123 period 100\n"
+                                      "ignored-figs next other-ensemble\n";
+    ASSERT_EQ(RunBuilder({"--config", dir / "two.txt", dir / "out"}), 0);
+
+    broadcast::EtiReader reader;
+    ASSERT_TRUE(reader.Open(dir / "out/201008.eti"));
+    broadcast::FicDecoder fic;
+    for (int i = 0; i < 300; ++i) {
+        fic.PushFic(reader.Next().frame.fic);
+    }
+    const auto ensemble = fic.Ensemble();
+    ASSERT_EQ(ensemble.services.size(), 2u) << "no service of another ensemble";
+    EXPECT_EQ(ensemble.services[1].sid, 0xE301u);
+    EXPECT_EQ(ensemble.services[1].scids, 1);
+    const auto component = fic.TpegComponent(0xE301, 2);
+    EXPECT_TRUE(component.known);
+    EXPECT_EQ(component.address, 0x123) << "the current configuration's address";
+
+    Reception reception;
+    Receive(dir / "out/201008.eti", reception);
+    EXPECT_EQ(reception.badPackets, 0u);
+    EXPECT_FALSE(reception.collector.apps.empty());
+}
+
 }  // namespace

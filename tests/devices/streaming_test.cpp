@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "broadcast/eti.h"
+#include "broadcast/msc_data_path.h"
 #include "platform/clock.h"
 #include "tests/support/device_plugin.h"
 #include "tests/support/eti_recording.h"
@@ -65,7 +66,9 @@ TEST_F(Streaming, DeliversTheSubChannelOfEachFrameInRealTimeAndLoops) {
         const broadcast::EtiStreamView* stream = parsed.frame.FindStream(3);
         ASSERT_NE(stream, nullptr);
         EXPECT_EQ(blocks[i].bytes, std::vector(stream->data.begin(), stream->data.end())) << i;
-        EXPECT_EQ(blocks[i].subChannelId, 3u);
+        // The FIC's description of the TPEG component travels with every block.
+        EXPECT_EQ(blocks[i].subChannelId,
+                  broadcast::PackMscDataWord(3, {true, 0x103, false, 0, 5}));
         EXPECT_EQ(blocks[i].frameCounter, blocks[0].frameCounter + i);
     }
 }
@@ -85,9 +88,12 @@ TEST_F(Streaming, RetuningWhileRunningSwitchesAtTheNextFrame) {
     ASSERT_EQ(m_graph.Control().Run(), S_OK);
     ASSERT_TRUE(BlocksArrive(3));
     m_graph.Tune(183008, 0xE0B9, 1);
-    ASSERT_TRUE(WaitUntil([&] { return m_recorder.Blocks().back().subChannelId == 1; }));
+    const auto lastSubChannel = [&] {
+        return broadcast::SubChannelOf(m_recorder.Blocks().back().subChannelId);
+    };
+    ASSERT_TRUE(WaitUntil([&] { return lastSubChannel() == 1; }));
     m_graph.Tune(195008, kTpegB, 6);
-    ASSERT_TRUE(WaitUntil([&] { return m_recorder.Blocks().back().subChannelId == 6; }));
+    ASSERT_TRUE(WaitUntil([&] { return lastSubChannel() == 6; }));
     m_graph.Tune(183008, kTpegB, 6);
     EXPECT_TRUE(Quiet());
     ASSERT_EQ(m_graph.Control().Stop(), S_OK);
@@ -99,10 +105,45 @@ TEST_F(Streaming, RetuningWhileRunningSwitchesAtTheNextFrame) {
         EXPECT_GT(blocks[i].frameCounter, blocks[i - 1].frameCounter);
     }
     EXPECT_EQ(switches, 2u);
-    // The new ensemble plays from its first frame.
-    const auto firstOfB = std::find_if(blocks.begin(), blocks.end(),
-                                       [](const auto& b) { return b.subChannelId == 6; });
+    // The new ensemble plays from its first frame, and only its FIC describes the component.
+    const auto firstOfB = std::find_if(blocks.begin(), blocks.end(), [](const auto& b) {
+        return broadcast::SubChannelOf(b.subChannelId) == 6;
+    });
     EXPECT_EQ(firstOfB->bytes.front(), testsupport::PatternByte(0, 6, 0));
+    EXPECT_EQ(broadcast::UnpackMscDataWord(firstOfB->subChannelId).address, 0x106);
+    const auto audio = std::find_if(blocks.begin(), blocks.end(), [](const auto& b) {
+        return broadcast::SubChannelOf(b.subChannelId) == 1;
+    });
+    EXPECT_EQ(audio->subChannelId, 1u) << "no packet-mode component to describe";
+}
+
+TEST_F(Streaming, TheComponentFollowsAReconfigurationOfTheFic) {
+    // Half way through the recording the TPEG component moves to packet address 0x201, loses
+    // its data groups and gains packet-mode FEC.
+    auto moved = testsupport::ThreeServiceEnsemble(0xE0B8, kTpegA, 0, "8B");
+    moved.services[2].packetAddress = 0x201;
+    moved.services[2].dataGroups = false;
+    moved.subChannels[2].fecScheme = 1;
+    const auto after = testsupport::MakeEtiFrames(moved, kFrames);
+    std::copy(after.begin() + kFrames / 2, after.end(), m_framesA.begin() + kFrames / 2);
+    ASSERT_TRUE(testsupport::WriteEtiFrames(m_plugin.Broadcast() / "183008.eti", m_framesA));
+    m_graph.Tune(183008, kTpegA, 3);
+
+    ASSERT_EQ(m_graph.Control().Run(), S_OK);
+    ASSERT_TRUE(BlocksArrive(3 * kFrames));
+    ASSERT_EQ(m_graph.Control().Stop(), S_OK);
+    const auto before = broadcast::PackMscDataWord(3, {true, 0x103, false, 0, 5});
+    const auto changed = broadcast::PackMscDataWord(3, {true, 0x201, true, 1, 5});
+    for (const auto& block : m_recorder.Blocks()) {
+        // A frame's FIC holds only part of the description: allow a few frames for the change
+        // to arrive.
+        const auto frame = block.frameCounter % kFrames;
+        if (frame < kFrames / 2) {
+            EXPECT_EQ(block.subChannelId, before) << block.frameCounter;
+        } else if (frame >= kFrames / 2 + 3) {
+            EXPECT_EQ(block.subChannelId, changed) << block.frameCounter;
+        }
+    }
 }
 
 TEST_F(Streaming, SignalOffStopsReceptionUntilItIsGone) {

@@ -131,6 +131,36 @@ TEST_F(TunerScan, RegionsAndRefusals) {
     }
 }
 
+TEST_F(TunerScan, TpegAsSecondaryComponentOfAProgrammeIsReportedAndTunable) {
+    broadcast::EnsembleDescription e{0xE0C1, "Mixed", {}, {}};
+    e.subChannels.push_back(broadcast::UepSubChannel(1, 0, 35));
+    e.subChannels.push_back(broadcast::EepSubChannel(7, 96, 64, 3));
+    e.services.push_back(
+        testsupport::MakeService(0xE0C2, "Radio TPEG", broadcast::ServiceKind::Audio, 1));
+    auto tpeg = testsupport::MakeService(0xE0C2, "Radio TPEG", broadcast::ServiceKind::Data, 7);
+    tpeg.scids = 1;
+    e.services.push_back(tpeg);
+    Record(175280, e);
+
+    ASSERT_EQ(Step(0), 2);
+    EXPECT_EQ(m_entries[0].type, 2);
+    EXPECT_EQ(m_entries[1].sid, 0xE0C2u);
+    EXPECT_EQ(m_entries[1].subChannel, 7);
+    EXPECT_EQ(m_entries[1].type, 3);
+    EXPECT_EQ(m_entries[1].word10, broadcast::kDsctyTdc);
+
+    TunerParam record{0, 175280, 0, 0};
+    ASSERT_EQ(m_tuner->SetParam(kTunerSetFrequency, &record, 0), S_OK);
+    for (const std::int32_t subChannel : {7, 1}) {
+        record = {0, 0xE0C2, subChannel, 0};
+        ASSERT_EQ(m_tuner->SetParam(kTunerSetService, &record, 0), S_OK);
+        record = {};
+        ASSERT_EQ(Command(kTunerGetService, record), S_OK);
+        EXPECT_EQ(record.word[1], 0xE0C2);
+        EXPECT_EQ(record.word[2], subChannel);
+    }
+}
+
 TEST_F(TunerScan, FindsNothingWithoutSignalOrInGarbage) {
     Record(183008, testsupport::ThreeServiceEnsemble(0xE0B8, 0xF1E00448, 0, "8B"));
     ASSERT_TRUE(testsupport::WriteBytes(m_plugin.Broadcast() / "195008.eti",

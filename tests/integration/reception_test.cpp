@@ -82,6 +82,44 @@ TEST_F(ReceptionOnBus, EveryApplicationsFileIsAnnouncedWithItsKindAndTheBroadcas
     }
 }
 
+// As broadcasters send it: the TPEG service shares its sub-channel with
+// another data service whose data groups come first in every frame, and every
+// data group is sent twice. Only the address the FIC gives is decoded.
+TEST_F(ReceptionOnBus, SharedSubChannelWithRepeatedDataGroupsStillGivesEveryFile) {
+    const std::string config = m_env.Root("air.conf");
+    std::ofstream(config) << R"(frames 2500
+ensemble 183008 0xE0B8 "Demo DMB 8B"
+subchannel 1 uep 35
+subchannel 2 eep 384 3
+subchannel 3 eep 64 3
+audio 0xE1B1 "Demo Radio 8B" 1
+video 0xE1B2 "Demo TV 8B" 2
+tpeg 0xF1E00448 "TPEG Traffic 8B" 3 0x100 sid 1.8.8 name "Demo TPEG 8B" period 625 shared 0x200 repeat 1
+ensemble 195008 0xE0AB "Demo DMB 10B"
+subchannel 4 uep 35
+subchannel 5 eep 384 3
+subchannel 6 eep 64 3 fec
+audio 0xE2B1 "Demo Radio 10B" 4
+video 0xE2B2 "Demo TV 10B" 5
+tpeg 0xF1E00445 "TPEG Traffic 10B" 6 0x101 sid 1.10.8 name "Demo TPEG 10B" period 500 shared 0x200 repeat 1
+)";
+    ChildProcess builder("dmbtpeg-mkbroadcast", {"--config", config, m_env.Root("air"), "--quiet"});
+    ASSERT_EQ(builder.Wait(kPatience), 0) << builder.Errors();
+
+    auto navmon = StartNavigationApplication();
+    StartService();
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::set<int> seen;
+            for (const auto& a : Files(*navmon)) {
+                seen.insert(a.kind);
+            }
+            return seen.size() == 10;
+        },
+        kPatience))
+        << navmon->Output();
+}
+
 TEST_F(ReceptionOnBus, CameraManagerTakesTheTunerAndGivesItBack) {
     auto observer = StartPeer("dmbtpeg-window", {"Observer", "--json"}, "");
     auto navmon = StartNavigationApplication();

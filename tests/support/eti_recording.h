@@ -22,7 +22,8 @@ inline std::uint8_t PatternByte(std::uint32_t frame, std::uint8_t subChannelId, 
 inline std::vector<std::vector<std::uint8_t>> MakeEtiFrames(
     const broadcast::EnsembleDescription& ensemble, std::uint32_t frames) {
     std::vector<std::vector<std::uint8_t>> out;
-    broadcast::FicEncoder fic(ensemble);
+    // Short recordings: the whole description within the first frames.
+    broadcast::FicEncoder fic(ensemble, {1, 1});
     std::vector<std::uint8_t> ficBytes(broadcast::FicSize(1));
     for (std::uint32_t n = 0; n < frames; ++n) {
         std::vector<std::vector<std::uint8_t>> payloads;

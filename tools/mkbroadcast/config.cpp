@@ -9,6 +9,7 @@
 #include "broadcast/fig.h"
 #include "broadcast/packet.h"
 #include "broadcast/packet_fec.h"
+#include "broadcast/data_group.h"
 
 namespace mkbroadcast {
 namespace {
@@ -85,6 +86,12 @@ class Parser {
         if (key == "audio" || key == "video" || key == "tpeg") {
             return Service(w, error);
         }
+        if (key == "tpeg-secondary") {
+            return SecondaryTpeg(w, error);
+        }
+        if (key == "ignored-figs") {
+            return IgnoredFigs(w, error);
+        }
         error = "unknown keyword '" + key + "'";
         return false;
     }
@@ -102,7 +109,7 @@ class Parser {
             for (const bc::SubChannel& sc : e.ensemble.subChannels) {
                 bool tpeg = false;
                 for (const TpegSource& s : e.tpeg) {
-                    tpeg = tpeg || e.ensemble.FindService(s.sid)->subChannelId == sc.id;
+                    tpeg = tpeg || FindTpegComponent(e.ensemble, s.sid)->subChannelId == sc.id;
                 }
                 if (sc.fecScheme != 0 && !tpeg) {
                     error = "sub-channel " + std::to_string(sc.id) +
@@ -262,9 +269,86 @@ class Parser {
             if (!TpegOptions(w, fixed, source, error)) {
                 return false;
             }
+            if (source.sharedAddress == service.packetAddress) {
+                error = "shared address " + w[4] + " is the TPEG service's own";
+                return false;
+            }
+            service.dataGroups = !source.dgFlag;
             Current().tpeg.push_back(source);
         }
         Current().ensemble.services.push_back(service);
+        return true;
+    }
+
+    // tpeg-secondary PROGRAMME_SID SUBCHANNEL ADDRESS [tpeg options]: TPEG as a secondary
+    // packet-mode component of an audio or video service described before.
+    bool SecondaryTpeg(const std::vector<std::string>& w, std::string& error) {
+        std::uint64_t sid = 0;
+        std::uint64_t sub = 0;
+        std::uint64_t address = 0;
+        if (w.size() < 4 || !ParseNumber(w[1], 0xFFFF, sid) || !ParseNumber(w[2], 63, sub) ||
+            !ParseNumber(w[3], 1021, address) || address == 0) {
+            error =
+                "expected: tpeg-secondary PROGRAMME_SID SUBCHANNEL ADDRESS [sid A.B.C] "
+                "[name \"TEXT\"] [period FRAMES] [content FOLDER] [packet SIZE]";
+            return false;
+        }
+        bc::EnsembleDescription& ensemble = Current().ensemble;
+        const bc::Service* programme = ensemble.FindService(static_cast<std::uint32_t>(sid));
+        if (programme == nullptr || programme->packetMode) {
+            error = "SId " + w[1] + " is not an audio or video service described before";
+            return false;
+        }
+        if (FindTpegComponent(ensemble, programme->sid) != nullptr) {
+            error = "SId " + w[1] + " already has a TPEG component";
+            return false;
+        }
+        if (ensemble.FindSubChannel(static_cast<std::uint8_t>(sub)) == nullptr) {
+            error = "sub-channel " + w[2] + " is not described";
+            return false;
+        }
+        for (const bc::Service& s : ensemble.services) {
+            if (s.subChannelId == sub) {
+                error = "sub-channel " + w[2] + " already carries a service";
+                return false;
+            }
+        }
+        bc::Service component = *programme;
+        component.kind = bc::ServiceKind::Data;
+        component.subChannelId = static_cast<std::uint8_t>(sub);
+        component.packetMode = true;
+        component.componentType = bc::kDsctyTdc;
+        component.userApplication = bc::kUserApplicationTpeg;
+        component.packetAddress = static_cast<std::uint16_t>(address);
+        component.serviceComponentId = static_cast<std::uint16_t>(++m_nextScid);
+        component.scids = 1;
+        TpegSource source;
+        source.sid = component.sid;
+        source.serviceName = component.label;
+        if (!TpegOptions(w, 4, source, error)) {
+            return false;
+        }
+        Current().tpeg.push_back(source);
+        ensemble.services.push_back(component);
+        return true;
+    }
+
+    // ignored-figs next|other-ensemble ...
+    bool IgnoredFigs(const std::vector<std::string>& w, std::string& error) {
+        if (w.size() < 2) {
+            error = "expected: ignored-figs next|other-ensemble ...";
+            return false;
+        }
+        for (std::size_t i = 1; i < w.size(); ++i) {
+            if (w[i] == "next") {
+                Current().nextConfigurationFigs = true;
+            } else if (w[i] == "other-ensemble") {
+                Current().otherEnsembleFigs = true;
+            } else {
+                error = "ignored-figs takes next or other-ensemble, not '" + w[i] + "'";
+                return false;
+            }
+        }
         return true;
     }
 
@@ -307,10 +391,48 @@ class Parser {
                     return false;
                 }
                 source.packetSize = n;
-            } else {
-                error = "unknown tpeg option '" + key + "'";
+            } else if (!AirShapeOption(key, value, source, error)) {
                 return false;
             }
+        }
+        if (source.dgFlag && (source.repeat != 0 || source.segmentSize != 0)) {
+            error = "dgflag 1 sends no data groups to repeat or segment";
+            return false;
+        }
+        return true;
+    }
+
+    // Options shaping the sub-channel as broadcasters do, beyond what the demo needs.
+    static bool AirShapeOption(const std::string& key, const std::string& value,
+                               TpegSource& source, std::string& error) {
+        std::uint64_t n = 0;
+        if (key == "repeat") {
+            if (!ParseNumber(value, 15, n)) {
+                error = "repeat takes a number of extra copies (0 to 15)";
+                return false;
+            }
+            source.repeat = static_cast<std::uint8_t>(n);
+        } else if (key == "segment") {
+            if (!ParseNumber(value, bc::kMaxDataGroupDataSize, n)) {
+                error = "segment takes a segment size in bytes (0 = off, at most 8191)";
+                return false;
+            }
+            source.segmentSize = n;
+        } else if (key == "dgflag") {
+            if (!ParseNumber(value, 1, n)) {
+                error = "dgflag takes 0 or 1";
+                return false;
+            }
+            source.dgFlag = n == 1;
+        } else if (key == "shared") {
+            if (!ParseNumber(value, 1021, n) || n == 0) {
+                error = "shared takes the packet address of the other service (1-1021)";
+                return false;
+            }
+            source.sharedAddress = static_cast<std::uint16_t>(n);
+        } else {
+            error = "unknown tpeg option '" + key + "'";
+            return false;
         }
         return true;
     }

@@ -20,13 +20,34 @@ struct TpegSource {
     std::uint32_t changePeriodFrames = 625;
     std::string contentFolder;  // empty: generated
     std::size_t packetSize = 96;
+    // Shapes of the sub-channel a decoder meets on air.
+    std::uint8_t repeat = 0;         // extra copies of every data group (repetition index)
+    std::size_t segmentSize = 0;     // split transport frames into segments of this size; 0 off
+    bool dgFlag = false;             // no data groups: the stream directly in the packets
+    std::uint16_t sharedAddress = 0; // another data service's MOT data groups here; 0 none
 };
 
 struct EnsemblePlan {
     std::uint32_t frequencyKhz = 0;
     broadcast::EnsembleDescription ensemble;
     std::vector<TpegSource> tpeg;
+    // FIGs a receiver must ignore, sent besides the real ones: the next configuration's
+    // packet-mode components (C/N set) and another ensemble's services (OE set).
+    bool nextConfigurationFigs = false;
+    bool otherEnsembleFigs = false;
 };
+
+// The packet-mode component that carries a TPEG source: the service's primary component, or a
+// secondary one of a programme service.
+inline const broadcast::Service* FindTpegComponent(const broadcast::EnsembleDescription& ensemble,
+                                                   std::uint32_t sid) {
+    for (const broadcast::Service& s : ensemble.services) {
+        if (s.sid == sid && s.packetMode) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
 
 struct BroadcastPlan {
     std::uint32_t frames = 2500;

@@ -1,6 +1,7 @@
 #include "tools/mkbroadcast/tpeg_channel.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "broadcast/data_group.h"
@@ -24,12 +25,60 @@ void TpegChannel::AppendTransportFrame(std::uint8_t scid,
     bc::AppendComponentFrame(scid, componentData, service);
     std::vector<std::uint8_t> transport;
     bc::AppendTransportFrame(bc::kServiceFrameType, service, transport);
+    if (m_source.dgFlag) {
+        bc::AppendDataGroupPackets(transport, m_address, m_source.packetSize, m_packetContinuity,
+                                   m_queue);
+        return;
+    }
+    const std::size_t pieceSize = m_source.segmentSize != 0 ? m_source.segmentSize
+                                                            : transport.size();
+    const std::span<const std::uint8_t> all(transport);
+    for (std::size_t at = 0, segment = 0; at < all.size(); at += pieceSize, ++segment) {
+        const std::size_t take = std::min(pieceSize, all.size() - at);
+        bc::DataGroupHeader header;
+        header.continuityIndex = m_groupContinuity;
+        m_groupContinuity = (m_groupContinuity + 1) & 0x0F;
+        if (m_source.segmentSize != 0) {
+            header.hasSegment = true;
+            header.segmentNumber = static_cast<std::uint16_t>(segment);
+            header.lastSegment = at + take == all.size();
+            header.hasUserAccess = true;
+            header.hasTransportId = true;
+            header.transportId = m_transportId;
+        }
+        for (int copy = m_source.repeat; copy >= 0; --copy) {
+            header.repetitionIndex = static_cast<std::uint8_t>(copy);
+            std::vector<std::uint8_t> group;
+            bc::AppendDataGroup(header, all.subspan(at, take), group);
+            bc::AppendDataGroupPackets(group, m_address, m_source.packetSize, m_packetContinuity,
+                                       m_queue);
+        }
+    }
+    ++m_transportId;
+}
+
+void TpegChannel::AppendNeighbourGroup(std::uint32_t frame) {
+    // A slideshow's MOT header and body segments, small enough for one 24-byte packet.
     bc::DataGroupHeader header;
-    header.continuityIndex = m_groupContinuity;
-    m_groupContinuity = (m_groupContinuity + 1) & 0x0F;
+    header.type = (frame % 2 == 0) ? 3 : 4;
+    header.continuityIndex = m_neighbourGroupContinuity;
+    m_neighbourGroupContinuity = (m_neighbourGroupContinuity + 1) & 0x0F;
+    header.hasSegment = true;
+    header.segmentNumber = static_cast<std::uint16_t>((frame / 2) & 0x7FFF);
+    header.lastSegment = false;
+    header.hasUserAccess = true;
+    header.hasTransportId = true;
+    header.transportId = 0x4D4F;
+    std::array<std::uint8_t, 10> body{};
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<std::uint8_t>(frame + i);
+    }
     std::vector<std::uint8_t> group;
-    bc::AppendDataGroup(header, transport, group);
-    bc::AppendDataGroupPackets(group, m_address, m_source.packetSize, m_packetContinuity, m_queue);
+    bc::AppendDataGroup(header, body, group);
+    m_neighbour.clear();
+    m_neighbourAt = 0;
+    bc::AppendDataGroupPackets(group, m_source.sharedAddress, bc::kMinPacketSize,
+                               m_neighbourPacketContinuity, m_neighbour);
 }
 
 void TpegChannel::Generate(std::uint32_t frame) {
@@ -95,6 +144,9 @@ void TpegChannel::Emit(std::span<const std::uint8_t> packet, std::span<std::uint
 void TpegChannel::Fill(std::uint32_t frame, std::span<std::uint8_t> out) {
     std::vector<std::uint8_t> padding;
     bc::AppendPaddingPacket(bc::kMinPacketSize, padding);
+    if (m_source.sharedAddress != 0) {
+        AppendNeighbourGroup(frame);
+    }
     std::size_t at = 0;
     while (at < out.size()) {
         const std::size_t frameRoom = out.size() - at;
@@ -107,17 +159,20 @@ void TpegChannel::Fill(std::uint32_t frame, std::span<std::uint8_t> out) {
             at += bc::kFecPacketSize;
             continue;
         }
-        if (m_queueAt == m_queue.size()) {
+        const bool neighbour = m_neighbourAt < m_neighbour.size();
+        if (!neighbour && m_queueAt == m_queue.size()) {
             m_queue.clear();
             m_queueAt = 0;
             Generate(frame);
         }
-        const std::size_t size = bc::PacketSizeOfCode(m_queue[m_queueAt] >> 6);
+        std::vector<std::uint8_t>& queue = neighbour ? m_neighbour : m_queue;
+        std::size_t& queueAt = neighbour ? m_neighbourAt : m_queueAt;
+        const std::size_t size = bc::PacketSizeOfCode(queue[queueAt] >> 6);
         const std::size_t tableRoom =
             m_fec ? bc::kFecApplicationTableSize - m_table.size() : frameRoom;
         if (size <= std::min(frameRoom, tableRoom)) {
-            Emit(std::span(m_queue).subspan(m_queueAt, size), out, at);
-            m_queueAt += size;
+            Emit(std::span(queue).subspan(queueAt, size), out, at);
+            queueAt += size;
         } else if (frameRoom >= bc::kMinPacketSize) {
             Emit(padding, out, at);
         } else {

@@ -15,7 +15,10 @@ namespace mkbroadcast {
 // SNI, then every message of every application's current data set), one data group per
 // transport frame, packets on the service's address. Each 24 ms frame carries whole packets
 // only; what is left is padding. With FEC, every 2256 bytes of packets are followed by the
-// nine FEC packets.
+// nine FEC packets. The source can shape this further as broadcasters do: every data group
+// repeated, transport frames split into segmented data groups, no data groups at all (DG
+// flag 1), and another data service's MOT data groups on a second address sent first in every
+// frame.
 class TpegChannel {
   public:
     TpegChannel(const TpegSource& source, std::uint16_t address, bool fec, ContentSource& content);
@@ -25,6 +28,7 @@ class TpegChannel {
   private:
     void Generate(std::uint32_t frame);
     void AppendTransportFrame(std::uint8_t scid, const std::vector<std::uint8_t>& componentData);
+    void AppendNeighbourGroup(std::uint32_t frame);
     void Emit(std::span<const std::uint8_t> packet, std::span<std::uint8_t> out, std::size_t& at);
 
     TpegSource m_source;
@@ -41,6 +45,11 @@ class TpegChannel {
     bool m_sniNext = true;
     std::uint8_t m_packetContinuity = 0;
     std::uint8_t m_groupContinuity = 0;
+    std::uint16_t m_transportId = 0;
+    std::vector<std::uint8_t> m_neighbour;  // the other service's packets of this frame
+    std::size_t m_neighbourAt = 0;
+    std::uint8_t m_neighbourPacketContinuity = 0;
+    std::uint8_t m_neighbourGroupContinuity = 0;
 };
 
 }  // namespace mkbroadcast

@@ -6,6 +6,7 @@
 
 #include "broadcast/eti.h"
 #include "broadcast/fic.h"
+#include "broadcast/fig.h"
 #include "tools/mkbroadcast/content.h"
 #include "tools/mkbroadcast/tpeg_channel.h"
 
@@ -18,13 +19,50 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// FIGs that a receiver which mixed them in would get wrong: each TPEG component moved to
+// another packet address, and a service that is not in this ensemble.
+void AddIgnoredFigs(const EnsemblePlan& plan, bc::FicEncoder& fic) {
+    const bc::EnsembleDescription& ensemble = plan.ensemble;
+    std::vector<bc::Service> moved;
+    for (bc::Service s : ensemble.services) {
+        if (s.packetMode) {
+            s.packetAddress = static_cast<std::uint16_t>(s.packetAddress % 1023 + 1);
+            moved.push_back(s);
+        }
+    }
+    std::vector<bc::Fig> figs;
+    if (plan.nextConfigurationFigs) {
+        bc::AppendFig0_3(moved, figs);
+        for (bc::Fig& fig : figs) {
+            bc::SetFig0Flags(fig, true, false);
+        }
+    }
+    if (plan.otherEnsembleFigs) {
+        std::vector<bc::Fig> other;
+        bc::AppendFig0_3(moved, other);
+        bc::Service stranger;
+        stranger.sid = 0xEF00;
+        while (ensemble.FindService(stranger.sid) != nullptr) {
+            ++stranger.sid;
+        }
+        stranger.kind = bc::ServiceKind::Audio;
+        stranger.subChannelId = 63;
+        bc::AppendFig0_2(std::span(&stranger, 1), false, other);
+        for (bc::Fig& fig : other) {
+            bc::SetFig0Flags(fig, false, true);
+            figs.push_back(std::move(fig));
+        }
+    }
+    fic.AddFigs(std::move(figs), bc::FicRates{}.slow);
+}
+
 bool WriteEnsemble(const EnsemblePlan& plan, std::uint32_t frames, const std::string& path,
                    std::FILE* progress, std::string& error) {
     const bc::EnsembleDescription& ensemble = plan.ensemble;
     std::vector<std::unique_ptr<ContentSource>> contents;
     std::vector<std::unique_ptr<TpegChannel>> channels(ensemble.subChannels.size());
     for (const TpegSource& source : plan.tpeg) {
-        const bc::Service* service = ensemble.FindService(source.sid);
+        const bc::Service* service = FindTpegComponent(ensemble, source.sid);
         contents.push_back(std::make_unique<ContentSource>(source, plan.frequencyKhz));
         if (!contents.back()->Load(error)) {
             return false;
@@ -55,6 +93,7 @@ bool WriteEnsemble(const EnsemblePlan& plan, std::uint32_t frames, const std::st
         return false;
     }
     bc::FicEncoder fic(ensemble);
+    AddIgnoredFigs(plan, fic);
     std::vector<std::uint8_t> ficBytes(bc::FicSize(1));
     std::vector<std::uint8_t> frame(bc::kEtiFrameSize);
     const std::uint32_t step = std::max<std::uint32_t>(frames / 5, 1);
