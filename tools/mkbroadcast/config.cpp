@@ -307,6 +307,10 @@ class Parser {
                     return false;
                 }
                 source.packetSize = n;
+            } else if (ParseStreamShapeOption(key, value, source.shape, error)) {
+                continue;
+            } else if (!error.empty()) {
+                return false;
             } else {
                 error = "unknown tpeg option '" + key + "'";
                 return false;

@@ -7,6 +7,7 @@
 
 #include "broadcast/ensemble.h"
 #include "broadcast/tpeg_frame.h"
+#include "tools/mkbroadcast/stream_shape.h"
 
 namespace mkbroadcast {
 
@@ -20,6 +21,7 @@ struct TpegSource {
     std::uint32_t changePeriodFrames = 625;
     std::string contentFolder;  // empty: generated
     std::size_t packetSize = 96;
+    TpegStreamShape shape;
 };
 
 struct EnsemblePlan {

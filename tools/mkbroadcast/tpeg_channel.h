@@ -8,6 +8,7 @@
 
 #include "tools/mkbroadcast/content.h"
 #include "tools/mkbroadcast/plan.h"
+#include "tools/mkbroadcast/stream_shape.h"
 
 namespace mkbroadcast {
 
@@ -31,6 +32,7 @@ class TpegChannel {
     std::uint16_t m_address;
     bool m_fec;
     ContentSource& m_content;
+    StreamShaper m_shaper;
     std::vector<std::uint8_t> m_queue;  // whole data packets waiting
     std::size_t m_queueAt = 0;
     std::vector<std::uint8_t> m_table;     // FEC application data table being filled
