@@ -48,17 +48,25 @@ const TpegServiceDecoder::Service* TpegServiceDecoder::FindService(ServiceId sid
 }
 
 void TpegServiceDecoder::ChooseService() {
+    // A service none of whose components is one of our applications has nothing to decode.
+    const auto eligible = [this](ServiceId sid) {
+        const Service* service = FindService(sid);
+        return service != nullptr && service->carriesApplications;
+    };
     std::optional<ServiceId> chosen;
     if (m_directory) {
-        const auto it = std::find_if(m_directory->begin(), m_directory->end(),
-                                     [this](ServiceId sid) { return FindService(sid) != nullptr; });
+        const auto it = std::find_if(m_directory->begin(), m_directory->end(), eligible);
         if (it != m_directory->end()) {
             chosen = *it;
         }
     }
     // A directory naming only services that send no SNI must not silence the one that does.
-    if (!chosen && !m_services.empty()) {
-        chosen = m_services.front().sid;
+    if (!chosen) {
+        const auto it = std::find_if(m_services.begin(), m_services.end(),
+                                     [&](const Service& service) { return eligible(service.sid); });
+        if (it != m_services.end()) {
+            chosen = it->sid;
+        }
     }
     if (chosen == m_decoded) {
         return;
@@ -123,6 +131,9 @@ void TpegServiceDecoder::HandleSni(ServiceId sid, const ComponentFrameView& fram
         it = m_services.end() - 1;
     }
     it->sni = std::move(table);
+    it->carriesApplications = std::any_of(
+        it->sni.entries.begin(), it->sni.entries.end(),
+        [](const SniFastTuningEntry& entry) { return FindApplicationByAid(entry.aid) != nullptr; });
     observer.OnServiceInformation(sid, it->sni);
     ChooseService();
 }

@@ -51,9 +51,9 @@ struct TpegDecodeStats {
 // component frames of one service to applications through that service's own SNI and assembles
 // each application's data set. Corrupt frames are counted and skipped.
 //
-// Which service: the first service the latest stream directory lists whose SNI has arrived;
-// without a directory, or when none of its services has sent an SNI, the first service whose
-// SNI arrived. Components of other services are
+// Which service: of the services whose SNI has arrived and maps at least one of the ten
+// applications, the first the latest stream directory lists; without a directory, or when it
+// lists none of them, the first whose SNI arrived. Components of other services are
 // counted and not decoded, so one service's applications never overwrite another's. When the
 // choice changes, the sets collected so far are dropped.
 //
@@ -75,6 +75,7 @@ class TpegServiceDecoder {
     struct Service {
         ServiceId sid;
         SniTable sni;
+        bool carriesApplications = false;  // its SNI maps one of the ten applications
     };
 
     void HandleServiceFrame(std::span<const std::uint8_t> serviceFrame,
