@@ -12,7 +12,7 @@ enum class Content { Holds, Damaged, Fails };
 
 // A service frame holds when its component frames can be walked with at least one holding
 // header; damaged components inside it are then the decoder's to skip one by one. Encrypted
-// service frames cannot be looked into and are judged by the transport header alone.
+// service frames cannot be looked into.
 Content JudgeContent(const TransportFrameView& frame) {
     if (frame.frameType == kStreamDirectoryFrameType) {
         return ParseStreamDirectory(frame.serviceFrame).error == TpegError::None ? Content::Holds
@@ -26,7 +26,9 @@ Content JudgeContent(const TransportFrameView& frame) {
         return Content::Fails;
     }
     if (service.frame.encryptionId != kNoEncryption) {
-        return Content::Holds;
+        // Unchecked beyond its header, so treated like a damaged frame: one that holds
+        // another good header is taken for a truncated one.
+        return Content::Damaged;
     }
     ComponentFrameWalker walker(service.frame.components);
     std::size_t readable = 0;
