@@ -96,36 +96,94 @@ void AppendDataSetMessage(const DataSetMessage& message, std::vector<std::uint8_
     AppendBytes(out, body);
 }
 
-DataSetStatus DataSetAssembler::Push(const DataSetMessage& message) {
+void DataSetAssembler::ReleaseParts() {
+    for (std::size_t i = 0; i < m_parts.size(); ++i) {
+        if (m_have[i]) {
+            m_account.Release(m_parts[i].size());
+            std::vector<std::uint8_t>().swap(m_parts[i]);
+            m_have[i] = false;
+        }
+    }
+    m_received = 0;
+}
+
+bool DataSetAssembler::DropPartial() {
+    if (m_received == 0) {
+        return false;
+    }
+    ReleaseParts();
+    return true;
+}
+
+bool DataSetAssembler::DropCompleted() {
+    if (!m_completedVersion) {
+        return false;
+    }
+    m_account.Release(m_content.size());
+    std::vector<std::uint8_t>().swap(m_content);
+    m_completedVersion.reset();
+    return true;
+}
+
+DataSetStatus DataSetAssembler::Push(const DataSetMessage& message, std::uint64_t stamp) {
     if (message.count == 0 || message.count > kMaxDataSetMessages ||
         message.index >= message.count) {
         return DataSetStatus::Rejected;
     }
     if (message.version != m_version || message.count != m_count) {
+        ReleaseParts();
         m_version = message.version;
         m_count = message.count;
-        m_received = 0;
+        m_refused = false;
         m_parts.resize(m_count);
         m_have.assign(m_count, false);
+    }
+    if (m_refused) {
+        return DataSetStatus::Refused;
+    }
+    if (m_received == 0) {
+        m_startedAt = stamp;
+    }
+    std::vector<std::uint8_t>& part = m_parts[message.index];
+    const std::size_t had = m_have[message.index] ? part.size() : 0;
+    if (message.payload.size() > had) {
+        const std::size_t more = message.payload.size() - had;
+        if (!m_account.Charge(more) && !(DropCompleted() && m_account.Charge(more))) {
+            if (m_account.BudgetFull(more)) {
+                return DataSetStatus::OverBudget;
+            }
+            ReleaseParts();
+            m_refused = true;
+            return DataSetStatus::Refused;
+        }
+    } else {
+        m_account.Release(had - message.payload.size());
     }
     if (!m_have[message.index]) {
         m_have[message.index] = true;
         ++m_received;
     }
-    m_parts[message.index].assign(message.payload.begin(), message.payload.end());
+    part.assign(message.payload.begin(), message.payload.end());
     if (m_received < m_count) {
         return DataSetStatus::Pending;
     }
-    m_candidate.clear();
-    for (const auto& part : m_parts) {
-        m_candidate.insert(m_candidate.end(), part.begin(), part.end());
+    std::size_t total = 0;
+    for (const auto& piece : m_parts) {
+        total += piece.size();
     }
-    m_received = 0;
-    m_have.assign(m_count, false);
-    if (m_completedVersion && m_candidate == m_content) {
+    std::vector<std::uint8_t> candidate;
+    candidate.reserve(total);
+    for (const auto& piece : m_parts) {
+        candidate.insert(candidate.end(), piece.begin(), piece.end());
+    }
+    ReleaseParts();
+    if (m_completedVersion && candidate == m_content) {
         return DataSetStatus::Repeated;
     }
-    m_content.swap(m_candidate);
+    DropCompleted();
+    // The parts just released held exactly these bytes, so the charge cannot fail.
+    m_account.Charge(candidate.size());
+    m_content.swap(candidate);
     m_completedVersion = m_version;
     return DataSetStatus::Changed;
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "broadcast/content_budget.h"
+
 namespace broadcast {
 
 // The ten TPEG applications of the service: the data file each one produces, the event code
@@ -55,32 +57,58 @@ DataSetError ParseDataSetMessage(std::span<const std::uint8_t> data, DataSetMess
 void AppendDataSetMessage(const DataSetMessage& message, std::vector<std::uint8_t>& out);
 
 enum class DataSetStatus {
-    Pending,   // message taken, the set is not complete
-    Changed,   // the set is complete and differs from the last complete one: write it
-    Repeated,  // the set is complete and equal to the last complete one
-    Rejected,  // message with a bad index or count
+    Pending,     // message taken, the set is not complete
+    Changed,     // the set is complete and differs from the last complete one: write it
+    Repeated,    // the set is complete and equal to the last complete one
+    Rejected,    // message with a bad index or count
+    Refused,     // the set does not fit the application's bound: dropped, and so are the
+                 // rest of its messages until another version or count arrives
+    OverBudget,  // the budget as a whole has no room: message not taken, the set kept
 };
 
 // Collects the messages of one application. A message with another version or count starts
 // the set afresh; after each completion collection starts again, so every full repetition of
 // the set is reported, as Repeated while its bytes stay the same.
+//
+// Every byte kept (the messages of the set being collected, the last complete set) is charged
+// to the application's account of a ContentBudget. When the account has no room the last
+// complete set goes first: it only serves to recognise repetitions, and the file written from
+// it is compared again by whoever writes it.
 class DataSetAssembler {
   public:
-    DataSetStatus Push(const DataSetMessage& message);
+    explicit DataSetAssembler(ContentBudget& budget) : m_account(budget) {}
 
-    // The last complete set's bytes; valid until the next Push.
+    // stamp marks when a set starts to be collected, so the oldest partial set can be found.
+    DataSetStatus Push(const DataSetMessage& message, std::uint64_t stamp = 0);
+
+    // The last complete set's bytes; valid until the next Push or Drop.
     std::span<const std::uint8_t> Content() const { return m_content; }
     std::optional<std::uint8_t> Version() const { return m_completedVersion; }
 
+    // A set is being collected (some of its messages are held).
+    bool Collecting() const { return m_received > 0; }
+    std::uint64_t StartedAt() const { return m_startedAt; }
+    // Lets the partial set go (it starts afresh with the next message); true when one was held.
+    bool DropPartial();
+    // Lets the last complete set go; true when one was held.
+    bool DropCompleted();
+    std::size_t Held() const { return m_account.Held(); }
+    // The set now on air was refused for not fitting.
+    bool Refusing() const { return m_refused; }
+
   private:
+    void ReleaseParts();
+
+    ContentBudget::Account m_account;
     std::uint8_t m_version = 0;
     std::uint16_t m_count = 0;
     std::size_t m_received = 0;
+    std::uint64_t m_startedAt = 0;
     std::vector<std::vector<std::uint8_t>> m_parts;
     std::vector<bool> m_have;
     std::vector<std::uint8_t> m_content;
-    std::vector<std::uint8_t> m_candidate;
     std::optional<std::uint8_t> m_completedVersion;
+    bool m_refused = false;  // the set of m_version and m_count did not fit
 };
 
 }  // namespace broadcast

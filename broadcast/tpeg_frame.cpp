@@ -47,6 +47,15 @@ std::uint16_t TransportHeaderCrc(std::span<const std::uint8_t> frameStart) {
     return static_cast<std::uint16_t>(~reg);
 }
 
+bool TransportHeaderHolds(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < kTransportHeaderSize || ReadU16(bytes, 0) != kTpegSyncWord) {
+        return false;
+    }
+    const std::size_t length = ReadU16(bytes, 2);
+    return bytes.size() >= kTransportHeaderSize + std::min(length, kTransportCrcServiceBytes) &&
+           TransportHeaderCrc(bytes) == ReadU16(bytes, 4);
+}
+
 TransportFrameResult ParseTransportFrame(std::span<const std::uint8_t> bytes) {
     TransportFrameResult result;
     if (bytes.size() < kTransportHeaderSize) {
@@ -162,6 +171,43 @@ void AppendComponentFrame(std::uint8_t scid, std::span<const std::uint8_t> data,
     }
     const std::span<std::uint8_t> frame = std::span(out).subspan(start);
     WriteU16(frame, 3, ComponentHeaderCrc(frame, fieldLength));
+}
+
+bool ComponentHeadersTile(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ComponentFrameResult component = ParseComponentFrame(bytes, false);
+        if (component.error != TpegError::None) {
+            return false;
+        }
+        bytes = bytes.subspan(component.frame.size);
+    }
+    return true;
+}
+
+std::optional<ComponentFrameResult> ComponentFrameWalker::Next() {
+    if (m_rest.empty()) {
+        return std::nullopt;
+    }
+    ComponentFrameResult result = ParseComponentFrame(m_rest);
+    if (result.error == TpegError::BadHeaderCrc && m_rest.size() >= kComponentHeaderSize) {
+        const std::size_t size = kComponentHeaderSize + ReadU16(m_rest, 1);
+        if (size <= m_rest.size() && ComponentHeadersTile(m_rest.subspan(size))) {
+            result.frame.scid = m_rest[0];
+            result.frame.fieldLength = ReadU16(m_rest, 1);
+            result.frame.size = size;
+        }
+    }
+    // A size is known only where the length could be trusted (see ParseComponentFrame).
+    const bool stepped = result.error != TpegError::TooShort && result.frame.size > 0 &&
+                         result.frame.size <= m_rest.size();
+    if (!stepped) {
+        m_lost += m_rest.size();
+        m_rest = {};
+        result.frame.size = 0;
+        return result;
+    }
+    m_rest = m_rest.subspan(result.frame.size);
+    return result;
 }
 
 StreamDirectoryResult ParseStreamDirectory(std::span<const std::uint8_t> serviceFrame) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -17,6 +18,9 @@ inline constexpr std::size_t kMaxTransportFrameSize = kTransportHeaderSize + kMa
 inline constexpr std::size_t kComponentHeaderSize = 5;
 inline constexpr std::uint8_t kStreamDirectoryFrameType = 0;
 inline constexpr std::uint8_t kServiceFrameType = 1;
+// Encryption indicator of a service frame sent in the clear; any other value means its component
+// frames are encrypted or compressed and cannot be read without the service's key.
+inline constexpr std::uint8_t kNoEncryption = 0;
 
 enum class TpegError {
     None,
@@ -52,6 +56,10 @@ struct TransportFrameResult {
 // the field length, the frame type and the first 11 bytes of the service frame) and length.
 // The frame type is reported, not judged.
 TransportFrameResult ParseTransportFrame(std::span<const std::uint8_t> bytes);
+
+// Whether bytes start with a sync word and a header whose CRC holds; false also while too few
+// bytes are there to tell. Says nothing about the service frame's length.
+bool TransportHeaderHolds(std::span<const std::uint8_t> bytes);
 
 // The header CRC of a transport frame whose first bytes are given: needs at least
 // kTransportHeaderSize + min(11, field length) bytes.
@@ -97,6 +105,28 @@ ComponentFrameResult ParseComponentFrame(std::span<const std::uint8_t> bytes,
 
 void AppendComponentFrame(std::uint8_t scid, std::span<const std::uint8_t> data,
                           std::vector<std::uint8_t>& out, bool withDataCrc = true);
+
+// Walks the component frames of a service frame. A component whose data CRC fails is stepped
+// over by its length. One whose header CRC fails is stepped over by its length too when the
+// components after it then fill the service frame exactly with holding headers (damage in the
+// first data bytes breaks the header CRC although the length is sound); otherwise the rest of
+// the service frame cannot be walked and is reported as lost.
+class ComponentFrameWalker {
+  public:
+    explicit ComponentFrameWalker(std::span<const std::uint8_t> components) : m_rest(components) {}
+
+    // The next component (error set when it is damaged), or nothing at the end.
+    std::optional<ComponentFrameResult> Next();
+    // Bytes at the end that could not be walked.
+    std::size_t LostBytes() const { return m_lost; }
+
+  private:
+    std::span<const std::uint8_t> m_rest;
+    std::size_t m_lost = 0;
+};
+
+// Whether component frames with holding headers fill bytes exactly (data CRCs unchecked).
+bool ComponentHeadersTile(std::span<const std::uint8_t> bytes);
 
 struct StreamDirectoryResult {
     TpegError error = TpegError::None;

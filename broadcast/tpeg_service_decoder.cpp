@@ -1,12 +1,22 @@
 #include "broadcast/tpeg_service_decoder.h"
 
+#include <algorithm>
+
 namespace broadcast {
+
+TpegServiceDecoder::TpegServiceDecoder(std::size_t perApplication, std::size_t total)
+    : m_budget(perApplication, total) {
+    for (std::size_t i = 0; i < kTpegApplicationCount; ++i) {
+        m_sets.emplace_back(m_budget);
+    }
+}
 
 TpegDecodeStats TpegServiceDecoder::Stats() const {
     TpegDecodeStats stats = m_stats;
     stats.skippedBytes = m_finder.SkippedBytes();
     stats.badHeaders = m_finder.BadHeaders();
     stats.badFrames = m_finder.BadFrames();
+    stats.heldContentBytes = m_budget.Held();
     return stats;
 }
 
@@ -18,9 +28,53 @@ void TpegServiceDecoder::Push(std::span<const std::uint8_t> bytes, TpegServiceOb
             HandleServiceFrame(frame->serviceFrame, observer);
         } else if (frame->frameType == kStreamDirectoryFrameType) {
             ++m_stats.streamDirectories;
+            const StreamDirectoryResult directory = ParseStreamDirectory(frame->serviceFrame);
+            std::vector<ServiceId> sids;
+            for (std::size_t i = 0; i < directory.count; ++i) {
+                sids.push_back(directory.At(i));
+            }
+            m_directory = std::move(sids);
+            ChooseService();
         } else {
             ++m_stats.unknownFrameTypes;
         }
+    }
+}
+
+const TpegServiceDecoder::Service* TpegServiceDecoder::FindService(ServiceId sid) const {
+    const auto it = std::find_if(m_services.begin(), m_services.end(),
+                                 [sid](const Service& service) { return service.sid == sid; });
+    return it == m_services.end() ? nullptr : &*it;
+}
+
+void TpegServiceDecoder::ChooseService() {
+    // A service none of whose components is one of our applications has nothing to decode.
+    const auto eligible = [this](ServiceId sid) {
+        const Service* service = FindService(sid);
+        return service != nullptr && service->carriesApplications;
+    };
+    std::optional<ServiceId> chosen;
+    if (m_directory) {
+        const auto it = std::find_if(m_directory->begin(), m_directory->end(), eligible);
+        if (it != m_directory->end()) {
+            chosen = *it;
+        }
+    }
+    // A directory naming only services that send no SNI must not silence the one that does.
+    if (!chosen) {
+        const auto it = std::find_if(m_services.begin(), m_services.end(),
+                                     [&](const Service& service) { return eligible(service.sid); });
+        if (it != m_services.end()) {
+            chosen = it->sid;
+        }
+    }
+    if (chosen == m_decoded) {
+        return;
+    }
+    m_decoded = chosen;
+    for (DataSetAssembler& set : m_sets) {
+        set.DropPartial();
+        set.DropCompleted();
     }
 }
 
@@ -31,39 +85,63 @@ void TpegServiceDecoder::HandleServiceFrame(std::span<const std::uint8_t> servic
         ++m_stats.badComponentFrames;
         return;
     }
-    m_sid = service.frame.sid;
-    std::span<const std::uint8_t> components = service.frame.components;
-    while (!components.empty()) {
-        const ComponentFrameResult component = ParseComponentFrame(components);
+    if (service.frame.encryptionId != kNoEncryption) {
+        // Without the key its components are noise; read as plain they would be misread.
+        ++m_stats.encryptedFrames;
+        return;
+    }
+    const ServiceId sid = service.frame.sid;
+    ComponentFrameWalker walker(service.frame.components);
+    while (const auto component = walker.Next()) {
         ++m_stats.componentFrames;
-        if (component.error != TpegError::None) {
+        if (component->error != TpegError::None) {
             ++m_stats.badComponentFrames;
-            // Without a trustworthy length the rest of this service frame cannot be walked.
-            if (component.error != TpegError::BadDataCrc) {
-                return;
-            }
-        } else {
-            HandleComponent(component.frame, observer);
+            continue;
         }
-        components = components.subspan(component.frame.size);
+        if (component->frame.scid == kSniScid) {
+            HandleSni(sid, component->frame, observer);
+            continue;
+        }
+        const Service* known = FindService(sid);
+        if (known == nullptr) {
+            ++m_stats.unknownScids;
+        } else if (sid != m_decoded) {
+            ++m_stats.otherServiceComponents;
+        } else {
+            HandleComponent(*known, component->frame, observer);
+        }
     }
 }
 
-void TpegServiceDecoder::HandleComponent(const ComponentFrameView& frame,
-                                         TpegServiceObserver& observer) {
-    if (frame.scid == kSniScid) {
-        SniTable table;
-        if (ParseSni(frame.data, table) != SniError::None) {
-            ++m_stats.badMessages;
-            return;
-        }
-        m_sni = std::move(table);
-        m_haveSni = true;
-        observer.OnServiceInformation(m_sid, m_sni);
+void TpegServiceDecoder::HandleSni(ServiceId sid, const ComponentFrameView& frame,
+                                   TpegServiceObserver& observer) {
+    SniTable table;
+    if (ParseSni(frame.data, table) != SniError::None) {
+        ++m_stats.badMessages;
         return;
     }
+    auto it = std::find_if(m_services.begin(), m_services.end(),
+                           [sid](const Service& service) { return service.sid == sid; });
+    if (it == m_services.end()) {
+        if (m_services.size() == kMaxServices) {
+            ++m_stats.refusedServices;
+            return;
+        }
+        m_services.push_back({sid, {}});
+        it = m_services.end() - 1;
+    }
+    it->sni = std::move(table);
+    it->carriesApplications = std::any_of(
+        it->sni.entries.begin(), it->sni.entries.end(),
+        [](const SniFastTuningEntry& entry) { return FindApplicationByAid(entry.aid) != nullptr; });
+    observer.OnServiceInformation(sid, it->sni);
+    ChooseService();
+}
+
+void TpegServiceDecoder::HandleComponent(const Service& service, const ComponentFrameView& frame,
+                                         TpegServiceObserver& observer) {
     std::uint16_t aid = 0;
-    if (!m_haveSni || !m_sni.FindAid(frame.scid, aid)) {
+    if (!service.sni.FindAid(frame.scid, aid)) {
         ++m_stats.unknownScids;
         return;
     }
@@ -77,20 +155,57 @@ void TpegServiceDecoder::HandleComponent(const ComponentFrameView& frame,
         ++m_stats.badMessages;
         return;
     }
-    DataSetAssembler& set = m_sets[static_cast<std::size_t>(app - TpegApplications().data())];
-    switch (set.Push(message)) {
+    const std::size_t index = static_cast<std::size_t>(app - TpegApplications().data());
+    switch (PushWithRoom(index, message)) {
         case DataSetStatus::Changed:
-            observer.OnDataSet(*app, message.version, set.Content(), true);
+            observer.OnDataSet(*app, message.version, m_sets[index].Content(), true);
             break;
         case DataSetStatus::Repeated:
-            observer.OnDataSet(*app, message.version, set.Content(), false);
+            observer.OnDataSet(*app, message.version, m_sets[index].Content(), false);
             break;
         case DataSetStatus::Rejected:
             ++m_stats.badMessages;
             break;
+        case DataSetStatus::Refused:
+        case DataSetStatus::OverBudget:
+            ++m_stats.refusedMessages;
+            break;
         case DataSetStatus::Pending:
             break;
     }
+}
+
+DataSetStatus TpegServiceDecoder::PushWithRoom(std::size_t app, const DataSetMessage& message) {
+    DataSetAssembler& set = m_sets[app];
+    const bool refusing = set.Refusing();
+    DataSetStatus status = set.Push(message, ++m_messages);
+    if (status == DataSetStatus::Refused && !refusing) {
+        ++m_stats.oversizedSets;
+    }
+    // Complete sets of the others first: they only serve to recognise repetitions.
+    for (std::size_t other = 0; status == DataSetStatus::OverBudget && other < m_sets.size();
+         ++other) {
+        if (other != app && m_sets[other].DropCompleted()) {
+            status = set.Push(message, m_messages);
+        }
+    }
+    while (status == DataSetStatus::OverBudget) {
+        DataSetAssembler* oldest = nullptr;
+        for (std::size_t other = 0; other < m_sets.size(); ++other) {
+            DataSetAssembler& candidate = m_sets[other];
+            if (other != app && candidate.Collecting() &&
+                (oldest == nullptr || candidate.StartedAt() < oldest->StartedAt())) {
+                oldest = &candidate;
+            }
+        }
+        if (oldest == nullptr) {
+            break;
+        }
+        oldest->DropPartial();
+        ++m_stats.evictedSets;
+        status = set.Push(message, m_messages);
+    }
+    return status;
 }
 
 }  // namespace broadcast

@@ -45,6 +45,14 @@ struct TpegCounters {
     std::uint64_t writeFailures;
     std::uint64_t events;            // event callbacks made
     std::uint64_t acknowledgements;  // TTBEventComplete calls that matched the waiting event
+
+    // Frames not decoded, and the bound on application content held.
+    std::uint64_t encryptedFrames;         // service frames not sent in the clear, skipped
+    std::uint64_t otherServiceComponents;  // components of services in the stream not decoded
+    std::uint64_t oversizedSets;           // sets refused for exceeding an application's bound
+    std::uint64_t refusedMessages;         // messages of refused sets, or finding no room
+    std::uint64_t evictedSets;             // partial sets dropped to make room for others
+    std::uint64_t heldContentBytes;        // content held now (at most the total bound)
 };
 
 // Both return 0 and fill *counters, or -1 when counters is null.

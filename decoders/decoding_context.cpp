@@ -150,6 +150,24 @@ void DecodingContext::PublishDecoderStats(std::size_t bytes) {
     m_counters.skippedBytes = stats.skippedBytes;
     m_counters.componentFrames = stats.componentFrames;
     m_counters.componentErrors = stats.badComponentFrames;
+    m_counters.encryptedFrames = stats.encryptedFrames;
+    m_counters.otherServiceComponents = stats.otherServiceComponents;
+    m_counters.oversizedSets = stats.oversizedSets;
+    m_counters.refusedMessages = stats.refusedMessages;
+    m_counters.evictedSets = stats.evictedSets;
+    m_counters.heldContentBytes = stats.heldContentBytes;
+    // One line for the first refusal of each kind; the counters tell the rest.
+    if (stats.oversizedSets > 0 && !m_loggedOversized) {
+        m_loggedOversized = true;
+        platform::DebugPrintf(u"TPEG data set refused: more than %d bytes for one application\r\n",
+                              static_cast<int>(bc::ContentBudget::kDefaultPerAccount));
+    }
+    if (stats.evictedSets > 0 && !m_loggedEvicted) {
+        m_loggedEvicted = true;
+        platform::DebugPrintf(
+            u"TPEG partial data set dropped: applications hold more than %d bytes together\r\n",
+            static_cast<int>(bc::ContentBudget::kDefaultTotal));
+    }
 }
 
 void DecodingContext::Dispatch(platform::HANDLE stop) {
@@ -228,8 +246,8 @@ void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
             readSinceWait = false;
             const bool empty = linger ? queue.Available() == 0 : queue.IdleIfEmpty();
             if (empty) {
-                platform::WaitForMultipleObjects(3, waits, platform::FALSE,
-                                                 linger ? TpegQueue::kLingerMs : platform::INFINITE);
+                platform::WaitForMultipleObjects(
+                    3, waits, platform::FALSE, linger ? TpegQueue::kLingerMs : platform::INFINITE);
             }
             queue.EndIdle();
         }

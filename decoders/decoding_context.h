@@ -69,6 +69,8 @@ class DecodingContext : private broadcast::TpegServiceObserver {
     platform::HANDLE m_ackEvent = nullptr;
     broadcast::TpegServiceDecoder m_decoder;  // the decoding thread's alone
     platform::HANDLE m_runStop = nullptr;     // the decoding thread's alone
+    bool m_loggedOversized = false;           // the decoding thread's alone
+    bool m_loggedEvicted = false;             // the decoding thread's alone
 
     mutable std::mutex m_lock;
     TpegEventCallback m_callback = nullptr;

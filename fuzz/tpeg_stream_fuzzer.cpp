@@ -1,10 +1,12 @@
 // libFuzzer target: a TPEG stream arriving in arbitrary chunks goes through the service decoder,
-// and the same bytes through the SNI reader.
+// and the same bytes through the SNI reader. Small content bounds, chosen by the first byte,
+// let short inputs reach the refusal and eviction paths; held content must stay within them.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "broadcast/content_budget.h"
 #include "broadcast/sni.h"
 #include "broadcast/tpeg_service_decoder.h"
 
@@ -37,15 +39,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    // The first byte picks the chunk size, so frames also arrive split at every place.
-    const std::size_t chunk = 1 + data[0];
+    // The first byte picks the chunk size, so frames also arrive split at every place, and
+    // whether the bounds are the shipped ones or a few hundred bytes.
+    const std::size_t chunk = 1 + (data[0] & 0x7F);
+    const bool small = (data[0] & 0x80) != 0;
+    const std::size_t perApplication = small ? 300 : broadcast::ContentBudget::kDefaultPerAccount;
+    const std::size_t total = small ? 700 : broadcast::ContentBudget::kDefaultTotal;
     const std::span<const std::uint8_t> stream(data + 1, size - 1);
-    broadcast::TpegServiceDecoder decoder;
+    broadcast::TpegServiceDecoder decoder(perApplication, total);
     TouchingObserver observer;
     for (std::size_t offset = 0; offset < stream.size(); offset += chunk) {
         decoder.Push(stream.subspan(offset, std::min(chunk, stream.size() - offset)), observer);
+        if (decoder.Stats().heldContentBytes > total) {
+            __builtin_trap();
+        }
     }
-    static_cast<void>(decoder.Stats());
     static_cast<void>(observer.Sum());
 
     broadcast::SniTable sni;

@@ -370,3 +370,42 @@ TEST(BroadcastBuilder, TpegAsSecondaryComponentBesideFigsToIgnore) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BroadcastBuilder, StreamShapesOnAirDecodeAsTheFirstOrTheDirectedService) {
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir / "content");
+    const std::string rtm(450, 'r');
+    const std::string nws = "news";
+    std::ofstream(dir / "content/TPRTM.BIN") << rtm;
+    std::ofstream(dir / "content/TPNWS.BIN") << nws;
+    const auto inverted = [](std::string text) {
+        for (char& c : text) {
+            c = static_cast<char>(~c);
+        }
+        return text;
+    };
+    for (const std::string directory : {"", " directory second"}) {
+        SCOPED_TRACE(directory);
+        std::ofstream(dir / "shapes.txt")
+            << "frames 400\nensemble 201008 0xE00C \"Test 12B\"\nsubchannel 7 eep 64 2\n"
+               "tpeg 0xF1E00448 \"Traffic\" 7 0x101 content \""
+            << (dir / "content")
+            << "\" service2 9.9.9 encrypted 3 damaged 4 oversized 5" << directory << "\n";
+        ASSERT_EQ(RunBuilder({"--config", dir / "shapes.txt", dir / "out", "--quiet"}), 0);
+        Reception reception;
+        Receive(dir / "out/201008.eti", reception);
+        // The second service maps the SCIDs the other way round and inverts every byte.
+        const bool second = !directory.empty();
+        EXPECT_EQ(reception.collector.apps[6129].last, second ? inverted(nws) : rtm);
+        EXPECT_EQ(reception.collector.apps[6128].last, second ? inverted(rtm) : nws);
+        EXPECT_EQ(reception.collector.apps.size(), 2u);
+        EXPECT_GT(reception.tpeg.encryptedFrames, 0u);
+        EXPECT_GT(reception.tpeg.otherServiceComponents, 0u);
+        EXPECT_GT(reception.tpeg.badComponentFrames, 0u);
+        EXPECT_GT(reception.tpeg.badFrames, 0u);
+    }
+}
+
+}  // namespace

@@ -73,7 +73,8 @@ TEST(DataSetMessage, RoundTripsAsOneTpegComponent) {
 TEST(DataSetAssembler, CompleteSetIsChangedOnceThenRepeated) {
     const auto a = Text("alpha ");
     const auto b = Text("beta");
-    broadcast::DataSetAssembler set;
+    broadcast::ContentBudget budget;
+    broadcast::DataSetAssembler set(budget);
     EXPECT_EQ(set.Push(Message(1, 1, 2, b)), DataSetStatus::Pending);
     EXPECT_EQ(set.Push(Message(1, 1, 2, b)), DataSetStatus::Pending);
     ASSERT_EQ(set.Push(Message(1, 0, 2, a)), DataSetStatus::Changed);
@@ -86,7 +87,8 @@ TEST(DataSetAssembler, CompleteSetIsChangedOnceThenRepeated) {
 }
 
 TEST(DataSetAssembler, NewVersionMidSetDiscardsTheOldMessages) {
-    broadcast::DataSetAssembler set;
+    broadcast::ContentBudget budget;
+    broadcast::DataSetAssembler set(budget);
     EXPECT_EQ(set.Push(Message(1, 0, 2, Text("old-0 "))), DataSetStatus::Pending);
     EXPECT_EQ(set.Push(Message(2, 1, 2, Text("new-1"))), DataSetStatus::Pending);
     EXPECT_EQ(set.Push(Message(2, 0, 2, Text("new-0 "))), DataSetStatus::Changed);
@@ -95,7 +97,8 @@ TEST(DataSetAssembler, NewVersionMidSetDiscardsTheOldMessages) {
 }
 
 TEST(DataSetAssembler, NewVersionWithSameBytesIsRepeatedContent) {
-    broadcast::DataSetAssembler set;
+    broadcast::ContentBudget budget;
+    broadcast::DataSetAssembler set(budget);
     EXPECT_EQ(set.Push(Message(1, 0, 1, Text("same"))), DataSetStatus::Changed);
     EXPECT_EQ(set.Push(Message(2, 0, 1, Text("same"))), DataSetStatus::Repeated);
     EXPECT_EQ(set.Push(Message(3, 0, 1, Text("other"))), DataSetStatus::Changed);

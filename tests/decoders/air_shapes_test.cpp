@@ -15,6 +15,7 @@
 #include "broadcast/tpeg_application.h"
 #include "platform/log.h"
 #include "tests/support/decoder_harness.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/msc_stream.h"
 
 namespace {
@@ -289,7 +290,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, AirShapes,
                                            Shape::WithoutCrc));
 
 TEST(AddressFallback, WithoutTheFicOnlyGroupsWithACrcAndNoMotTypeTakeUpAnAddressAndTheLogSaysSo) {
-    platform::CapturingLogSink log;
+    testsupport::CapturingLogSink log;
     platform::ScopedLogSink capture(log);
     SubChannel sc;
     sc.onNewBlock = [](SubChannel& s) {

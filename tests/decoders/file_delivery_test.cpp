@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -166,6 +167,33 @@ TEST_F(FileDelivery, SelectionMaskAndPoiOpsFlagChooseTheFiles) {
     EXPECT_EQ(m_harness.Codes(),
               (std::vector<std::uint32_t>{App(kRtm).eventCode, App(kPoiOps).eventCode,
                                           App(kPoiOps2).eventCode}));
+}
+
+TEST_F(FileDelivery, SetAboveTheApplicationBoundIsRefusedAndCounted) {
+    ASSERT_TRUE(m_harness.InitAndStart());
+    MscStream sni;
+    sni.Add(testsupport::SniFrame());
+    m_harness.Feed(sni.Blocks());
+    // 1.1 MB in messages of 7000 bytes, fed a queue's worth at a time.
+    const Bytes big = ContentFor(kRtm, 1, 1100000);
+    const auto frames = DataSetFrames(kRtm, 1, big, 7000);
+    for (std::size_t at = 0; at < frames.size(); at += 16) {
+        MscStream part;
+        part.AddAll(
+            {frames.begin() + static_cast<std::ptrdiff_t>(at),
+             frames.begin() + static_cast<std::ptrdiff_t>(std::min(at + 16, frames.size()))});
+        m_harness.Feed(part.Blocks());
+        ASSERT_TRUE(DecoderHarness::WaitForIdle());
+        EXPECT_LE(DecoderHarness::Tpeg().heldContentBytes, std::size_t{1} << 20);
+    }
+    EXPECT_EQ(DecoderHarness::Tdc().queueDrops, 0u);
+    EXPECT_EQ(DecoderHarness::Tpeg().oversizedSets, 1u);
+
+    MscStream small;
+    small.AddAll(DataSetFrames(kRtm, 2, ContentFor(kRtm, 2)));
+    m_harness.Feed(small.Blocks());
+    ASSERT_TRUE(m_harness.WaitForEvents(1));
+    EXPECT_EQ(m_harness.Events()[0].file, ContentFor(kRtm, 2));
 }
 
 TEST_F(FileDelivery, DataFolderIsCreatedBelowTheDeviceRoot) {

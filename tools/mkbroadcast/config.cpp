@@ -391,7 +391,9 @@ class Parser {
                     return false;
                 }
                 source.packetSize = n;
-            } else if (!AirShapeOption(key, value, source, error)) {
+            } else if (ParseStreamShapeOption(key, value, source.shape, error)) {
+                continue;
+            } else if (!error.empty() || !AirShapeOption(key, value, source, error)) {
                 return false;
             }
         }

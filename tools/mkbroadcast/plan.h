@@ -7,6 +7,7 @@
 
 #include "broadcast/ensemble.h"
 #include "broadcast/tpeg_frame.h"
+#include "tools/mkbroadcast/stream_shape.h"
 
 namespace mkbroadcast {
 
@@ -25,6 +26,8 @@ struct TpegSource {
     std::size_t segmentSize = 0;     // split transport frames into segments of this size; 0 off
     bool dgFlag = false;             // no data groups: the stream directly in the packets
     std::uint16_t sharedAddress = 0; // another data service's MOT data groups here; 0 none
+    // Shapes of the TPEG stream itself.
+    TpegStreamShape shape;
 };
 
 struct EnsemblePlan {

@@ -16,15 +16,20 @@ namespace bc = broadcast;
 
 TpegChannel::TpegChannel(const TpegSource& source, std::uint16_t address, bool fec,
                          ContentSource& content)
-    : m_source(source), m_address(address), m_fec(fec), m_content(content) {}
+    : m_source(source),
+      m_address(address),
+      m_fec(fec),
+      m_content(content),
+      m_shaper(source.tpegSid, source.shape) {}
 
 void TpegChannel::AppendTransportFrame(std::uint8_t scid,
                                        const std::vector<std::uint8_t>& componentData) {
-    std::vector<std::uint8_t> service;
-    bc::AppendServiceFrameHeader(m_source.tpegSid, 0, service);
-    bc::AppendComponentFrame(scid, componentData, service);
-    std::vector<std::uint8_t> transport;
-    bc::AppendTransportFrame(bc::kServiceFrameType, service, transport);
+    for (const std::vector<std::uint8_t>& transport : m_shaper.Frames(scid, componentData)) {
+        AppendToSubChannel(transport);
+    }
+}
+
+void TpegChannel::AppendToSubChannel(const std::vector<std::uint8_t>& transport) {
     if (m_source.dgFlag) {
         bc::AppendDataGroupPackets(transport, m_address, m_source.packetSize, m_packetContinuity,
                                    m_queue);

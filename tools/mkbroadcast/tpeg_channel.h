@@ -8,6 +8,7 @@
 
 #include "tools/mkbroadcast/content.h"
 #include "tools/mkbroadcast/plan.h"
+#include "tools/mkbroadcast/stream_shape.h"
 
 namespace mkbroadcast {
 
@@ -28,6 +29,9 @@ class TpegChannel {
   private:
     void Generate(std::uint32_t frame);
     void AppendTransportFrame(std::uint8_t scid, const std::vector<std::uint8_t>& componentData);
+    // Carries one transport frame as the sub-channel's shape asks: data groups
+    // (segmented, repeated) or straight in the packets.
+    void AppendToSubChannel(const std::vector<std::uint8_t>& transport);
     void AppendNeighbourGroup(std::uint32_t frame);
     void Emit(std::span<const std::uint8_t> packet, std::span<std::uint8_t> out, std::size_t& at);
 
@@ -35,6 +39,7 @@ class TpegChannel {
     std::uint16_t m_address;
     bool m_fec;
     ContentSource& m_content;
+    StreamShaper m_shaper;
     std::vector<std::uint8_t> m_queue;  // whole data packets waiting
     std::size_t m_queueAt = 0;
     std::vector<std::uint8_t> m_table;     // FEC application data table being filled

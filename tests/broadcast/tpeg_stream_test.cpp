@@ -1,0 +1,272 @@
+// The service decoder fed TPEG transport bytes written out field by field as the TPEG transport
+// and service frame layouts define them, with an independent CRC, rather than by broadcast/'s
+// own encoder: shapes our builder never sends must decode too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "broadcast/tpeg_service_decoder.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// CRC-16/CCITT as the frames carry it: polynomial 0x1021, preset 0xFFFF, MSB first, inverted.
+std::uint16_t BitwiseCrc(const Bytes& bytes) {
+    std::uint16_t reg = 0xFFFF;
+    for (const std::uint8_t byte : bytes) {
+        reg ^= static_cast<std::uint16_t>(byte << 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            reg = static_cast<std::uint16_t>((reg & 0x8000) ? (reg << 1) ^ 0x1021 : reg << 1);
+        }
+    }
+    return static_cast<std::uint16_t>(~reg);
+}
+
+void Put16(Bytes& out, std::size_t value) {
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+    out.push_back(static_cast<std::uint8_t>(value));
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+// Component frame: SCID (8), field length (16), header CRC (16) over SCID, field length and the
+// first 13 field bytes, then the field: data and a data CRC (16) over the data.
+Bytes Component(std::uint8_t scid, const Bytes& data) {
+    Bytes field = data;
+    Put16(field, BitwiseCrc(data));
+    Bytes covered{scid};
+    Put16(covered, field.size());
+    covered.insert(covered.end(), field.begin(),
+                   field.begin() + std::min<std::ptrdiff_t>(13, std::ssize(field)));
+    Bytes frame{scid};
+    Put16(frame, field.size());
+    Put16(frame, BitwiseCrc(covered));
+    return Cat({frame, field});
+}
+
+// Service frame: SID-A, SID-B, SID-C, encryption indicator, component frames.
+Bytes Service(std::uint8_t sidA, std::uint8_t encryption, const Bytes& components) {
+    return Cat({{sidA, 0x20, 0x30, encryption}, components});
+}
+
+// Transport frame: sync word 0xFF0F, field length (16), header CRC (16) over the sync word, the
+// field length, the frame type and the first 11 bytes of the service frame; frame type (8).
+Bytes Transport(std::uint8_t type, const Bytes& body, std::size_t claimedLength = 0) {
+    const std::size_t length = claimedLength != 0 ? claimedLength : body.size();
+    Bytes covered{0xFF, 0x0F};
+    Put16(covered, length);
+    covered.push_back(type);
+    covered.insert(covered.end(), body.begin(),
+                   body.begin() + std::min<std::ptrdiff_t>(11, std::ssize(body)));
+    Bytes frame{0xFF, 0x0F};
+    Put16(frame, length);
+    Put16(frame, BitwiseCrc(covered));
+    frame.push_back(type);
+    return Cat({frame, body});
+}
+
+// SNI component data: one SNI component, the fast-tuning table (id 1): table version,
+// character table, then SCID, flags, content id and 16-bit AID per entry.
+Bytes Sni(const std::vector<std::pair<std::uint8_t, std::uint16_t>>& map) {
+    Bytes table{1, 0};
+    for (const auto& [scid, aid] : map) {
+        table.insert(table.end(), {scid, 0, 0});
+        Put16(table, aid);
+    }
+    Bytes data{1, 1};
+    Put16(data, table.size());
+    return Cat({data, table});
+}
+
+// A data set of one message: message count 1, component id 0, its length, the attribute
+// length, version, index 0, count 1, payload (short enough for one-byte lengths).
+Bytes OneMessageSet(std::uint8_t version, const std::string& text) {
+    Bytes attributes{version, 0, 0, 0, 1};
+    attributes.insert(attributes.end(), text.begin(), text.end());
+    Bytes body{static_cast<std::uint8_t>(attributes.size())};
+    body.insert(body.end(), attributes.begin(), attributes.end());
+    Bytes data{1, 0, static_cast<std::uint8_t>(body.size())};
+    return Cat({data, body});
+}
+
+constexpr std::uint16_t kRtmAid = 0x0001;
+constexpr std::uint16_t kCttAid = 0xF100;
+
+class Collector : public broadcast::TpegServiceObserver {
+  public:
+    void OnDataSet(const broadcast::TpegApplication& app, std::uint8_t,
+                   std::span<const std::uint8_t> content, bool) override {
+        sets[std::string(app.name)].emplace_back(content.begin(), content.end());
+    }
+    std::vector<std::string> Of(const std::string& app) const {
+        const auto it = sets.find(app);
+        return it == sets.end() ? std::vector<std::string>{} : it->second;
+    }
+    std::map<std::string, std::vector<std::string>> sets;
+};
+
+TEST(TpegStream, DamagedComponentLosesOnlyItself) {
+    Bytes badData = Component(9, OneMessageSet(1, "lost"));
+    badData.back() ^= 0x01;
+    Bytes badHeader = Component(9, OneMessageSet(2, "lost too"));
+    badHeader[6] ^= 0x40;  // a data byte the header CRC covers
+    const Bytes stream = Cat({
+        Transport(1, Service(1, 0,
+                             Cat({Component(0, Sni({{5, kRtmAid}, {9, kCttAid}})), badData,
+                                  Component(5, OneMessageSet(1, "first"))}))),
+        Transport(1, Service(1, 0, Cat({badHeader, Component(5, OneMessageSet(2, "second"))}))),
+    });
+    broadcast::TpegServiceDecoder decoder;
+    Collector seen;
+    decoder.Push(stream, seen);
+    EXPECT_EQ(seen.Of("RTM"), (std::vector<std::string>{"first", "second"}));
+    EXPECT_TRUE(seen.Of("CTT level 3").empty());
+    EXPECT_EQ(decoder.Stats().badComponentFrames, 2u);
+}
+
+TEST(TpegStream, EncryptedServiceFramesAreSkippedAndCounted) {
+    const Bytes components =
+        Cat({Component(0, Sni({{5, kRtmAid}})), Component(5, OneMessageSet(1, "plain"))});
+    broadcast::TpegServiceDecoder decoder;
+    Collector seen;
+    decoder.Push(Transport(1, Service(1, 3, components)), seen);
+    EXPECT_TRUE(seen.sets.empty());
+    EXPECT_EQ(decoder.Stats().encryptedFrames, 1u);
+    decoder.Push(Transport(1, Service(1, 0, components)), seen);
+    EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"plain"});
+}
+
+TEST(TpegStream, EachServiceIsMappedByItsOwnSniAndOnlyOneIsDecoded) {
+    // Both services use SCID 5, for different applications.
+    const Bytes sniA = Transport(1, Service(0xA, 0, Component(0, Sni({{5, kRtmAid}}))));
+    const Bytes sniB =
+        Transport(1, Service(0xB, 0, Component(0, Sni({{5, kCttAid}, {6, kRtmAid}}))));
+    const Bytes dataA = Transport(1, Service(0xA, 0, Component(5, OneMessageSet(1, "A rtm"))));
+    const Bytes dataB = Transport(1, Service(0xB, 0,
+                                             Cat({Component(5, OneMessageSet(1, "B ctt")),
+                                                  Component(6, OneMessageSet(1, "B rtm"))})));
+
+    {
+        SCOPED_TRACE("no stream directory: the first service with an SNI");
+        broadcast::TpegServiceDecoder decoder;
+        Collector seen;
+        decoder.Push(Cat({sniA, sniB, dataA, dataB}), seen);
+        EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"A rtm"});
+        EXPECT_TRUE(seen.Of("CTT level 3").empty());
+        EXPECT_EQ(decoder.Stats().otherServiceComponents, 2u);
+    }
+    {
+        SCOPED_TRACE("the stream directory lists B first");
+        Bytes directory{2, 0xB, 0x20, 0x30, 0xA, 0x20, 0x30};
+        Put16(directory, BitwiseCrc(directory));
+        broadcast::TpegServiceDecoder decoder;
+        Collector seen;
+        decoder.Push(Cat({sniA, Transport(0, directory), sniB, dataA, dataB}), seen);
+        EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"B rtm"});
+        EXPECT_EQ(seen.Of("CTT level 3"), std::vector<std::string>{"B ctt"});
+        ASSERT_TRUE(decoder.DecodedService());
+        EXPECT_EQ(decoder.DecodedService()->a, 0xB);
+    }
+}
+
+TEST(TpegStream, HeaderClaimingMoreThanArrivesYieldsToTheNextGoodFrame) {
+    const Bytes sni = Transport(1, Service(1, 0, Component(0, Sni({{5, kRtmAid}}))));
+    // The header holds and claims 60000 bytes; 30 of them arrive.
+    const Bytes claimed =
+        Transport(1, Service(1, 0, Component(5, OneMessageSet(1, "cut off"))), 60000);
+    const Bytes cut(claimed.begin(), claimed.begin() + 37);
+    const Bytes good = Transport(1, Service(1, 0, Component(5, OneMessageSet(2, "next"))));
+
+    broadcast::TpegServiceDecoder decoder;
+    Collector seen;
+    decoder.Push(Cat({sni, cut}), seen);
+    // Byte by byte, so the next header is looked for while it is still arriving.
+    for (const std::uint8_t byte : good) {
+        decoder.Push(std::span(&byte, 1), seen);
+    }
+    EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"next"});
+    EXPECT_EQ(decoder.Stats().badFrames, 1u);
+}
+
+// Bounds: built with broadcast/'s encoder, since these are about sizes, not layout.
+Bytes SetFrames(std::uint8_t scid, std::uint8_t version, std::uint16_t count,
+                std::size_t messageBytes, std::uint16_t first = 0, std::uint16_t last = 0xFFFF) {
+    Bytes stream;
+    const Bytes payload(messageBytes, static_cast<std::uint8_t>(scid + version));
+    for (std::uint16_t index = first; index < count && index <= last; ++index) {
+        broadcast::DataSetMessage message;
+        message.version = version;
+        message.index = index;
+        message.count = count;
+        message.payload = payload;
+        Bytes data;
+        broadcast::AppendDataSetMessage(message, data);
+        Bytes service;
+        broadcast::AppendServiceFrameHeader({1, 0x20, 0x30}, 0, service);
+        broadcast::AppendComponentFrame(scid, data, service);
+        broadcast::AppendTransportFrame(broadcast::kServiceFrameType, service, stream);
+    }
+    return stream;
+}
+
+Bytes AllApplicationsSni() {
+    std::vector<std::pair<std::uint8_t, std::uint16_t>> map;
+    for (std::size_t i = 0; i < broadcast::kTpegApplicationCount; ++i) {
+        map.emplace_back(static_cast<std::uint8_t>(i + 1), broadcast::TpegApplications()[i].aid);
+    }
+    return Transport(1, Service(1, 0, Component(0, Sni(map))));
+}
+
+constexpr std::uint8_t kRtmScid = 5;  // the fifth application
+
+TEST(TpegContentBound, SetLargerThanAnApplicationMayHoldIsRefusedOnce) {
+    broadcast::TpegServiceDecoder decoder;  // the shipped bounds
+    Collector seen;
+    decoder.Push(AllApplicationsSni(), seen);
+    // 20 messages of 64,000 bytes: 1.28 MB, the first 16 fit the 1 MiB an application may hold.
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        decoder.Push(SetFrames(kRtmScid, 1, 20, 64000), seen);
+        EXPECT_LE(decoder.Stats().heldContentBytes, broadcast::ContentBudget::kDefaultPerAccount);
+    }
+    EXPECT_TRUE(seen.sets.empty());
+    EXPECT_EQ(decoder.Stats().oversizedSets, 1u);
+    EXPECT_EQ(decoder.Stats().refusedMessages, 2u * 20u - 16u);
+    // The next version fits again.
+    decoder.Push(SetFrames(kRtmScid, 2, 4, 64000), seen);
+    ASSERT_EQ(seen.Of("RTM").size(), 1u);
+    EXPECT_EQ(seen.Of("RTM")[0].size(), 4u * 64000u);
+}
+
+TEST(TpegContentBound, FullBudgetDropsTheOldestPartialSetNotTheNewest) {
+    // 3 kB an application, 9 kB in all; each partial set holds 2 kB.
+    broadcast::TpegServiceDecoder decoder(3000, 9000);
+    Collector seen;
+    decoder.Push(AllApplicationsSni(), seen);
+    for (std::uint8_t scid = 1; scid <= 5; ++scid) {
+        decoder.Push(SetFrames(scid, 1, 3, 1000, 0, 1), seen);
+        EXPECT_LE(decoder.Stats().heldContentBytes, 9000u);
+    }
+    EXPECT_EQ(decoder.Stats().evictedSets, 1u);
+    // The others complete with their last message; the first one's set is gone.
+    for (std::uint8_t scid : {2, 3, 4, 5, 1}) {
+        decoder.Push(SetFrames(scid, 1, 3, 1000, 2, 2), seen);
+        EXPECT_LE(decoder.Stats().heldContentBytes, 9000u);
+    }
+    EXPECT_EQ(seen.sets.size(), 4u);
+    EXPECT_TRUE(seen.Of("CTT level 3").empty());
+    EXPECT_EQ(seen.Of("RTM").size(), 1u);
+}
+
+}  // namespace
