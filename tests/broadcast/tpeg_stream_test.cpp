@@ -183,10 +183,10 @@ TEST(TpegStream, EachServiceIsMappedByItsOwnSniAndOnlyOneIsDecoded) {
 
 TEST(TpegStream, HeaderClaimingMoreThanArrivesYieldsToTheNextGoodFrame) {
     const Bytes sni = Transport(1, Service(1, 0, Component(0, Sni({{5, kRtmAid}}))));
-    // The header holds and claims 60000 bytes; 30 of them arrive.
-    const Bytes claimed =
+    // The header holds and claims 60000 bytes; only the frame's own few arrive.
+    const Bytes cut =
         Transport(1, Service(1, 0, Component(5, OneMessageSet(1, "cut off"))), 60000);
-    const Bytes cut(claimed.begin(), claimed.begin() + 37);
+    ASSERT_LT(cut.size(), 100u);
     const Bytes good = Transport(1, Service(1, 0, Component(5, OneMessageSet(2, "next"))));
 
     broadcast::TpegServiceDecoder decoder;
