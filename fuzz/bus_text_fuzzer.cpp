@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::RegisteredMessageTable table;
     table.Open(TablePath());
     const std::u16string names[] = {u"WM_DMBANTLV", u"NAV_GPS_89", u"wm_dmbantlv", u"Fuzz%\n"};
-    UINT numbers[4] = {};
+    platform::UINT numbers[4] = {};
     for (int i = 0; i < 4; ++i) {
         auto number = table.Register(names[i]);
         if (!number) {
