@@ -77,6 +77,9 @@ TpegMessageStore::Outcome TpegMessageStore::Apply(const TpegMessage& message, st
     } else {
         m_account.Release(had - cost);
     }
+    if (!m_earliest || mmc.expiryTime < *m_earliest) {
+        m_earliest = mmc.expiryTime;
+    }
     if (held == m_entries.end()) {
         m_entries.emplace(mmc.messageId, std::move(entry));
         if (mmc.cancel) {
@@ -101,12 +104,18 @@ TpegMessageStore::Outcome TpegMessageStore::Apply(const TpegMessage& message, st
 }
 
 std::size_t TpegMessageStore::Expire(std::int64_t now) {
+    if (!m_earliest || !ExpiredBy(*m_earliest, now)) {
+        return 0;
+    }
     std::size_t removed = 0;
+    m_earliest.reset();
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         const auto next = std::next(it);
         if (ExpiredBy(it->second.expiry, now)) {
             removed += it->second.cancelled ? 0 : 1;
             Erase(it);
+        } else if (!m_earliest || it->second.expiry < *m_earliest) {
+            m_earliest = it->second.expiry;
         }
         it = next;
     }
@@ -116,19 +125,10 @@ std::size_t TpegMessageStore::Expire(std::int64_t now) {
 bool TpegMessageStore::Clear() {
     const bool had = m_current > 0;
     m_entries.clear();
+    m_earliest.reset();
     m_account.ReleaseAll();
     m_current = 0;
     return had;
-}
-
-std::optional<std::uint32_t> TpegMessageStore::NextExpiry() const {
-    std::optional<std::uint32_t> next;
-    for (const auto& [id, entry] : m_entries) {
-        if (!next || entry.expiry < *next) {
-            next = entry.expiry;
-        }
-    }
-    return next;
 }
 
 std::vector<std::uint8_t> TpegMessageStore::File() const {

@@ -54,15 +54,17 @@ class TpegMessageStore {
     // now: seconds since 1970-01-01 UTC, the time expiry is judged against.
     Outcome Apply(const TpegMessage& message, std::int64_t now);
     // Removes what has expired by now; answers the number of current messages removed (the
-    // content changed when it is not 0).
+    // content changed when it is not 0). Cheap when nothing is due, so it may be called with
+    // every piece of stream.
     std::size_t Expire(std::int64_t now);
     // Drops everything, remembered cancels too; true when current messages were held.
     bool Clear();
 
     std::size_t Count() const { return m_current; }
     std::size_t Held() const { return m_account.Held(); }
-    // The earliest expiry time among the entries, so the caller knows when to call Expire.
-    std::optional<std::uint32_t> NextExpiry() const;
+    // When Expire next has something to do: no later than the earliest expiry time among the
+    // entries (nothing when none is held).
+    std::optional<std::uint32_t> NextExpiry() const { return m_earliest; }
 
     // The data file: see WriteMessageFile.
     std::vector<std::uint8_t> File() const;
@@ -81,6 +83,9 @@ class TpegMessageStore {
     ContentBudget::Account m_account;
     std::map<std::uint32_t, Entry> m_entries;
     std::size_t m_current = 0;  // entries not cancelled
+    // At or before the earliest expiry held: lowered on every insertion, recomputed only when
+    // Expire walks the entries.
+    std::optional<std::uint32_t> m_earliest;
 };
 
 // Data file of an application: all numbers big-endian.

@@ -179,7 +179,9 @@ TEST(TpegMessageStore, CancelsAndExpiry) {
     EXPECT_EQ(store.Expire(199), 0u);
     EXPECT_EQ(store.Expire(200), 1u);
     EXPECT_EQ(store.Count(), 0u);
+    EXPECT_EQ(store.NextExpiry(), 300u);
     EXPECT_EQ(store.Expire(300), 0u);  // only the remembered cancels went
+    EXPECT_FALSE(store.NextExpiry());
     EXPECT_EQ(Apply(store, Message(1, 1, 500), 300), Outcome::Added);
 
     // An expired message is not taken, and removes the older version it updates.
