@@ -165,8 +165,8 @@ TpegMessageFrame ParseTpegMessages(std::span<const std::uint8_t> data) {
         return plain;
     }
     TpegMessageFrame prioritised = SplitMessages(data, true);
-    if (prioritised.complete ||
-        prioritised.messages.size() + prioritised.malformed > plain.messages.size() + plain.malformed) {
+    if (prioritised.complete || prioritised.messages.size() + prioritised.malformed >
+                                    plain.messages.size() + plain.malformed) {
         return prioritised;
     }
     return plain;

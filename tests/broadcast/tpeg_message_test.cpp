@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
-#include <array>
-#include <algorithm>
-#include <climits>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
