@@ -8,6 +8,7 @@ TpegServiceDecoder::TpegServiceDecoder(std::size_t perApplication, std::size_t t
     : m_budget(perApplication, total) {
     for (std::size_t i = 0; i < kTpegApplicationCount; ++i) {
         m_sets.emplace_back(m_budget);
+        m_stores.emplace_back(m_budget);
     }
 }
 
@@ -20,7 +21,10 @@ TpegDecodeStats TpegServiceDecoder::Stats() const {
     return stats;
 }
 
-void TpegServiceDecoder::Push(std::span<const std::uint8_t> bytes, TpegServiceObserver& observer) {
+void TpegServiceDecoder::Push(std::span<const std::uint8_t> bytes, TpegServiceObserver& observer,
+                              std::int64_t now) {
+    m_now = now;
+    ExpireMessages(observer);
     m_finder.Push(bytes);
     while (const auto frame = m_finder.Next()) {
         ++m_stats.transportFrames;
@@ -75,6 +79,10 @@ void TpegServiceDecoder::ChooseService() {
     for (DataSetAssembler& set : m_sets) {
         set.DropPartial();
         set.DropCompleted();
+    }
+    // The files keep the other service's messages until this one's change them.
+    for (TpegMessageStore& store : m_stores) {
+        store.Clear();
     }
 }
 
@@ -151,7 +159,12 @@ void TpegServiceDecoder::HandleComponent(const Service& service, const Component
         return;
     }
     DataSetMessage message;
-    if (ParseDataSetMessage(frame.data, message) != DataSetError::None) {
+    const DataSetError error = ParseDataSetMessage(frame.data, message);
+    if (error == DataSetError::Malformed) {
+        ApplyMessages(*app, frame.data, observer);
+        return;
+    }
+    if (error != DataSetError::None) {
         ++m_stats.badMessages;
         return;
     }
@@ -206,6 +219,43 @@ DataSetStatus TpegServiceDecoder::PushWithRoom(std::size_t app, const DataSetMes
         status = set.Push(message, m_messages);
     }
     return status;
+}
+
+void TpegServiceDecoder::ApplyMessages(const TpegApplication& app,
+                                       std::span<const std::uint8_t> data,
+                                       TpegServiceObserver& observer) {
+    const TpegMessageFrame frame = ParseTpegMessages(data);
+    m_stats.badMessages += frame.malformed + (frame.complete ? 0 : 1);
+    const std::size_t index = static_cast<std::size_t>(&app - TpegApplications().data());
+    TpegMessageStore& store = m_stores[index];
+    std::size_t changes = 0;
+    for (const TpegMessage& message : frame.messages) {
+        const TpegMessageStore::Outcome outcome = store.Apply(message, m_now);
+        if (TpegMessageStore::Changes(outcome)) {
+            ++changes;
+        } else if (outcome == TpegMessageStore::Outcome::Refused ||
+                   outcome == TpegMessageStore::Outcome::OverBudget) {
+            ++m_stats.refusedMessages;
+        }
+    }
+    if (changes > 0) {
+        // Once per frame, however many of its messages changed: the file is written per change
+        // of the content, and a frame arrives whole.
+        m_stats.messageChanges += changes;
+        const std::vector<std::uint8_t> file = store.File();
+        observer.OnMessages(app, file);
+    }
+}
+
+void TpegServiceDecoder::ExpireMessages(TpegServiceObserver& observer) {
+    const auto apps = TpegApplications();
+    for (std::size_t i = 0; i < m_stores.size(); ++i) {
+        if (const std::size_t removed = m_stores[i].Expire(m_now); removed > 0) {
+            m_stats.messageChanges += removed;
+            const std::vector<std::uint8_t> file = m_stores[i].File();
+            observer.OnMessages(apps[i], file);
+        }
+    }
 }
 
 }  // namespace broadcast

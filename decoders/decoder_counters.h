@@ -38,9 +38,9 @@ struct TpegCounters {
     std::uint64_t skippedBytes;        // stream bytes that belonged to no frame
     std::uint64_t componentFrames;
     std::uint64_t componentErrors;  // component frames with a bad header, data CRC or length
-    std::uint64_t dataSets;         // complete data sets of the service's applications
-    std::uint64_t unselectedSets;   // complete sets of applications not selected
-    std::uint64_t supersededSets;   // sets replaced by a newer one before they were written
+    std::uint64_t dataSets;         // complete data sets and changes of TPEG2 messages
+    std::uint64_t unselectedSets;   // the same, of applications not selected
+    std::uint64_t supersededSets;   // content replaced by newer before it was written
     std::uint64_t filesWritten;
     std::uint64_t writeFailures;
     std::uint64_t events;            // event callbacks made

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <string>
 
 #include "platform/device_fs.h"
@@ -125,6 +126,16 @@ void DecodingContext::OnDataSet(const bc::TpegApplication& app, std::uint8_t /*v
                                 std::span<const std::uint8_t> content, bool /*changed*/) {
     // Compared with the file on disk rather than trusting the changed flag, so a set that
     // could not be written, or completed while unselected, still reaches the disk later.
+    OnContent(app, content);
+}
+
+void DecodingContext::OnMessages(const bc::TpegApplication& app,
+                                 std::span<const std::uint8_t> file) {
+    OnContent(app, file);
+}
+
+void DecodingContext::OnContent(const bc::TpegApplication& app,
+                                std::span<const std::uint8_t> content) {
     const std::size_t index = IndexOf(app);
     std::unique_lock lock(m_lock);
     if (!Selected(index)) {
@@ -232,7 +243,11 @@ void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
         const std::size_t read = queue.Read(buffer);
         if (read > 0) {
             readSinceWait = true;
-            m_decoder.Push(std::span(buffer.data(), read), *this);
+            // Expiry is judged against the system clock: the stream reaching this library
+            // carries no time of the ensemble.
+            const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                std::chrono::system_clock::now().time_since_epoch());
+            m_decoder.Push(std::span(buffer.data(), read), *this, now.count());
         }
         Dispatch(stop);
         // After the dispatch, so a reader that sees every queued byte counted also sees

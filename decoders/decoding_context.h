@@ -61,6 +61,9 @@ class DecodingContext : private broadcast::TpegServiceObserver {
   private:
     void OnDataSet(const broadcast::TpegApplication& app, std::uint8_t version,
                    std::span<const std::uint8_t> content, bool changed) override;
+    void OnMessages(const broadcast::TpegApplication& app,
+                    std::span<const std::uint8_t> file) override;
+    void OnContent(const broadcast::TpegApplication& app, std::span<const std::uint8_t> content);
     bool Selected(std::size_t app) const;
     void Dispatch(platform::HANDLE stop);
     void PublishDecoderStats(std::size_t bytes);

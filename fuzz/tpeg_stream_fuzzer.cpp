@@ -27,6 +27,12 @@ class TouchingObserver : public broadcast::TpegServiceObserver {
             m_sum += byte;
         }
     }
+    void OnMessages(const broadcast::TpegApplication&,
+                    std::span<const std::uint8_t> file) override {
+        for (std::uint8_t byte : file) {
+            m_sum += byte;
+        }
+    }
     std::size_t Sum() const { return m_sum; }
 
   private:
@@ -49,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     broadcast::TpegServiceDecoder decoder(perApplication, total);
     TouchingObserver observer;
     for (std::size_t offset = 0; offset < stream.size(); offset += chunk) {
-        decoder.Push(stream.subspan(offset, std::min(chunk, stream.size() - offset)), observer);
+        // The clock moves on with the stream, so messages also expire while it is decoded.
+        decoder.Push(stream.subspan(offset, std::min(chunk, stream.size() - offset)), observer,
+                     static_cast<std::int64_t>(offset) << 20);
         if (decoder.Stats().heldContentBytes > total) {
             __builtin_trap();
         }

@@ -157,7 +157,7 @@ void Receive(const std::string& path, Reception& out, std::size_t damageEvery = 
                 ++out.badGroups;
                 continue;
             }
-            decoder.Push(group.data, out.collector);
+            decoder.Push(group.data, out.collector, 0);
         }
     };
     std::vector<std::uint8_t> channel;

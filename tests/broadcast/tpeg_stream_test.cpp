@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "broadcast/tpeg_message.h"
+#include "broadcast/tpeg_message_store.h"
 #include "broadcast/tpeg_service_decoder.h"
 
 namespace {
@@ -130,7 +133,7 @@ TEST(TpegStream, DamagedComponentLosesOnlyItself) {
     });
     broadcast::TpegServiceDecoder decoder;
     Collector seen;
-    decoder.Push(stream, seen);
+    decoder.Push(stream, seen, 0);
     EXPECT_EQ(seen.Of("RTM"), (std::vector<std::string>{"first", "second"}));
     EXPECT_TRUE(seen.Of("CTT level 3").empty());
     EXPECT_EQ(decoder.Stats().badComponentFrames, 2u);
@@ -141,10 +144,10 @@ TEST(TpegStream, EncryptedServiceFramesAreSkippedAndCounted) {
         Cat({Component(0, Sni({{5, kRtmAid}})), Component(5, OneMessageSet(1, "plain"))});
     broadcast::TpegServiceDecoder decoder;
     Collector seen;
-    decoder.Push(Transport(1, Service(1, 3, components)), seen);
+    decoder.Push(Transport(1, Service(1, 3, components)), seen, 0);
     EXPECT_TRUE(seen.sets.empty());
     EXPECT_EQ(decoder.Stats().encryptedFrames, 1u);
-    decoder.Push(Transport(1, Service(1, 0, components)), seen);
+    decoder.Push(Transport(1, Service(1, 0, components)), seen, 0);
     EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"plain"});
 }
 
@@ -162,7 +165,7 @@ TEST(TpegStream, EachServiceIsMappedByItsOwnSniAndOnlyOneIsDecoded) {
         SCOPED_TRACE("no stream directory: the first service with an SNI");
         broadcast::TpegServiceDecoder decoder;
         Collector seen;
-        decoder.Push(Cat({sniA, sniB, dataA, dataB}), seen);
+        decoder.Push(Cat({sniA, sniB, dataA, dataB}), seen, 0);
         EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"A rtm"});
         EXPECT_TRUE(seen.Of("CTT level 3").empty());
         EXPECT_EQ(decoder.Stats().otherServiceComponents, 2u);
@@ -173,7 +176,7 @@ TEST(TpegStream, EachServiceIsMappedByItsOwnSniAndOnlyOneIsDecoded) {
         Put16(directory, BitwiseCrc(directory));
         broadcast::TpegServiceDecoder decoder;
         Collector seen;
-        decoder.Push(Cat({sniA, Transport(0, directory), sniB, dataA, dataB}), seen);
+        decoder.Push(Cat({sniA, Transport(0, directory), sniB, dataA, dataB}), seen, 0);
         EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"B rtm"});
         EXPECT_EQ(seen.Of("CTT level 3"), std::vector<std::string>{"B ctt"});
         ASSERT_TRUE(decoder.DecodedService());
@@ -191,10 +194,10 @@ TEST(TpegStream, HeaderClaimingMoreThanArrivesYieldsToTheNextGoodFrame) {
 
     broadcast::TpegServiceDecoder decoder;
     Collector seen;
-    decoder.Push(Cat({sni, cut}), seen);
+    decoder.Push(Cat({sni, cut}), seen, 0);
     // Byte by byte, so the next header is looked for while it is still arriving.
     for (const std::uint8_t byte : good) {
-        decoder.Push(std::span(&byte, 1), seen);
+        decoder.Push(std::span(&byte, 1), seen, 0);
     }
     EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"next"});
     EXPECT_EQ(decoder.Stats().badFrames, 1u);
@@ -234,17 +237,17 @@ constexpr std::uint8_t kRtmScid = 5;  // the fifth application
 TEST(TpegContentBound, SetLargerThanAnApplicationMayHoldIsRefusedOnce) {
     broadcast::TpegServiceDecoder decoder;  // the shipped bounds
     Collector seen;
-    decoder.Push(AllApplicationsSni(), seen);
+    decoder.Push(AllApplicationsSni(), seen, 0);
     // 20 messages of 64,000 bytes: 1.28 MB, the first 16 fit the 1 MiB an application may hold.
     for (int repeat = 0; repeat < 2; ++repeat) {
-        decoder.Push(SetFrames(kRtmScid, 1, 20, 64000), seen);
+        decoder.Push(SetFrames(kRtmScid, 1, 20, 64000), seen, 0);
         EXPECT_LE(decoder.Stats().heldContentBytes, broadcast::ContentBudget::kDefaultPerAccount);
     }
     EXPECT_TRUE(seen.sets.empty());
     EXPECT_EQ(decoder.Stats().oversizedSets, 1u);
     EXPECT_EQ(decoder.Stats().refusedMessages, 2u * 20u - 16u);
     // The next version fits again.
-    decoder.Push(SetFrames(kRtmScid, 2, 4, 64000), seen);
+    decoder.Push(SetFrames(kRtmScid, 2, 4, 64000), seen, 0);
     ASSERT_EQ(seen.Of("RTM").size(), 1u);
     EXPECT_EQ(seen.Of("RTM")[0].size(), 4u * 64000u);
 }
@@ -253,20 +256,84 @@ TEST(TpegContentBound, FullBudgetDropsTheOldestPartialSetNotTheNewest) {
     // 3 kB an application, 9 kB in all; each partial set holds 2 kB.
     broadcast::TpegServiceDecoder decoder(3000, 9000);
     Collector seen;
-    decoder.Push(AllApplicationsSni(), seen);
+    decoder.Push(AllApplicationsSni(), seen, 0);
     for (std::uint8_t scid = 1; scid <= 5; ++scid) {
-        decoder.Push(SetFrames(scid, 1, 3, 1000, 0, 1), seen);
+        decoder.Push(SetFrames(scid, 1, 3, 1000, 0, 1), seen, 0);
         EXPECT_LE(decoder.Stats().heldContentBytes, 9000u);
     }
     EXPECT_EQ(decoder.Stats().evictedSets, 1u);
     // The others complete with their last message; the first one's set is gone.
     for (std::uint8_t scid : {2, 3, 4, 5, 1}) {
-        decoder.Push(SetFrames(scid, 1, 3, 1000, 2, 2), seen);
+        decoder.Push(SetFrames(scid, 1, 3, 1000, 2, 2), seen, 0);
         EXPECT_LE(decoder.Stats().heldContentBytes, 9000u);
     }
     EXPECT_EQ(seen.sets.size(), 4u);
     EXPECT_TRUE(seen.Of("CTT level 3").empty());
     EXPECT_EQ(seen.Of("RTM").size(), 1u);
+}
+
+// TPEG2 messages of an application, as other encoders send them: the decoder hands on the
+// application's data file when its messages change, never for a repetition of the carousel.
+class FileCollector : public broadcast::TpegServiceObserver {
+  public:
+    void OnMessages(const broadcast::TpegApplication& app,
+                    std::span<const std::uint8_t> file) override {
+        EXPECT_EQ(app.aid, kRtmAid);
+        const auto entries = broadcast::ReadMessageFile(file);
+        ASSERT_TRUE(entries);
+        std::vector<std::pair<std::uint32_t, std::uint8_t>> held;
+        for (const auto& entry : *entries) {
+            held.emplace_back(entry.messageId, entry.versionId);
+        }
+        files.push_back(held);
+    }
+    std::vector<std::vector<std::pair<std::uint32_t, std::uint8_t>>> files;
+};
+
+Bytes Tpeg2Frame(
+    std::initializer_list<std::tuple<std::uint32_t, std::uint8_t, std::uint32_t, bool>> messages,
+    bool prioritised = false) {
+    Bytes data;
+    if (prioritised) {
+        data.push_back(0);
+    }
+    data.push_back(static_cast<std::uint8_t>(messages.size()));
+    for (const auto& [id, version, expiry, cancel] : messages) {
+        broadcast::MessageManagement mmc;
+        mmc.messageId = id;
+        mmc.versionId = version;
+        mmc.expiryTime = expiry;
+        mmc.cancel = cancel;
+        broadcast::AppendTpegMessage(0, mmc, Bytes{0x03, 0x01, 0x00}, data);
+    }
+    return Transport(1, Service(1, 0, Component(5, data)));
+}
+
+TEST(TpegStream, Tpeg2MessagesHandOnTheFileWhenTheyChange) {
+    using Held = std::vector<std::pair<std::uint32_t, std::uint8_t>>;
+    broadcast::TpegServiceDecoder decoder;
+    FileCollector seen;
+    const Bytes sni = Transport(1, Service(1, 0, Component(0, Sni({{5, kRtmAid}}))));
+    const Bytes carousel = Tpeg2Frame({{1, 1, 1000, false}, {2, 1, 2000, false}});
+    decoder.Push(Cat({sni, carousel, carousel}), seen, 100);
+    decoder.Push(carousel, seen, 100);
+    ASSERT_EQ(seen.files.size(), 1u);
+    EXPECT_EQ(seen.files[0], (Held{{1, 1}, {2, 1}}));
+
+    // A newer version and a cancel in one frame (this time with a group priority): one file.
+    decoder.Push(Tpeg2Frame({{1, 2, 1000, false}, {2, 2, 3000, true}}, true), seen, 100);
+    decoder.Push(carousel, seen, 100);  // the old carousel still going round changes nothing
+    ASSERT_EQ(seen.files.size(), 2u);
+    EXPECT_EQ(seen.files[1], (Held{{1, 2}}));
+
+    // Expiry is judged against the time given with the bytes, also when none arrive.
+    decoder.Push({}, seen, 999);
+    EXPECT_EQ(seen.files.size(), 2u);
+    decoder.Push({}, seen, 1000);
+    ASSERT_EQ(seen.files.size(), 3u);
+    EXPECT_TRUE(seen.files[2].empty());
+    EXPECT_EQ(decoder.Stats().messageChanges, 5u);
+    EXPECT_EQ(decoder.Stats().badMessages, 0u);
 }
 
 }  // namespace

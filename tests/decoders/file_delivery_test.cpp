@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "broadcast/tpeg_application.h"
+#include "broadcast/tpeg_message.h"
+#include "broadcast/tpeg_message_store.h"
 #include "tests/support/decoder_harness.h"
 #include "tests/support/msc_stream.h"
 
@@ -209,6 +211,50 @@ TEST_F(FileDelivery, DataFolderIsCreatedBelowTheDeviceRoot) {
     ASSERT_NE(GetTransferDataPath(), nullptr);
     EXPECT_EQ(std::u16string(GetTransferDataPath()), u"\\TPEGDATA");
     EXPECT_NE(SetTDCQueue(0), 0);
+}
+
+// TPEG2 messages as other encoders send them: the file holds the current messages, written
+// once per change and never for a repetition of the carousel.
+TEST_F(FileDelivery, Tpeg2MessagesAreWrittenOncePerChange) {
+    ASSERT_TRUE(m_harness.InitAndStart());
+    // Expiry a day after the system clock, which the library judges it against.
+    const auto expiry =
+        static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count() +
+                                   86400);
+    const auto frame = [&](std::uint8_t version) {
+        Bytes data{2};
+        for (std::uint32_t id : {7u, 3u}) {
+            broadcast::MessageManagement mmc;
+            mmc.messageId = id;
+            mmc.versionId = id == 7 ? version : 1;
+            mmc.expiryTime = expiry;
+            broadcast::AppendTpegMessage(0, mmc, ContentFor(kRtm, version, 30), data);
+        }
+        return testsupport::TransportFrame(static_cast<std::uint8_t>(kRtm + 1), data);
+    };
+    MscStream stream;
+    stream.Add(testsupport::SniFrame());
+    for (int round = 0; round < 3; ++round) {
+        stream.Add(frame(1));
+    }
+    stream.Add(frame(2));
+    stream.Add(frame(2));
+    m_harness.Feed(stream.Blocks());
+    ASSERT_TRUE(m_harness.WaitForEvents(2));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+    ASSERT_EQ(m_harness.Events().size(), 2u);
+
+    const Bytes file = m_harness.ReadFile(App(kRtm).fileName);
+    const auto entries = broadcast::ReadMessageFile(file);
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_EQ((*entries)[0].messageId, 3u);
+    EXPECT_EQ((*entries)[1].messageId, 7u);
+    EXPECT_EQ((*entries)[1].versionId, 2);
+    EXPECT_EQ((*entries)[1].expiryTime, expiry);
+    EXPECT_EQ(DecoderHarness::Tpeg().filesWritten, 2u);
 }
 
 }  // namespace

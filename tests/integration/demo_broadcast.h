@@ -51,7 +51,7 @@ inline std::map<std::uint16_t, std::set<std::string>> BroadcastContents(const st
             if (assembled.status == broadcast::AssemblyStatus::Complete) {
                 const auto group = broadcast::ParseDataGroup(assembled.dataGroup);
                 if (group.error == broadcast::DataGroupError::None) {
-                    decoder.Push(group.data, collector);
+                    decoder.Push(group.data, collector, 0);
                 }
             }
         }
