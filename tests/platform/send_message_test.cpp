@@ -203,6 +203,23 @@ bool Blocked(const std::atomic<pid_t>& tid) {
     });
 }
 
+// A thread with a window of its own, waiting for `event` while it handles
+// sends; the window is destroyed when the wait ends.
+struct SendHandlingWaiter {
+    SendHandlingWaiter(RecordingWindow& window, HANDLE event)
+        : thread([this, &window, event] {
+              hwnd = window.CreateTopLevel(u"waiting");
+              tid = ::gettid();
+              result = WaitForSingleObjectHandlingSends(event, 5000);
+              DestroyWindow(hwnd);
+          }) {}
+
+    std::atomic<pid_t> tid{0};
+    std::atomic<HWND> hwnd{nullptr};
+    std::atomic<DWORD> result{WAIT_FAILED};
+    std::thread thread;
+};
+
 // The object is signalled only for an instant, before and after a send was
 // handled inside the wait: the wait must be satisfied when it is set, not
 // when it next looks.
@@ -211,23 +228,15 @@ TEST(WaitHandlingSends, ASetUndoneAtOnceEndsTheWaitAlsoAfterASendWasHandled) {
     RecordingWindow window([](UINT message, WPARAM wParam, LPARAM) -> std::optional<LRESULT> {
         return message == kAsk ? std::optional<LRESULT>(wParam + 1) : std::nullopt;
     });
-    std::atomic<pid_t> tid{0};
-    std::atomic<HWND> hwnd{nullptr};
-    std::atomic<DWORD> result{WAIT_FAILED};
-    std::thread waiter([&] {
-        hwnd = window.CreateTopLevel(u"waiting");
-        tid = ::gettid();
-        result = WaitForSingleObjectHandlingSends(event.Get(), 5000);
-        DestroyWindow(hwnd);
-    });
-    AtEnd join([&] { JoinIfRunning(waiter); });
-    ASSERT_TRUE(Blocked(tid));
-    EXPECT_EQ(SendMessage(hwnd, kAsk, 1, 0), 2);
-    ASSERT_TRUE(Blocked(tid));
+    SendHandlingWaiter waiter(window, event.Get());
+    AtEnd join([&] { JoinIfRunning(waiter.thread); });
+    ASSERT_TRUE(Blocked(waiter.tid));
+    EXPECT_EQ(SendMessage(waiter.hwnd, kAsk, 1, 0), 2);
+    ASSERT_TRUE(Blocked(waiter.tid));
     SetEvent(event.Get());
     ResetEvent(event.Get());
-    waiter.join();
-    EXPECT_EQ(result.load(), WAIT_OBJECT_0);
+    waiter.thread.join();
+    EXPECT_EQ(waiter.result.load(), WAIT_OBJECT_0);
 }
 
 // Win32's MsgWaitForMultipleObjects is not waiting while the messages it
@@ -242,33 +251,25 @@ TEST(WaitHandlingSends, AProcedureRunInsideTheWaitGetsTheObjectForItsOwnWait) {
         inProcedure = true;
         return static_cast<LRESULT>(WaitForSingleObject(event.Get(), 5000));
     });
-    std::atomic<pid_t> tid{0};
-    std::atomic<HWND> hwnd{nullptr};
-    std::atomic<DWORD> result{WAIT_FAILED};
-    std::thread waiter([&] {
-        hwnd = window.CreateTopLevel(u"waiting");
-        tid = ::gettid();
-        result = WaitForSingleObjectHandlingSends(event.Get(), 5000);
-        DestroyWindow(hwnd);
-    });
+    SendHandlingWaiter waiter(window, event.Get());
     std::thread setter;
     AtEnd join([&] {
         JoinIfRunning(setter);
-        JoinIfRunning(waiter);
+        JoinIfRunning(waiter.thread);
     });
-    ASSERT_TRUE(Blocked(tid));
+    ASSERT_TRUE(Blocked(waiter.tid));
     setter = std::thread([&] {
-        if (WaitUntil([&] { return inProcedure.load(); }) && Blocked(tid)) {
+        if (WaitUntil([&] { return inProcedure.load(); }) && Blocked(waiter.tid)) {
             SetEvent(event.Get());
         }
     });
-    EXPECT_EQ(SendMessage(hwnd, kAsk, 0, 0), static_cast<LRESULT>(WAIT_OBJECT_0));
+    EXPECT_EQ(SendMessage(waiter.hwnd, kAsk, 0, 0), static_cast<LRESULT>(WAIT_OBJECT_0));
     setter.join();
-    ASSERT_TRUE(Blocked(tid));
-    EXPECT_EQ(result.load(), WAIT_FAILED) << "still waiting";
+    ASSERT_TRUE(Blocked(waiter.tid));
+    EXPECT_EQ(waiter.result.load(), WAIT_FAILED) << "still waiting";
     SetEvent(event.Get());
-    waiter.join();
-    EXPECT_EQ(result.load(), WAIT_OBJECT_0);
+    waiter.thread.join();
+    EXPECT_EQ(waiter.result.load(), WAIT_OBJECT_0);
 }
 
 TEST(CrossThreadSend, CopyDataBytesAreReadableDuringTheCall) {
