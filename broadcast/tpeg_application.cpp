@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "broadcast/bytes.h"
-#include "broadcast/tpeg_component.h"
-
 namespace broadcast {
 namespace {
 
@@ -24,8 +21,6 @@ constexpr std::array<TpegApplication, kTpegApplicationCount> kApplications{{
     {"POI-OPS2", 0xF115, 6138, "TPOIL2.BIN", 21},
 }};
 
-constexpr std::size_t kMessageAttributeBytes = 5;
-
 }  // namespace
 
 std::span<const TpegApplication, kTpegApplicationCount> TpegApplications() {
@@ -43,149 +38,6 @@ const TpegApplication* FindApplicationByEventCode(std::uint16_t eventCode) {
         kApplications.begin(), kApplications.end(),
         [eventCode](const TpegApplication& app) { return app.eventCode == eventCode; });
     return it == kApplications.end() ? nullptr : &*it;
-}
-
-const char* ToString(DataSetError error) {
-    switch (error) {
-        case DataSetError::None:
-            return "none";
-        case DataSetError::Malformed:
-            return "malformed data set message";
-        case DataSetError::BadIndex:
-            return "message index or count out of range";
-    }
-    return "unknown";
-}
-
-DataSetError ParseDataSetMessage(std::span<const std::uint8_t> data, DataSetMessage& out) {
-    if (data.empty() || data[0] != 1) {
-        return DataSetError::Malformed;
-    }
-    const auto component = ReadTpegComponent(data.subspan(1));
-    if (!component || component->id != kDataSetMessageId || 1 + component->size != data.size()) {
-        return DataSetError::Malformed;
-    }
-    const auto attributeLength = ReadUintLoMB(component->body);
-    if (!attributeLength || attributeLength->value < kMessageAttributeBytes ||
-        component->body.size() - attributeLength->size != attributeLength->value) {
-        return DataSetError::Malformed;
-    }
-    const std::span<const std::uint8_t> attributes = component->body.subspan(attributeLength->size);
-    out.version = attributes[0];
-    out.index = ReadU16(attributes, 1);
-    out.count = ReadU16(attributes, 3);
-    out.payload = attributes.subspan(kMessageAttributeBytes);
-    if (out.count == 0 || out.count > kMaxDataSetMessages || out.index >= out.count) {
-        return DataSetError::BadIndex;
-    }
-    return DataSetError::None;
-}
-
-void AppendDataSetMessage(const DataSetMessage& message, std::vector<std::uint8_t>& out) {
-    const std::uint32_t attributeLength =
-        static_cast<std::uint32_t>(kMessageAttributeBytes + message.payload.size());
-    std::vector<std::uint8_t> body;
-    AppendUintLoMB(attributeLength, body);
-    AppendU8(body, message.version);
-    AppendU16(body, message.index);
-    AppendU16(body, message.count);
-    AppendBytes(body, message.payload);
-    AppendU8(out, 1);
-    AppendU8(out, kDataSetMessageId);
-    AppendUintLoMB(static_cast<std::uint32_t>(body.size()), out);
-    AppendBytes(out, body);
-}
-
-void DataSetAssembler::ReleaseParts() {
-    for (std::size_t i = 0; i < m_parts.size(); ++i) {
-        if (m_have[i]) {
-            m_account.Release(m_parts[i].size());
-            std::vector<std::uint8_t>().swap(m_parts[i]);
-            m_have[i] = false;
-        }
-    }
-    m_received = 0;
-}
-
-bool DataSetAssembler::DropPartial() {
-    if (m_received == 0) {
-        return false;
-    }
-    ReleaseParts();
-    return true;
-}
-
-bool DataSetAssembler::DropCompleted() {
-    if (!m_completedVersion) {
-        return false;
-    }
-    m_account.Release(m_content.size());
-    std::vector<std::uint8_t>().swap(m_content);
-    m_completedVersion.reset();
-    return true;
-}
-
-DataSetStatus DataSetAssembler::Push(const DataSetMessage& message, std::uint64_t stamp) {
-    if (message.count == 0 || message.count > kMaxDataSetMessages ||
-        message.index >= message.count) {
-        return DataSetStatus::Rejected;
-    }
-    if (message.version != m_version || message.count != m_count) {
-        ReleaseParts();
-        m_version = message.version;
-        m_count = message.count;
-        m_refused = false;
-        m_parts.resize(m_count);
-        m_have.assign(m_count, false);
-    }
-    if (m_refused) {
-        return DataSetStatus::Refused;
-    }
-    if (m_received == 0) {
-        m_startedAt = stamp;
-    }
-    std::vector<std::uint8_t>& part = m_parts[message.index];
-    const std::size_t had = m_have[message.index] ? part.size() : 0;
-    if (message.payload.size() > had) {
-        const std::size_t more = message.payload.size() - had;
-        if (!m_account.Charge(more) && !(DropCompleted() && m_account.Charge(more))) {
-            if (m_account.BudgetFull(more)) {
-                return DataSetStatus::OverBudget;
-            }
-            ReleaseParts();
-            m_refused = true;
-            return DataSetStatus::Refused;
-        }
-    } else {
-        m_account.Release(had - message.payload.size());
-    }
-    if (!m_have[message.index]) {
-        m_have[message.index] = true;
-        ++m_received;
-    }
-    part.assign(message.payload.begin(), message.payload.end());
-    if (m_received < m_count) {
-        return DataSetStatus::Pending;
-    }
-    std::size_t total = 0;
-    for (const auto& piece : m_parts) {
-        total += piece.size();
-    }
-    std::vector<std::uint8_t> candidate;
-    candidate.reserve(total);
-    for (const auto& piece : m_parts) {
-        candidate.insert(candidate.end(), piece.begin(), piece.end());
-    }
-    ReleaseParts();
-    if (m_completedVersion && candidate == m_content) {
-        return DataSetStatus::Repeated;
-    }
-    DropCompleted();
-    // The parts just released held exactly these bytes, so the charge cannot fail.
-    m_account.Charge(candidate.size());
-    m_content.swap(candidate);
-    m_completedVersion = m_version;
-    return DataSetStatus::Changed;
 }
 
 }  // namespace broadcast

@@ -2,12 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string_view>
-#include <vector>
-
-#include "broadcast/content_budget.h"
 
 namespace broadcast {
 
@@ -27,88 +23,5 @@ inline constexpr std::size_t kTpegApplicationCount = 10;
 std::span<const TpegApplication, kTpegApplicationCount> TpegApplications();
 const TpegApplication* FindApplicationByAid(std::uint16_t aid);
 const TpegApplication* FindApplicationByEventCode(std::uint16_t eventCode);
-
-// Message model shared by all ten applications. An application's content is a data set with a
-// version and a message count; each component frame carries one message of it:
-//   component frame data = message count (1 byte, always 1), then one TPEG2 component:
-//   id 0, IntUnLoMB length, IntUnLoMB attribute length, attributes = set version (1 byte),
-//   message index (2 bytes), messages in the set (2 bytes), payload bytes.
-// The data file is the payloads concatenated in index order.
-inline constexpr std::uint8_t kDataSetMessageId = 0;
-inline constexpr std::size_t kMaxDataSetMessages = 1024;
-
-struct DataSetMessage {
-    std::uint8_t version = 0;
-    std::uint16_t index = 0;
-    std::uint16_t count = 1;
-    std::span<const std::uint8_t> payload;
-};
-
-enum class DataSetError {
-    None,
-    Malformed,  // component frame data does not hold exactly one well-formed message
-    BadIndex,   // index not below count, or count zero or above kMaxDataSetMessages
-};
-
-const char* ToString(DataSetError error);
-
-// Parses component frame data (data CRC removed); the payload points into data.
-DataSetError ParseDataSetMessage(std::span<const std::uint8_t> data, DataSetMessage& out);
-void AppendDataSetMessage(const DataSetMessage& message, std::vector<std::uint8_t>& out);
-
-enum class DataSetStatus {
-    Pending,     // message taken, the set is not complete
-    Changed,     // the set is complete and differs from the last complete one: write it
-    Repeated,    // the set is complete and equal to the last complete one
-    Rejected,    // message with a bad index or count
-    Refused,     // the set does not fit the application's bound: dropped, and so are the
-                 // rest of its messages until another version or count arrives
-    OverBudget,  // the budget as a whole has no room: message not taken, the set kept
-};
-
-// Collects the messages of one application. A message with another version or count starts
-// the set afresh; after each completion collection starts again, so every full repetition of
-// the set is reported, as Repeated while its bytes stay the same.
-//
-// Every byte kept (the messages of the set being collected, the last complete set) is charged
-// to the application's account of a ContentBudget. When the account has no room the last
-// complete set goes first: it only serves to recognise repetitions, and the file written from
-// it is compared again by whoever writes it.
-class DataSetAssembler {
-  public:
-    explicit DataSetAssembler(ContentBudget& budget) : m_account(budget) {}
-
-    // stamp marks when a set starts to be collected, so the oldest partial set can be found.
-    DataSetStatus Push(const DataSetMessage& message, std::uint64_t stamp = 0);
-
-    // The last complete set's bytes; valid until the next Push or Drop.
-    std::span<const std::uint8_t> Content() const { return m_content; }
-    std::optional<std::uint8_t> Version() const { return m_completedVersion; }
-
-    // A set is being collected (some of its messages are held).
-    bool Collecting() const { return m_received > 0; }
-    std::uint64_t StartedAt() const { return m_startedAt; }
-    // Lets the partial set go (it starts afresh with the next message); true when one was held.
-    bool DropPartial();
-    // Lets the last complete set go; true when one was held.
-    bool DropCompleted();
-    std::size_t Held() const { return m_account.Held(); }
-    // The set now on air was refused for not fitting.
-    bool Refusing() const { return m_refused; }
-
-  private:
-    void ReleaseParts();
-
-    ContentBudget::Account m_account;
-    std::uint8_t m_version = 0;
-    std::uint16_t m_count = 0;
-    std::size_t m_received = 0;
-    std::uint64_t m_startedAt = 0;
-    std::vector<std::vector<std::uint8_t>> m_parts;
-    std::vector<bool> m_have;
-    std::vector<std::uint8_t> m_content;
-    std::optional<std::uint8_t> m_completedVersion;
-    bool m_refused = false;  // the set of m_version and m_count did not fit
-};
 
 }  // namespace broadcast

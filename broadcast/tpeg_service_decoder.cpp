@@ -7,7 +7,6 @@ namespace broadcast {
 TpegServiceDecoder::TpegServiceDecoder(std::size_t perApplication, std::size_t total)
     : m_budget(perApplication, total) {
     for (std::size_t i = 0; i < kTpegApplicationCount; ++i) {
-        m_sets.emplace_back(m_budget);
         m_stores.emplace_back(m_budget);
     }
 }
@@ -76,10 +75,6 @@ void TpegServiceDecoder::ChooseService() {
         return;
     }
     m_decoded = chosen;
-    for (DataSetAssembler& set : m_sets) {
-        set.DropPartial();
-        set.DropCompleted();
-    }
     // The files keep the other service's messages until this one's change them.
     for (TpegMessageStore& store : m_stores) {
         store.Clear();
@@ -158,67 +153,7 @@ void TpegServiceDecoder::HandleComponent(const Service& service, const Component
         ++m_stats.foreignAids;
         return;
     }
-    DataSetMessage message;
-    const DataSetError error = ParseDataSetMessage(frame.data, message);
-    if (error == DataSetError::Malformed) {
-        ApplyMessages(*app, frame.data, observer);
-        return;
-    }
-    if (error != DataSetError::None) {
-        ++m_stats.badMessages;
-        return;
-    }
-    const std::size_t index = static_cast<std::size_t>(app - TpegApplications().data());
-    switch (PushWithRoom(index, message)) {
-        case DataSetStatus::Changed:
-            observer.OnDataSet(*app, message.version, m_sets[index].Content(), true);
-            break;
-        case DataSetStatus::Repeated:
-            observer.OnDataSet(*app, message.version, m_sets[index].Content(), false);
-            break;
-        case DataSetStatus::Rejected:
-            ++m_stats.badMessages;
-            break;
-        case DataSetStatus::Refused:
-        case DataSetStatus::OverBudget:
-            ++m_stats.refusedMessages;
-            break;
-        case DataSetStatus::Pending:
-            break;
-    }
-}
-
-DataSetStatus TpegServiceDecoder::PushWithRoom(std::size_t app, const DataSetMessage& message) {
-    DataSetAssembler& set = m_sets[app];
-    const bool refusing = set.Refusing();
-    DataSetStatus status = set.Push(message, ++m_messages);
-    if (status == DataSetStatus::Refused && !refusing) {
-        ++m_stats.oversizedSets;
-    }
-    // Complete sets of the others first: they only serve to recognise repetitions.
-    for (std::size_t other = 0; status == DataSetStatus::OverBudget && other < m_sets.size();
-         ++other) {
-        if (other != app && m_sets[other].DropCompleted()) {
-            status = set.Push(message, m_messages);
-        }
-    }
-    while (status == DataSetStatus::OverBudget) {
-        DataSetAssembler* oldest = nullptr;
-        for (std::size_t other = 0; other < m_sets.size(); ++other) {
-            DataSetAssembler& candidate = m_sets[other];
-            if (other != app && candidate.Collecting() &&
-                (oldest == nullptr || candidate.StartedAt() < oldest->StartedAt())) {
-                oldest = &candidate;
-            }
-        }
-        if (oldest == nullptr) {
-            break;
-        }
-        oldest->DropPartial();
-        ++m_stats.evictedSets;
-        status = set.Push(message, m_messages);
-    }
-    return status;
+    ApplyMessages(*app, frame.data, observer);
 }
 
 void TpegServiceDecoder::ApplyMessages(const TpegApplication& app,

@@ -22,9 +22,6 @@ class TpegServiceObserver {
     virtual ~TpegServiceObserver() = default;
     // The SNI of any service in the stream, decoded or not.
     virtual void OnServiceInformation(ServiceId /*sid*/, const SniTable& /*sni*/) {}
-    // A complete data set of one application; changed is false for a repetition of the last one.
-    virtual void OnDataSet(const TpegApplication& /*app*/, std::uint8_t /*version*/,
-                           std::span<const std::uint8_t> /*content*/, bool /*changed*/) {}
     // The current TPEG2 messages of one application changed (added, replaced, cancelled or
     // expired): file is the application's data file in the message layout
     // (tpeg_message_store.h). Not called for repetitions.
@@ -47,34 +44,26 @@ struct TpegDecodeStats {
     std::size_t encryptedFrames = 0;         // service frames not sent in the clear, skipped
     std::size_t otherServiceComponents = 0;  // components of services not decoded
     std::size_t refusedServices = 0;         // SNIs of services beyond kMaxServices
-    std::size_t oversizedSets = 0;           // sets refused for exceeding an application's bound
-    std::size_t refusedMessages = 0;         // messages of refused sets, or finding no room
-    std::size_t evictedSets = 0;             // partial sets dropped to make room for others
+    std::size_t refusedMessages = 0;         // messages finding no room in the bound
     std::size_t heldContentBytes = 0;        // content held now, charged to the budget
-    std::size_t messageChanges = 0;          // TPEG2 messages added, replaced or removed
+    std::size_t messageChanges = 0;          // messages added, replaced or removed
 };
 
-// TPEG stream -> applications' data sets: finds transport frames in arbitrary chunks, maps the
-// component frames of one service to applications through that service's own SNI and assembles
-// each application's content. Corrupt frames are counted and skipped.
-//
-// An application's component frame is read in the data-set model (tpeg_application.h) first;
-// one that is not a data-set message is read as TPEG2 messages (tpeg_message.h) and applied to
-// the application's message store, judged against the time given with the bytes. Until the
-// data-set model is gone, both reach the observer: complete sets by OnDataSet, changes of the
-// messages by OnMessages.
+// TPEG stream -> the current messages of each application: finds transport frames in arbitrary
+// chunks, maps the component frames of one service to applications through that service's own
+// SNI, splits them into TPEG2 messages (tpeg_message.h) and applies those to the application's
+// message store, judged against the time given with the bytes. Every change of a store reaches
+// the observer as the application's new data file. Corrupt frames are counted and skipped.
 //
 // Which service: of the services whose SNI has arrived and maps at least one of the ten
 // applications, the first the latest stream directory lists; without a directory, or when it
 // lists none of them, the first whose SNI arrived. Components of other services are
 // counted and not decoded, so one service's applications never overwrite another's. When the
-// choice changes, the sets collected so far are dropped.
+// choice changes, the messages held so far are dropped.
 //
-// The content held is bounded by a ContentBudget: an account per application for its data set
-// and one for its messages. A set that does not fit its application's account is refused; when
-// the budget as a whole is full, the last complete sets of the other applications go first,
-// then their partial sets, oldest first. Messages that do not fit are refused: every message
-// held is current content of a file, so none is dropped for another.
+// The content held is bounded by a ContentBudget, an account per application. Messages that do
+// not fit are refused: every message held is current content of a file, so none is dropped for
+// another.
 class TpegServiceDecoder {
   public:
     static constexpr std::size_t kMaxServices = 16;
@@ -86,6 +75,9 @@ class TpegServiceDecoder {
     void Push(std::span<const std::uint8_t> bytes, TpegServiceObserver& observer, std::int64_t now);
     TpegDecodeStats Stats() const;
     std::optional<ServiceId> DecodedService() const { return m_decoded; }
+    // The current messages of the app-th application and its data file.
+    std::size_t MessageCount(std::size_t app) const { return m_stores[app].Count(); }
+    std::vector<std::uint8_t> File(std::size_t app) const { return m_stores[app].File(); }
 
   private:
     struct Service {
@@ -99,7 +91,6 @@ class TpegServiceDecoder {
     void HandleSni(ServiceId sid, const ComponentFrameView& frame, TpegServiceObserver& observer);
     void HandleComponent(const Service& service, const ComponentFrameView& frame,
                          TpegServiceObserver& observer);
-    DataSetStatus PushWithRoom(std::size_t app, const DataSetMessage& message);
     void ApplyMessages(const TpegApplication& app, std::span<const std::uint8_t> data,
                        TpegServiceObserver& observer);
     void ExpireMessages(TpegServiceObserver& observer);
@@ -110,11 +101,9 @@ class TpegServiceDecoder {
     std::vector<Service> m_services;  // in the order their SNI first arrived
     std::optional<std::vector<ServiceId>> m_directory;
     std::optional<ServiceId> m_decoded;
-    ContentBudget m_budget;                 // before the sets: they hold accounts of it
-    std::deque<DataSetAssembler> m_sets;    // one per application, in table order
+    ContentBudget m_budget;                 // before the stores: they hold accounts of it
     std::deque<TpegMessageStore> m_stores;  // one per application, in table order
     std::int64_t m_now = 0;                 // of the bytes being pushed
-    std::uint64_t m_messages = 0;
     TpegDecodeStats m_stats;
 };
 

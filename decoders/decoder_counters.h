@@ -38,9 +38,9 @@ struct TpegCounters {
     std::uint64_t skippedBytes;        // stream bytes that belonged to no frame
     std::uint64_t componentFrames;
     std::uint64_t componentErrors;  // component frames with a bad header, data CRC or length
-    std::uint64_t dataSets;         // complete data sets and changes of TPEG2 messages
-    std::uint64_t unselectedSets;   // the same, of applications not selected
-    std::uint64_t supersededSets;   // content replaced by newer before it was written
+    std::uint64_t contentChanges;     // changes of an application's messages, to be written
+    std::uint64_t unselectedChanges;  // the same, of applications not selected
+    std::uint64_t supersededChanges;  // content replaced by newer before it was written
     std::uint64_t filesWritten;
     std::uint64_t writeFailures;
     std::uint64_t events;            // event callbacks made
@@ -49,9 +49,9 @@ struct TpegCounters {
     // Frames not decoded, and the bound on application content held.
     std::uint64_t encryptedFrames;         // service frames not sent in the clear, skipped
     std::uint64_t otherServiceComponents;  // components of services in the stream not decoded
-    std::uint64_t oversizedSets;           // sets refused for exceeding an application's bound
-    std::uint64_t refusedMessages;         // messages of refused sets, or finding no room
-    std::uint64_t evictedSets;             // partial sets dropped to make room for others
+    std::uint64_t messageChanges;          // messages added, replaced, cancelled or expired
+    std::uint64_t badMessages;             // messages or SNIs that could not be read
+    std::uint64_t refusedMessages;         // messages finding no room in the bound
     std::uint64_t heldContentBytes;        // content held now (at most the total bound)
 };
 

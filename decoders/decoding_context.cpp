@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "platform/device_fs.h"
 #include "platform/format.h"
@@ -51,11 +52,13 @@ void DecodingContext::SetCallback(TpegEventCallback callback) {
 void DecodingContext::SetSelection(std::uint32_t mask) {
     std::lock_guard lock(m_lock);
     m_selection = mask;
+    m_selectionChanged = true;
 }
 
 void DecodingContext::SetPoiOps(bool enabled) {
     std::lock_guard lock(m_lock);
     m_poiOps = enabled;
+    m_selectionChanged = true;
 }
 
 void DecodingContext::SetLogLevel(int level) {
@@ -122,33 +125,38 @@ TpegCounters DecodingContext::Counters() {
     return m_counters;
 }
 
-void DecodingContext::OnDataSet(const bc::TpegApplication& app, std::uint8_t /*version*/,
-                                std::span<const std::uint8_t> content, bool /*changed*/) {
-    // Compared with the file on disk rather than trusting the changed flag, so a set that
-    // could not be written, or completed while unselected, still reaches the disk later.
-    OnContent(app, content);
-}
-
 void DecodingContext::OnMessages(const bc::TpegApplication& app,
                                  std::span<const std::uint8_t> file) {
-    OnContent(app, file);
-}
-
-void DecodingContext::OnContent(const bc::TpegApplication& app,
-                                std::span<const std::uint8_t> content) {
     const std::size_t index = IndexOf(app);
     std::unique_lock lock(m_lock);
     if (!Selected(index)) {
-        ++m_counters.unselectedSets;
+        ++m_counters.unselectedChanges;
         return;
     }
-    ++m_counters.dataSets;
-    if (m_dispatcher.OnComplete(index, content) == FileDispatcher::Completion::Superseded) {
-        ++m_counters.supersededSets;
+    ++m_counters.contentChanges;
+    if (m_dispatcher.OnComplete(index, file) == FileDispatcher::Completion::Superseded) {
+        ++m_counters.supersededChanges;
     }
     lock.unlock();
     // Right away, so that every change reaches the disk unless an event is still waiting.
     Dispatch(m_runStop);
+}
+
+void DecodingContext::OfferHeldMessages() {
+    {
+        std::lock_guard lock(m_lock);
+        if (!std::exchange(m_selectionChanged, false)) {
+            return;
+        }
+    }
+    // A carousel repeats what the stores hold without changing it, so an application selected
+    // now would otherwise wait for its next change; the files on disk are compared first.
+    const auto apps = bc::TpegApplications();
+    for (std::size_t app = 0; app < apps.size(); ++app) {
+        if (m_decoder.MessageCount(app) > 0) {
+            OnMessages(apps[app], m_decoder.File(app));
+        }
+    }
 }
 
 void DecodingContext::PublishDecoderStats(std::size_t bytes) {
@@ -163,20 +171,16 @@ void DecodingContext::PublishDecoderStats(std::size_t bytes) {
     m_counters.componentErrors = stats.badComponentFrames;
     m_counters.encryptedFrames = stats.encryptedFrames;
     m_counters.otherServiceComponents = stats.otherServiceComponents;
-    m_counters.oversizedSets = stats.oversizedSets;
+    m_counters.messageChanges = stats.messageChanges;
+    m_counters.badMessages = stats.badMessages;
     m_counters.refusedMessages = stats.refusedMessages;
-    m_counters.evictedSets = stats.evictedSets;
     m_counters.heldContentBytes = stats.heldContentBytes;
-    // One line for the first refusal of each kind; the counters tell the rest.
-    if (stats.oversizedSets > 0 && !m_loggedOversized) {
-        m_loggedOversized = true;
-        platform::DebugPrintf(u"TPEG data set refused: more than %d bytes for one application\r\n",
-                              static_cast<int>(bc::ContentBudget::kDefaultPerAccount));
-    }
-    if (stats.evictedSets > 0 && !m_loggedEvicted) {
-        m_loggedEvicted = true;
+    // One line for the first refusal; the counters tell the rest.
+    if (stats.refusedMessages > 0 && !m_loggedRefused) {
+        m_loggedRefused = true;
         platform::DebugPrintf(
-            u"TPEG partial data set dropped: applications hold more than %d bytes together\r\n",
+            u"TPEG message refused: no room within %d bytes an application, %d bytes in all\r\n",
+            static_cast<int>(bc::ContentBudget::kDefaultPerAccount),
             static_cast<int>(bc::ContentBudget::kDefaultTotal));
     }
 }
@@ -248,6 +252,7 @@ void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
             const auto now = std::chrono::duration_cast<std::chrono::seconds>(
                 std::chrono::system_clock::now().time_since_epoch());
             m_decoder.Push(std::span(buffer.data(), read), *this, now.count());
+            OfferHeldMessages();
         }
         Dispatch(stop);
         // After the dispatch, so a reader that sees every queued byte counted also sees

@@ -59,12 +59,11 @@ class DecodingContext : private broadcast::TpegServiceObserver {
     TpegCounters Counters();
 
   private:
-    void OnDataSet(const broadcast::TpegApplication& app, std::uint8_t version,
-                   std::span<const std::uint8_t> content, bool changed) override;
     void OnMessages(const broadcast::TpegApplication& app,
                     std::span<const std::uint8_t> file) override;
-    void OnContent(const broadcast::TpegApplication& app, std::span<const std::uint8_t> content);
     bool Selected(std::size_t app) const;
+    // After a change of the selection, hands what the stores hold to the dispatcher.
+    void OfferHeldMessages();
     void Dispatch(platform::HANDLE stop);
     void PublishDecoderStats(std::size_t bytes);
 
@@ -72,13 +71,13 @@ class DecodingContext : private broadcast::TpegServiceObserver {
     platform::HANDLE m_ackEvent = nullptr;
     broadcast::TpegServiceDecoder m_decoder;  // the decoding thread's alone
     platform::HANDLE m_runStop = nullptr;     // the decoding thread's alone
-    bool m_loggedOversized = false;           // the decoding thread's alone
-    bool m_loggedEvicted = false;             // the decoding thread's alone
+    bool m_loggedRefused = false;             // the decoding thread's alone
 
     mutable std::mutex m_lock;
     TpegEventCallback m_callback = nullptr;
     std::uint32_t m_selection = kAllApplications;
     bool m_poiOps = false;
+    bool m_selectionChanged = false;
     int m_logLevel = 0;
     char16_t m_folder[kMaxFolderUnits + 1] = {};
     FileDispatcher m_dispatcher;

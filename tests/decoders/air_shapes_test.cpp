@@ -171,10 +171,10 @@ class SubChannel {
     bool m_inHook = false;
 };
 
-// The SNI and one 900-byte data set of RTM in one transport frame each.
+// The SNI and 900 bytes of RTM messages in one transport frame each.
 Bytes TpegStream(const Bytes& content) {
     Bytes stream = testsupport::SniFrame();
-    for (const Bytes& frame : testsupport::DataSetFrames(kRtm, 1, content, 900)) {
+    for (const Bytes& frame : testsupport::MessageFrames(kRtm, 1, content, 900)) {
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
     return stream;
@@ -279,7 +279,7 @@ TEST_P(AirShapes, TheFileComesThroughOnTheSignalledAddressNextToAnotherService) 
     ASSERT_TRUE(harness.InitAndStart());
     harness.Feed(sc.Blocks(), Word(GetParam() == Shape::NoDataGroups));
     ASSERT_TRUE(harness.WaitForEvents(1));
-    EXPECT_EQ(harness.ReadFile(broadcast::TpegApplications()[kRtm].fileName), content);
+    EXPECT_EQ(harness.ReadFile(broadcast::TpegApplications()[kRtm].fileName), testsupport::MessageFile(1, content, 900));
     const TdcCounters counters = DecoderHarness::Tdc();
     EXPECT_EQ(counters.followedAddress, kTpeg);
     EXPECT_EQ(counters.queuedBytes, stream.size()) << "nothing but the stream, nothing twice";

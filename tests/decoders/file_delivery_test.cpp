@@ -15,8 +15,9 @@
 namespace {
 
 using testsupport::Bytes;
-using testsupport::DataSetFrames;
+using testsupport::MessageFrames;
 using testsupport::DecoderHarness;
+using testsupport::MessageFile;
 using testsupport::MscStream;
 
 constexpr std::size_t kRtm = 4;
@@ -44,7 +45,7 @@ class FileDelivery : public ::testing::Test {
         MscStream stream;
         stream.Add(testsupport::SniFrame());
         for (int i = 0; i < repeats; ++i) {
-            stream.AddAll(DataSetFrames(app, version, content));
+            stream.AddAll(MessageFrames(app, version, content));
         }
         return stream.Blocks();
     }
@@ -56,11 +57,11 @@ TEST_F(FileDelivery, EveryApplicationsFileAppearsOnceInCompletionOrderWithItsEve
     ASSERT_TRUE(m_harness.InitAndStart());
     MscStream stream;
     stream.Add(testsupport::SniFrame());
-    // Completion order differs from table order, and every set is repeated.
+    // Arrival order differs from table order, and the carousel goes round twice.
     const std::vector<std::size_t> order{4, 0, 9, 2, 7, 1, 8, 3, 6, 5};
     for (int round = 0; round < 2; ++round) {
         for (std::size_t app : order) {
-            stream.AddAll(DataSetFrames(app, 1, ContentFor(app, 0)));
+            stream.AddAll(MessageFrames(app, 1, ContentFor(app, 0)));
         }
     }
     m_harness.Feed(stream.Blocks());
@@ -73,39 +74,40 @@ TEST_F(FileDelivery, EveryApplicationsFileAppearsOnceInCompletionOrderWithItsEve
         SCOPED_TRACE(App(order[i]).name);
         EXPECT_EQ(events[i].window, DecoderHarness::kWindow);
         EXPECT_EQ(events[i].code, App(order[i]).eventCode);
-        EXPECT_EQ(events[i].file, ContentFor(order[i], 0)) << "file complete before its event";
+        const Bytes file = MessageFile(1, ContentFor(order[i], 0));
+        EXPECT_EQ(events[i].file, file) << "file complete before its event";
         EXPECT_EQ(events[i].folder, u"\\TPEGDATA");
-        EXPECT_EQ(m_harness.ReadFile(App(order[i]).fileName), ContentFor(order[i], 0));
+        EXPECT_EQ(m_harness.ReadFile(App(order[i]).fileName), file);
         for (std::size_t j = 0; j < i; ++j) {
             EXPECT_NE(events[i].parameter, events[j].parameter);
         }
     }
     EXPECT_EQ(m_harness.FileCount(), order.size()) << "no temporaries left behind";
     const TpegCounters counters = DecoderHarness::Tpeg();
-    EXPECT_EQ(counters.dataSets, 2 * order.size());
+    EXPECT_EQ(counters.contentChanges, order.size()) << "a repetition changes nothing";
     EXPECT_EQ(counters.filesWritten, order.size());
     EXPECT_EQ(counters.acknowledgements, order.size());
 }
 
-TEST_F(FileDelivery, OnlyChangedContentIsWrittenAgain) {
+TEST_F(FileDelivery, OnlyNewerVersionsAreWrittenAgain) {
     ASSERT_TRUE(m_harness.InitAndStart());
     MscStream stream;
     stream.Add(testsupport::SniFrame());
-    stream.AddAll(DataSetFrames(kRtm, 1, ContentFor(kRtm, 1)));
-    // A new version with the same bytes is repeated content.
-    stream.AddAll(DataSetFrames(kRtm, 2, ContentFor(kRtm, 1)));
-    stream.AddAll(DataSetFrames(kRtm, 3, ContentFor(kRtm, 2, 90)));
-    stream.AddAll(DataSetFrames(kRtm, 3, ContentFor(kRtm, 2, 90)));
-    stream.AddAll(DataSetFrames(kRtm, 4, ContentFor(kRtm, 1)));
+    stream.AddAll(MessageFrames(kRtm, 1, ContentFor(kRtm, 1)));
+    stream.AddAll(MessageFrames(kRtm, 1, ContentFor(kRtm, 1)));
+    // A newer version counts even with the same body; an older one is a stale copy.
+    stream.AddAll(MessageFrames(kRtm, 2, ContentFor(kRtm, 1)));
+    stream.AddAll(MessageFrames(kRtm, 1, ContentFor(kRtm, 2)));
+    stream.AddAll(MessageFrames(kRtm, 3, ContentFor(kRtm, 2)));
     m_harness.Feed(stream.Blocks());
     ASSERT_TRUE(m_harness.WaitForEvents(3));
     ASSERT_TRUE(DecoderHarness::WaitForIdle());
 
     const auto events = m_harness.Events();
     ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].file, ContentFor(kRtm, 1));
-    EXPECT_EQ(events[1].file, ContentFor(kRtm, 2, 90));
-    EXPECT_EQ(events[2].file, ContentFor(kRtm, 1));
+    EXPECT_EQ(events[0].file, MessageFile(1, ContentFor(kRtm, 1)));
+    EXPECT_EQ(events[1].file, MessageFile(2, ContentFor(kRtm, 1)));
+    EXPECT_EQ(events[2].file, MessageFile(3, ContentFor(kRtm, 2)));
     EXPECT_EQ(DecoderHarness::Tpeg().filesWritten, 3u);
 }
 
@@ -121,14 +123,14 @@ TEST_F(FileDelivery, NoFileIsRewrittenBeforeItsEventIsAcknowledged) {
     m_harness.Feed(Blocks(kRtm, 3, ContentFor(kRtm, 3)));
     ASSERT_TRUE(DecoderHarness::WaitForIdle());
     EXPECT_EQ(m_harness.Events().size(), 1u);
-    EXPECT_EQ(m_harness.ReadFile(App(kRtm).fileName), ContentFor(kRtm, 1));
-    EXPECT_EQ(DecoderHarness::Tpeg().supersededSets, 1u);
+    EXPECT_EQ(m_harness.ReadFile(App(kRtm).fileName), MessageFile(1, ContentFor(kRtm, 1)));
+    EXPECT_EQ(DecoderHarness::Tpeg().supersededChanges, 1u);
 
     EXPECT_NE(TTBEventComplete(first.parameter + 1, first.code), 0) << "wrong parameter";
     EXPECT_NE(TTBEventComplete(first.parameter, first.code + 1), 0) << "wrong code";
     EXPECT_EQ(TTBEventComplete(first.parameter, first.code), 0);
     ASSERT_TRUE(m_harness.WaitForEvents(2));
-    EXPECT_EQ(m_harness.Events()[1].file, ContentFor(kRtm, 3));
+    EXPECT_EQ(m_harness.Events()[1].file, MessageFile(3, ContentFor(kRtm, 3)));
     EXPECT_NE(TTBEventComplete(first.parameter, first.code), 0) << "acknowledged twice";
 }
 
@@ -150,7 +152,7 @@ TEST_F(FileDelivery, SelectionMaskAndPoiOpsFlagChooseTheFiles) {
     MscStream stream;
     stream.Add(testsupport::SniFrame());
     for (std::size_t app = 0; app < broadcast::kTpegApplicationCount; ++app) {
-        stream.AddAll(DataSetFrames(app, 1, ContentFor(app, 0)));
+        stream.AddAll(MessageFrames(app, 1, ContentFor(app, 0)));
     }
     const auto blocks = stream.Blocks();
 
@@ -160,8 +162,9 @@ TEST_F(FileDelivery, SelectionMaskAndPoiOpsFlagChooseTheFiles) {
     ASSERT_TRUE(m_harness.WaitForEvents(1));
     ASSERT_TRUE(DecoderHarness::WaitForIdle());
     EXPECT_EQ(m_harness.Codes(), std::vector<std::uint32_t>{App(kRtm).eventCode});
-    EXPECT_EQ(DecoderHarness::Tpeg().unselectedSets, broadcast::kTpegApplicationCount - 1);
+    EXPECT_EQ(DecoderHarness::Tpeg().unselectedChanges, broadcast::kTpegApplicationCount - 1);
 
+    // The messages already held are written once the flag selects them, with no change on air.
     EXPECT_EQ(SetPoiOpsFlag(1), 0);
     m_harness.Feed(blocks);
     ASSERT_TRUE(m_harness.WaitForEvents(3));
@@ -171,14 +174,14 @@ TEST_F(FileDelivery, SelectionMaskAndPoiOpsFlagChooseTheFiles) {
                                           App(kPoiOps2).eventCode}));
 }
 
-TEST_F(FileDelivery, SetAboveTheApplicationBoundIsRefusedAndCounted) {
+TEST_F(FileDelivery, MessagesBeyondTheApplicationBoundAreRefusedAndCounted) {
     ASSERT_TRUE(m_harness.InitAndStart());
     MscStream sni;
     sni.Add(testsupport::SniFrame());
     m_harness.Feed(sni.Blocks());
     // 1.1 MB in messages of 7000 bytes, fed a queue's worth at a time.
     const Bytes big = ContentFor(kRtm, 1, 1100000);
-    const auto frames = DataSetFrames(kRtm, 1, big, 7000);
+    const auto frames = MessageFrames(kRtm, 1, big, 7000);
     for (std::size_t at = 0; at < frames.size(); at += 16) {
         MscStream part;
         part.AddAll(
@@ -189,13 +192,11 @@ TEST_F(FileDelivery, SetAboveTheApplicationBoundIsRefusedAndCounted) {
         EXPECT_LE(DecoderHarness::Tpeg().heldContentBytes, std::size_t{1} << 20);
     }
     EXPECT_EQ(DecoderHarness::Tdc().queueDrops, 0u);
-    EXPECT_EQ(DecoderHarness::Tpeg().oversizedSets, 1u);
-
-    MscStream small;
-    small.AddAll(DataSetFrames(kRtm, 2, ContentFor(kRtm, 2)));
-    m_harness.Feed(small.Blocks());
-    ASSERT_TRUE(m_harness.WaitForEvents(1));
-    EXPECT_EQ(m_harness.Events()[0].file, ContentFor(kRtm, 2));
+    const TpegCounters counters = DecoderHarness::Tpeg();
+    EXPECT_GT(counters.refusedMessages, 0u);
+    const auto held = broadcast::ReadMessageFile(m_harness.ReadFile(App(kRtm).fileName));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(held->size() + counters.refusedMessages, frames.size()) << "the rest is kept";
 }
 
 TEST_F(FileDelivery, DataFolderIsCreatedBelowTheDeviceRoot) {

@@ -17,6 +17,8 @@
 #include "broadcast/sni.h"
 #include "broadcast/tpeg_application.h"
 #include "broadcast/tpeg_frame.h"
+#include "broadcast/tpeg_message.h"
+#include "broadcast/tpeg_message_store.h"
 
 namespace testsupport {
 
@@ -48,26 +50,66 @@ inline Bytes SniFrame() {
     return TransportFrame(broadcast::kSniScid, data);
 }
 
-// The transport frames of one data set of application `app`, messages of at most
-// messageSize payload bytes.
-inline std::vector<Bytes> DataSetFrames(std::size_t app, std::uint8_t version,
-                                        std::span<const std::uint8_t> content,
-                                        std::size_t messageSize = 200) {
+// Expiry time of the messages tests send: after any clock a test runs by (2100-01-01).
+inline constexpr std::uint32_t kFarExpiry = 4102444800;
+
+// content cut into TPEG2 messages of at most messageSize bytes of body: message n (ids from 1)
+// holds the n-th piece, all of one version.
+inline std::vector<Bytes> ContentMessages(std::uint8_t version,
+                                          std::span<const std::uint8_t> content,
+                                          std::size_t messageSize = 200) {
     const std::size_t count =
         std::max<std::size_t>(1, (content.size() + messageSize - 1) / messageSize);
-    std::vector<Bytes> frames;
+    std::vector<Bytes> messages;
     for (std::size_t i = 0; i < count; ++i) {
-        broadcast::DataSetMessage message;
-        message.version = version;
-        message.index = static_cast<std::uint16_t>(i);
-        message.count = static_cast<std::uint16_t>(count);
+        broadcast::MessageManagement mmc;
+        mmc.messageId = static_cast<std::uint32_t>(i + 1);
+        mmc.versionId = version;
+        mmc.expiryTime = kFarExpiry;
         const std::size_t at = std::min(content.size(), i * messageSize);
-        message.payload = content.subspan(at, std::min(messageSize, content.size() - at));
-        Bytes data;
-        broadcast::AppendDataSetMessage(message, data);
-        frames.push_back(TransportFrame(static_cast<std::uint8_t>(app + 1), data));
+        messages.emplace_back();
+        broadcast::AppendTpegMessage(
+            0, mmc, content.subspan(at, std::min(messageSize, content.size() - at)),
+            messages.back());
     }
+    return messages;
+}
+
+// Those messages of application `app` in as few transport frames of at most frameData bytes as
+// they fit (one for a few kB of content), so that each frame is one change of the application's
+// messages; frameData no larger than messageSize puts one message in each frame.
+inline std::vector<Bytes> MessageFrames(std::size_t app, std::uint8_t version,
+                                        std::span<const std::uint8_t> content,
+                                        std::size_t messageSize = 200,
+                                        std::size_t frameData = 7000) {
+    std::vector<Bytes> frames;
+    Bytes data{0};
+    const auto flush = [&] {
+        frames.push_back(TransportFrame(static_cast<std::uint8_t>(app + 1), data));
+        data.assign(1, 0);
+    };
+    for (const Bytes& message : ContentMessages(version, content, messageSize)) {
+        if (data[0] > 0 && (data.size() + message.size() > frameData || data[0] == 255)) {
+            flush();
+        }
+        ++data[0];
+        data.insert(data.end(), message.begin(), message.end());
+    }
+    flush();
     return frames;
+}
+
+// The data file holding exactly those messages.
+inline Bytes MessageFile(std::uint8_t version, std::span<const std::uint8_t> content,
+                         std::size_t messageSize = 200) {
+    const std::vector<Bytes> messages = ContentMessages(version, content, messageSize);
+    Bytes file;
+    broadcast::AppendMessageFileHeader(static_cast<std::uint32_t>(messages.size()), file);
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        broadcast::AppendMessageFileEntry(
+            {static_cast<std::uint32_t>(i + 1), version, kFarExpiry, messages[i]}, file);
+    }
+    return file;
 }
 
 inline Bytes ContentOf(const std::string& text) {

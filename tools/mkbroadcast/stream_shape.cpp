@@ -6,6 +6,7 @@
 #include "broadcast/bytes.h"
 #include "broadcast/sni.h"
 #include "broadcast/tpeg_application.h"
+#include "broadcast/tpeg_message.h"
 
 namespace mkbroadcast {
 
@@ -80,19 +81,24 @@ Bytes ReversedSni(const Bytes& data) {
     return out;
 }
 
-// The message with every payload byte inverted; unchanged when unreadable.
-Bytes InvertedMessage(const Bytes& data) {
-    bc::DataSetMessage message;
-    if (bc::ParseDataSetMessage(data, message) != bc::DataSetError::None) {
+// Other messages in place of the frame's: each message id moved up by 0x10000 and the body
+// made of the original message's bytes inverted; unchanged when unreadable.
+Bytes OtherMessages(const Bytes& data) {
+    const bc::TpegMessageFrame frame = bc::ParseTpegMessages(data);
+    if (!frame.complete || frame.malformed != 0) {
         return data;
     }
-    Bytes payload(message.payload.begin(), message.payload.end());
-    for (std::uint8_t& byte : payload) {
-        byte = static_cast<std::uint8_t>(~byte);
-    }
-    message.payload = payload;
     Bytes out;
-    bc::AppendDataSetMessage(message, out);
+    bc::AppendU8(out, static_cast<unsigned>(frame.messages.size()));
+    for (const bc::TpegMessage& message : frame.messages) {
+        bc::MessageManagement mmc = message.management;
+        mmc.messageId += 0x10000;
+        Bytes body(message.bytes.begin(), message.bytes.end());
+        for (std::uint8_t& byte : body) {
+            byte = static_cast<std::uint8_t>(~byte);
+        }
+        bc::AppendTpegMessage(message.componentId, mmc, body, out);
+    }
     return out;
 }
 
@@ -174,14 +180,14 @@ std::vector<Bytes> StreamShaper::Frames(std::uint8_t scid, const Bytes& componen
     if (due(m_shape.encryptedEvery)) {
         // Had the key been applied, these bytes would mean nothing; left readable, they show
         // whether a receiver decodes what it cannot have decrypted.
-        const Bytes decoy = sni ? ReversedSni(componentData) : InvertedMessage(componentData);
+        const Bytes decoy = sni ? ReversedSni(componentData) : OtherMessages(componentData);
         frames.push_back(Transport(m_sid, 1, Component(scid, decoy)));
     }
 
     if (m_shape.secondService) {
         frames.push_back(Transport(
             *m_shape.secondService, 0,
-            Component(scid, sni ? ReversedSni(componentData) : InvertedMessage(componentData))));
+            Component(scid, sni ? ReversedSni(componentData) : OtherMessages(componentData))));
     }
     return frames;
 }

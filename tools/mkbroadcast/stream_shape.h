@@ -13,7 +13,7 @@ namespace mkbroadcast {
 // Each is off by default; `every` counts the service's own transport frames.
 struct TpegStreamShape {
     // A second TPEG service in the same stream: its own SID and SNI (the SCIDs in reverse order)
-    // and its own content (every payload byte inverted), a frame of it after each of the first.
+    // and its own messages (other ids, bodies inverted), a frame of it after each of the first.
     std::optional<broadcast::ServiceId> secondService;
     // A stream directory before each SNI, listing both services, this one first or second.
     enum class Directory { None, FirstService, SecondService } directory = Directory::None;

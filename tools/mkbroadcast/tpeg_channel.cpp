@@ -4,15 +4,26 @@
 #include <array>
 #include <cstring>
 
+#include "broadcast/bytes.h"
 #include "broadcast/data_group.h"
 #include "broadcast/packet.h"
 #include "broadcast/packet_fec.h"
 #include "broadcast/sni.h"
 #include "broadcast/tpeg_frame.h"
+#include "broadcast/tpeg_message.h"
 
 namespace mkbroadcast {
 
 namespace bc = broadcast;
+
+namespace {
+
+// Component frames of about this many bytes of messages: real carousels group the messages of
+// an application, and a data group holds a few kB.
+constexpr std::size_t kComponentFrameTarget = 1500;
+constexpr std::uint8_t kMessageComponentId = 0;
+
+}  // namespace
 
 TpegChannel::TpegChannel(const TpegSource& source, std::uint16_t address, bool fec,
                          ContentSource& content)
@@ -108,19 +119,29 @@ void TpegChannel::Generate(std::uint32_t frame) {
     while (!m_content.Has(m_app)) {
         m_app = (m_app + 1) % apps.size();
     }
-    const DataSetContent& set = m_content.At(m_app, frame);
-    if (m_message >= set.messages.size()) {
+    const ApplicationContent& content = m_content.At(m_app, frame);
+    if (m_message >= content.messages.size()) {
         m_message = 0;
     }
-    bc::DataSetMessage message;
-    message.version = set.version;
-    message.index = static_cast<std::uint16_t>(m_message);
-    message.count = static_cast<std::uint16_t>(set.messages.size());
-    message.payload = set.messages[m_message];
+    // As many messages as fit one component frame of moderate size, at least one.
+    std::vector<std::uint8_t> messages;
+    std::size_t count = 0;
+    while (m_message < content.messages.size() && count < 255 &&
+           (count == 0 || messages.size() < kComponentFrameTarget)) {
+        const CarouselMessage& message = content.messages[m_message++];
+        bc::MessageManagement mmc;
+        mmc.messageId = message.id;
+        mmc.versionId = content.version;
+        mmc.expiryTime = content.expiry;
+        mmc.cancel = message.cancel;
+        bc::AppendTpegMessage(kMessageComponentId, mmc, message.body, messages);
+        ++count;
+    }
     std::vector<std::uint8_t> data;
-    bc::AppendDataSetMessage(message, data);
+    bc::AppendU8(data, static_cast<unsigned>(count));
+    bc::AppendBytes(data, messages);
     AppendTransportFrame(static_cast<std::uint8_t>(m_app + 1), data);
-    if (++m_message >= set.messages.size()) {
+    if (m_message >= content.messages.size()) {
         m_message = 0;
         if (++m_app == apps.size()) {
             m_app = 0;

@@ -13,7 +13,7 @@
 namespace mkbroadcast {
 
 // The packet-mode sub-channel of one TPEG data service: a carousel of transport frames (the
-// SNI, then every message of every application's current data set), one data group per
+// SNI, then the current messages of every application, several to a component frame), one data group per
 // transport frame, packets on the service's address. Each 24 ms frame carries whole packets
 // only; what is left is padding. With FEC, every 2256 bytes of packets are followed by the
 // nine FEC packets. The source can shape this further as broadcasters do: every data group

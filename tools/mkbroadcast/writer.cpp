@@ -1,5 +1,9 @@
 #include "tools/mkbroadcast/writer.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -56,6 +60,23 @@ void AddIgnoredFigs(const EnsemblePlan& plan, bc::FicEncoder& fic) {
     fic.AddFigs(std::move(figs), bc::FicRates{}.slow);
 }
 
+// Messages stay current for 30 days after the recording is made, counted from
+// SOURCE_DATE_EPOCH when set so that a build can be repeated byte for byte.
+std::uint32_t MessageExpiry() {
+    constexpr std::int64_t kLifetime = 30 * 86400;
+    std::int64_t made = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr) {
+        char* end = nullptr;
+        const long long value = std::strtoll(epoch, &end, 10);
+        if (end != epoch && *end == '\0' && value >= 0) {
+            made = value;
+        }
+    }
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(made + kLifetime, UINT32_MAX));
+}
+
 bool WriteEnsemble(const EnsemblePlan& plan, std::uint32_t frames, const std::string& path,
                    std::FILE* progress, std::string& error) {
     const bc::EnsembleDescription& ensemble = plan.ensemble;
@@ -63,7 +84,8 @@ bool WriteEnsemble(const EnsemblePlan& plan, std::uint32_t frames, const std::st
     std::vector<std::unique_ptr<TpegChannel>> channels(ensemble.subChannels.size());
     for (const TpegSource& source : plan.tpeg) {
         const bc::Service* service = FindTpegComponent(ensemble, source.sid);
-        contents.push_back(std::make_unique<ContentSource>(source, plan.frequencyKhz));
+        contents.push_back(
+            std::make_unique<ContentSource>(source, plan.frequencyKhz, frames, MessageExpiry()));
         if (!contents.back()->Load(error)) {
             return false;
         }
