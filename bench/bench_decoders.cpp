@@ -26,6 +26,9 @@ constexpr std::size_t kSetBytes = 2000;
 // Rounds of the carousel per iteration of BM_UnchangedCarousel: together well below the TPEG
 // queue's 128 kB, so a burst fed at once is never dropped.
 constexpr std::size_t kUnchangedRounds = 3;
+// Versions taking turns: each a step forwards from the one before (85 of 256), also from the
+// last back to the first, so every turn is a newer version.
+constexpr std::uint8_t kVersions[3] = {1, 86, 171};
 // The last application of a round: its set marks the end of an iteration.
 constexpr std::size_t kLastApp = broadcast::kTpegApplicationCount - 1;
 
@@ -37,12 +40,12 @@ Bytes Content(std::size_t app, std::uint8_t revision) {
     return content;
 }
 
-// One round of the carousel: the SNI, then every application's set of 2 kB. revisions[app]
-// chooses each set's content.
+// One round of the carousel: the SNI, then every application's 2 kB of messages (ten of 200
+// bytes, one component frame). revisions[app] is their version and chooses their content.
 void AddRound(testsupport::MscStream& stream, const std::vector<std::uint8_t>& revisions) {
     stream.Add(testsupport::SniFrame());
     for (std::size_t app = 0; app < broadcast::kTpegApplicationCount; ++app) {
-        stream.AddAll(testsupport::DataSetFrames(app, revisions[app], Content(app, revisions[app])));
+        stream.AddAll(testsupport::MessageFrames(app, revisions[app], Content(app, revisions[app])));
     }
 }
 
@@ -197,11 +200,12 @@ void BM_PacketsToFiles(benchmark::State& state) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    const std::vector<Bytes> broadcasts[2] = {Broadcast(1), Broadcast(2)};
+    const std::vector<Bytes> broadcasts[3] = {Broadcast(kVersions[0]), Broadcast(kVersions[1]),
+                                              Broadcast(kVersions[2])};
     std::uint64_t events = EventCount::Now();
     std::size_t round = 0;
     for (auto _ : state) {
-        decoders.Feed(broadcasts[round++ % 2]);
+        decoders.Feed(broadcasts[round++ % 3]);
         events += broadcast::kTpegApplicationCount;
         if (!EventCount::WaitFor(events)) {
             state.SkipWithError("files missing: data was lost");
@@ -212,8 +216,8 @@ void BM_PacketsToFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_PacketsToFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The carousel as it mostly is on air: the same sets again and again. The decoders compare
-// each completed set with its file and write nothing; the last set of each iteration changes,
+// The carousel as it mostly is on air: the same messages again and again, repetitions that
+// change nothing; the last application's messages of each iteration change,
 // so one file per iteration (of kUnchangedRounds rounds) is written and its event ends the
 // iteration.
 void BM_UnchangedCarousel(benchmark::State& state) {
@@ -222,14 +226,16 @@ void BM_UnchangedCarousel(benchmark::State& state) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    const std::vector<Bytes> iterations[2] = {UnchangedRounds(1, 2), UnchangedRounds(2, 1)};
+    const std::vector<Bytes> iterations[3] = {UnchangedRounds(kVersions[1], kVersions[0]),
+                                              UnchangedRounds(kVersions[2], kVersions[1]),
+                                              UnchangedRounds(kVersions[0], kVersions[2])};
     // Every file in place before timing starts.
-    decoders.Feed(iterations[1]);
+    decoders.Feed(iterations[2]);
     Decoders::SettleUntimed();
     std::uint64_t events = EventCount::Now();
     std::size_t round = 0;
     for (auto _ : state) {
-        decoders.Feed(iterations[round++ % 2]);
+        decoders.Feed(iterations[round++ % 3]);
         if (!EventCount::WaitFor(++events)) {
             state.SkipWithError("file missing: data was lost");
             break;

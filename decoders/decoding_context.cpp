@@ -127,13 +127,16 @@ TpegCounters DecodingContext::Counters() {
 
 void DecodingContext::OnMessages(const bc::TpegApplication& app,
                                  std::span<const std::uint8_t> file) {
-    const std::size_t index = IndexOf(app);
+    Offer(IndexOf(app), file, true);
+}
+
+void DecodingContext::Offer(std::size_t index, std::span<const std::uint8_t> file, bool change) {
     std::unique_lock lock(m_lock);
     if (!Selected(index)) {
-        ++m_counters.unselectedChanges;
+        m_counters.unselectedChanges += change ? 1 : 0;
         return;
     }
-    ++m_counters.contentChanges;
+    m_counters.contentChanges += change ? 1 : 0;
     if (m_dispatcher.OnComplete(index, file) == FileDispatcher::Completion::Superseded) {
         ++m_counters.supersededChanges;
     }
@@ -151,10 +154,9 @@ void DecodingContext::OfferHeldMessages() {
     }
     // A carousel repeats what the stores hold without changing it, so an application selected
     // now would otherwise wait for its next change; the files on disk are compared first.
-    const auto apps = bc::TpegApplications();
-    for (std::size_t app = 0; app < apps.size(); ++app) {
+    for (std::size_t app = 0; app < bc::kTpegApplicationCount; ++app) {
         if (m_decoder.MessageCount(app) > 0) {
-            OnMessages(apps[app], m_decoder.File(app));
+            Offer(app, m_decoder.File(app), false);
         }
     }
 }

@@ -61,6 +61,9 @@ class DecodingContext : private broadcast::TpegServiceObserver {
   private:
     void OnMessages(const broadcast::TpegApplication& app,
                     std::span<const std::uint8_t> file) override;
+    // Hands an application's file to the dispatcher; change: it comes from a change of the
+    // messages (counted), not from an offer of what is held.
+    void Offer(std::size_t app, std::span<const std::uint8_t> file, bool change);
     bool Selected(std::size_t app) const;
     // After a change of the selection, hands what the stores hold to the dispatcher.
     void OfferHeldMessages();

@@ -5,27 +5,8 @@
 #include <cstdint>
 #include <set>
 #include <string>
-#include <vector>
-
-#include "broadcast/tpeg_component.h"
 
 namespace {
-
-using broadcast::DataSetStatus;
-
-std::vector<std::uint8_t> Text(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-broadcast::DataSetMessage Message(std::uint8_t version, std::uint16_t index, std::uint16_t count,
-                                  const std::vector<std::uint8_t>& payload) {
-    broadcast::DataSetMessage message;
-    message.version = version;
-    message.index = index;
-    message.count = count;
-    message.payload = payload;
-    return message;
-}
 
 TEST(TpegApplications, TableIsUniqueAndKeepsTheRegisteredRtmAid) {
     std::set<std::uint16_t> aids;
@@ -47,62 +28,6 @@ TEST(TpegApplications, TableIsUniqueAndKeepsTheRegisteredRtmAid) {
     EXPECT_EQ(rtm->kindCode, 15);
     EXPECT_EQ(broadcast::FindApplicationByEventCode(6138)->fileName, "TPOIL2.BIN");
     EXPECT_EQ(broadcast::FindApplicationByAid(0x0005), nullptr);
-}
-
-TEST(DataSetMessage, RoundTripsAsOneTpegComponent) {
-    const auto payload = Text(std::string(300, 'x'));
-    std::vector<std::uint8_t> data;
-    broadcast::AppendDataSetMessage(Message(7, 2, 5, payload), data);
-    EXPECT_EQ(data[0], 1);  // message count of the component frame
-    EXPECT_EQ(broadcast::CountTpegComponents(std::span(data).subspan(1)), 1u);
-
-    broadcast::DataSetMessage parsed;
-    ASSERT_EQ(broadcast::ParseDataSetMessage(data, parsed), broadcast::DataSetError::None);
-    EXPECT_EQ(parsed.version, 7);
-    EXPECT_EQ(parsed.index, 2);
-    EXPECT_EQ(parsed.count, 5);
-    EXPECT_EQ(std::vector<std::uint8_t>(parsed.payload.begin(), parsed.payload.end()), payload);
-
-    data.push_back(0);
-    EXPECT_EQ(broadcast::ParseDataSetMessage(data, parsed), broadcast::DataSetError::Malformed);
-    std::vector<std::uint8_t> badIndex;
-    broadcast::AppendDataSetMessage(Message(1, 3, 3, payload), badIndex);
-    EXPECT_EQ(broadcast::ParseDataSetMessage(badIndex, parsed), broadcast::DataSetError::BadIndex);
-}
-
-TEST(DataSetAssembler, CompleteSetIsChangedOnceThenRepeated) {
-    const auto a = Text("alpha ");
-    const auto b = Text("beta");
-    broadcast::ContentBudget budget;
-    broadcast::DataSetAssembler set(budget);
-    EXPECT_EQ(set.Push(Message(1, 1, 2, b)), DataSetStatus::Pending);
-    EXPECT_EQ(set.Push(Message(1, 1, 2, b)), DataSetStatus::Pending);
-    ASSERT_EQ(set.Push(Message(1, 0, 2, a)), DataSetStatus::Changed);
-    EXPECT_EQ(std::vector<std::uint8_t>(set.Content().begin(), set.Content().end()),
-              Text("alpha beta"));
-    EXPECT_EQ(set.Version(), 1);
-
-    EXPECT_EQ(set.Push(Message(1, 0, 2, a)), DataSetStatus::Pending);
-    EXPECT_EQ(set.Push(Message(1, 1, 2, b)), DataSetStatus::Repeated);
-}
-
-TEST(DataSetAssembler, NewVersionMidSetDiscardsTheOldMessages) {
-    broadcast::ContentBudget budget;
-    broadcast::DataSetAssembler set(budget);
-    EXPECT_EQ(set.Push(Message(1, 0, 2, Text("old-0 "))), DataSetStatus::Pending);
-    EXPECT_EQ(set.Push(Message(2, 1, 2, Text("new-1"))), DataSetStatus::Pending);
-    EXPECT_EQ(set.Push(Message(2, 0, 2, Text("new-0 "))), DataSetStatus::Changed);
-    EXPECT_EQ(std::vector<std::uint8_t>(set.Content().begin(), set.Content().end()),
-              Text("new-0 new-1"));
-}
-
-TEST(DataSetAssembler, NewVersionWithSameBytesIsRepeatedContent) {
-    broadcast::ContentBudget budget;
-    broadcast::DataSetAssembler set(budget);
-    EXPECT_EQ(set.Push(Message(1, 0, 1, Text("same"))), DataSetStatus::Changed);
-    EXPECT_EQ(set.Push(Message(2, 0, 1, Text("same"))), DataSetStatus::Repeated);
-    EXPECT_EQ(set.Push(Message(3, 0, 1, Text("other"))), DataSetStatus::Changed);
-    EXPECT_EQ(set.Push(Message(3, 5, 1, Text("bad"))), DataSetStatus::Rejected);
 }
 
 }  // namespace

@@ -93,43 +93,54 @@ Bytes Sni(const std::vector<std::pair<std::uint8_t, std::uint16_t>>& map) {
     return Cat({data, table});
 }
 
-// A data set of one message: message count 1, component id 0, its length, the attribute
-// length, version, index 0, count 1, payload (short enough for one-byte lengths).
-Bytes OneMessageSet(std::uint8_t version, const std::string& text) {
-    Bytes attributes{version, 0, 0, 0, 1};
-    attributes.insert(attributes.end(), text.begin(), text.end());
-    Bytes body{static_cast<std::uint8_t>(attributes.size())};
-    body.insert(body.end(), attributes.begin(), attributes.end());
-    Bytes data{1, 0, static_cast<std::uint8_t>(body.size())};
-    return Cat({data, body});
+// A component frame of one TPEG2 message, id 1: message count 1, component id 0, its length,
+// an empty attribute block, the management container (id 1, length, attribute length, message
+// id 1, version, expiry time 0x7FFFFFFF, no selector), then the text (short enough for one-byte
+// lengths).
+constexpr std::size_t kTextOffset = 12;  // of the text in the message component
+
+Bytes OneMessage(std::uint8_t version, const std::string& text) {
+    const Bytes container{1, 7, 6, 1, version, 0x7F, 0xFF, 0xFF, 0xFF};
+    Bytes content{0};
+    content.insert(content.end(), container.begin(), container.end());
+    content.insert(content.end(), text.begin(), text.end());
+    return Cat({{1, 0, static_cast<std::uint8_t>(content.size())}, content});
 }
 
 constexpr std::uint16_t kRtmAid = 0x0001;
 constexpr std::uint16_t kCttAid = 0xF100;
 
+// The texts of each application's files, in the order they were handed on.
 class Collector : public broadcast::TpegServiceObserver {
   public:
-    void OnDataSet(const broadcast::TpegApplication& app, std::uint8_t,
-                   std::span<const std::uint8_t> content, bool) override {
-        sets[std::string(app.name)].emplace_back(content.begin(), content.end());
+    void OnMessages(const broadcast::TpegApplication& app,
+                    std::span<const std::uint8_t> file) override {
+        const auto entries = broadcast::ReadMessageFile(file);
+        ASSERT_TRUE(entries);
+        std::string texts;
+        for (const auto& entry : *entries) {
+            ASSERT_GE(entry.bytes.size(), kTextOffset);
+            texts.append(entry.bytes.begin() + kTextOffset, entry.bytes.end());
+        }
+        files[std::string(app.name)].push_back(texts);
     }
     std::vector<std::string> Of(const std::string& app) const {
-        const auto it = sets.find(app);
-        return it == sets.end() ? std::vector<std::string>{} : it->second;
+        const auto it = files.find(app);
+        return it == files.end() ? std::vector<std::string>{} : it->second;
     }
-    std::map<std::string, std::vector<std::string>> sets;
+    std::map<std::string, std::vector<std::string>> files;
 };
 
 TEST(TpegStream, DamagedComponentLosesOnlyItself) {
-    Bytes badData = Component(9, OneMessageSet(1, "lost"));
+    Bytes badData = Component(9, OneMessage(1, "lost"));
     badData.back() ^= 0x01;
-    Bytes badHeader = Component(9, OneMessageSet(2, "lost too"));
+    Bytes badHeader = Component(9, OneMessage(2, "lost too"));
     badHeader[6] ^= 0x40;  // a data byte the header CRC covers
     const Bytes stream = Cat({
         Transport(1, Service(1, 0,
                              Cat({Component(0, Sni({{5, kRtmAid}, {9, kCttAid}})), badData,
-                                  Component(5, OneMessageSet(1, "first"))}))),
-        Transport(1, Service(1, 0, Cat({badHeader, Component(5, OneMessageSet(2, "second"))}))),
+                                  Component(5, OneMessage(1, "first"))}))),
+        Transport(1, Service(1, 0, Cat({badHeader, Component(5, OneMessage(2, "second"))}))),
     });
     broadcast::TpegServiceDecoder decoder;
     Collector seen;
@@ -141,11 +152,11 @@ TEST(TpegStream, DamagedComponentLosesOnlyItself) {
 
 TEST(TpegStream, EncryptedServiceFramesAreSkippedAndCounted) {
     const Bytes components =
-        Cat({Component(0, Sni({{5, kRtmAid}})), Component(5, OneMessageSet(1, "plain"))});
+        Cat({Component(0, Sni({{5, kRtmAid}})), Component(5, OneMessage(1, "plain"))});
     broadcast::TpegServiceDecoder decoder;
     Collector seen;
     decoder.Push(Transport(1, Service(1, 3, components)), seen, 0);
-    EXPECT_TRUE(seen.sets.empty());
+    EXPECT_TRUE(seen.files.empty());
     EXPECT_EQ(decoder.Stats().encryptedFrames, 1u);
     decoder.Push(Transport(1, Service(1, 0, components)), seen, 0);
     EXPECT_EQ(seen.Of("RTM"), std::vector<std::string>{"plain"});
@@ -156,10 +167,10 @@ TEST(TpegStream, EachServiceIsMappedByItsOwnSniAndOnlyOneIsDecoded) {
     const Bytes sniA = Transport(1, Service(0xA, 0, Component(0, Sni({{5, kRtmAid}}))));
     const Bytes sniB =
         Transport(1, Service(0xB, 0, Component(0, Sni({{5, kCttAid}, {6, kRtmAid}}))));
-    const Bytes dataA = Transport(1, Service(0xA, 0, Component(5, OneMessageSet(1, "A rtm"))));
+    const Bytes dataA = Transport(1, Service(0xA, 0, Component(5, OneMessage(1, "A rtm"))));
     const Bytes dataB = Transport(1, Service(0xB, 0,
-                                             Cat({Component(5, OneMessageSet(1, "B ctt")),
-                                                  Component(6, OneMessageSet(1, "B rtm"))})));
+                                             Cat({Component(5, OneMessage(1, "B ctt")),
+                                                  Component(6, OneMessage(1, "B rtm"))})));
 
     {
         SCOPED_TRACE("no stream directory: the first service with an SNI");
@@ -188,9 +199,9 @@ TEST(TpegStream, HeaderClaimingMoreThanArrivesYieldsToTheNextGoodFrame) {
     const Bytes sni = Transport(1, Service(1, 0, Component(0, Sni({{5, kRtmAid}}))));
     // The header holds and claims 60000 bytes; only the frame's own few arrive.
     const Bytes cut =
-        Transport(1, Service(1, 0, Component(5, OneMessageSet(1, "cut off"))), 60000);
+        Transport(1, Service(1, 0, Component(5, OneMessage(1, "cut off"))), 60000);
     ASSERT_LT(cut.size(), 100u);
-    const Bytes good = Transport(1, Service(1, 0, Component(5, OneMessageSet(2, "next"))));
+    const Bytes good = Transport(1, Service(1, 0, Component(5, OneMessage(2, "next"))));
 
     broadcast::TpegServiceDecoder decoder;
     Collector seen;
@@ -203,19 +214,19 @@ TEST(TpegStream, HeaderClaimingMoreThanArrivesYieldsToTheNextGoodFrame) {
     EXPECT_EQ(decoder.Stats().badFrames, 1u);
 }
 
-// Bounds: built with broadcast/'s encoder, since these are about sizes, not layout.
-Bytes SetFrames(std::uint8_t scid, std::uint8_t version, std::uint16_t count,
-                std::size_t messageBytes, std::uint16_t first = 0, std::uint16_t last = 0xFFFF) {
+// Bounds: built with broadcast/'s encoder, since these are about sizes, not layout. Messages
+// first, first + 1, ... of version 1, one to a frame.
+Bytes MessageFrames(std::uint8_t scid, std::uint32_t first, std::size_t count,
+                    std::size_t messageBytes) {
     Bytes stream;
-    const Bytes payload(messageBytes, static_cast<std::uint8_t>(scid + version));
-    for (std::uint16_t index = first; index < count && index <= last; ++index) {
-        broadcast::DataSetMessage message;
-        message.version = version;
-        message.index = index;
-        message.count = count;
-        message.payload = payload;
-        Bytes data;
-        broadcast::AppendDataSetMessage(message, data);
+    const Bytes body(messageBytes, scid);
+    for (std::uint32_t id = first; id < first + count; ++id) {
+        broadcast::MessageManagement mmc;
+        mmc.messageId = id;
+        mmc.versionId = 1;
+        mmc.expiryTime = 0x7FFFFFFF;
+        Bytes data{1};
+        broadcast::AppendTpegMessage(0, mmc, body, data);
         Bytes service;
         broadcast::AppendServiceFrameHeader({1, 0x20, 0x30}, 0, service);
         broadcast::AppendComponentFrame(scid, data, service);
@@ -234,42 +245,31 @@ Bytes AllApplicationsSni() {
 
 constexpr std::uint8_t kRtmScid = 5;  // the fifth application
 
-TEST(TpegContentBound, SetLargerThanAnApplicationMayHoldIsRefusedOnce) {
+TEST(TpegContentBound, MessagesBeyondWhatAnApplicationMayHoldAreRefused) {
     broadcast::TpegServiceDecoder decoder;  // the shipped bounds
     Collector seen;
     decoder.Push(AllApplicationsSni(), seen, 0);
-    // 20 messages of 64,000 bytes: 1.28 MB, the first 16 fit the 1 MiB an application may hold.
-    for (int repeat = 0; repeat < 2; ++repeat) {
-        decoder.Push(SetFrames(kRtmScid, 1, 20, 64000), seen, 0);
+    // 20 messages of 64,000 bytes, twice round: 16 fit the 1 MiB an application may hold.
+    for (int round = 0; round < 2; ++round) {
+        decoder.Push(MessageFrames(kRtmScid, 1, 20, 64000), seen, 0);
         EXPECT_LE(decoder.Stats().heldContentBytes, broadcast::ContentBudget::kDefaultPerAccount);
     }
-    EXPECT_TRUE(seen.sets.empty());
-    EXPECT_EQ(decoder.Stats().oversizedSets, 1u);
-    EXPECT_EQ(decoder.Stats().refusedMessages, 2u * 20u - 16u);
-    // The next version fits again.
-    decoder.Push(SetFrames(kRtmScid, 2, 4, 64000), seen, 0);
-    ASSERT_EQ(seen.Of("RTM").size(), 1u);
-    EXPECT_EQ(seen.Of("RTM")[0].size(), 4u * 64000u);
+    EXPECT_EQ(decoder.Stats().refusedMessages, 2u * 4u);
+    EXPECT_EQ(seen.Of("RTM").size(), 16u) << "one file per message taken";
 }
 
-TEST(TpegContentBound, FullBudgetDropsTheOldestPartialSetNotTheNewest) {
-    // 3 kB an application, 9 kB in all; each partial set holds 2 kB.
+TEST(TpegContentBound, FullBudgetRefusesNewMessagesAndKeepsTheHeldOnes) {
+    // 3 kB an application, 9 kB in all: four applications' two messages of 1000 bytes fill it.
     broadcast::TpegServiceDecoder decoder(3000, 9000);
     Collector seen;
     decoder.Push(AllApplicationsSni(), seen, 0);
     for (std::uint8_t scid = 1; scid <= 5; ++scid) {
-        decoder.Push(SetFrames(scid, 1, 3, 1000, 0, 1), seen, 0);
+        decoder.Push(MessageFrames(scid, 1, 2, 1000), seen, 0);
         EXPECT_LE(decoder.Stats().heldContentBytes, 9000u);
     }
-    EXPECT_EQ(decoder.Stats().evictedSets, 1u);
-    // The others complete with their last message; the first one's set is gone.
-    for (std::uint8_t scid : {2, 3, 4, 5, 1}) {
-        decoder.Push(SetFrames(scid, 1, 3, 1000, 2, 2), seen, 0);
-        EXPECT_LE(decoder.Stats().heldContentBytes, 9000u);
-    }
-    EXPECT_EQ(seen.sets.size(), 4u);
-    EXPECT_TRUE(seen.Of("CTT level 3").empty());
-    EXPECT_EQ(seen.Of("RTM").size(), 1u);
+    EXPECT_EQ(decoder.Stats().refusedMessages, 2u);
+    EXPECT_EQ(seen.files.size(), 4u);
+    EXPECT_TRUE(seen.Of("RTM").empty()) << "the fifth application found no room";
 }
 
 // TPEG2 messages of an application, as other encoders send them: the decoder hands on the

@@ -1,7 +1,8 @@
 // What the demo broadcast carries, decoded with the format library alone:
-// the contents the service's data files must hold.
+// the messages the service's data files may hold.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -12,19 +13,20 @@
 #include "broadcast/data_group_assembler.h"
 #include "broadcast/eti_reader.h"
 #include "broadcast/packet.h"
+#include "broadcast/tpeg_message_store.h"
 #include "broadcast/tpeg_service_decoder.h"
 
 namespace testsupport {
 
-// Every complete data set the demo's preferred ensemble carries, per event
-// code, decoded with the format library alone: what the files must hold.
-inline std::map<std::uint16_t, std::set<std::string>> BroadcastContents(const std::string& eti) {
+// Every message the demo's preferred ensemble carries, per event code, as
+// its bytes: what the files' messages must be.
+inline std::map<std::uint16_t, std::set<std::string>> BroadcastMessages(const std::string& eti) {
     struct Collector : broadcast::TpegServiceObserver {
-        void OnDataSet(const broadcast::TpegApplication& app, std::uint8_t, std::span<const std::uint8_t> content,
-                       bool) override {
-            sets[app.eventCode].insert(std::string(content.begin(), content.end()));
+        void OnMessages(const broadcast::TpegApplication& app, std::span<const std::uint8_t> file) override {
+            for (const auto& entry : broadcast::ReadMessageFile(file).value_or(std::vector<broadcast::MessageFileEntry>{})) {
+                sets[app.eventCode].insert(std::string(entry.bytes.begin(), entry.bytes.end()));
+            }
         }
-        void OnServiceInformation(broadcast::ServiceId, const broadcast::SniTable&) override {}
         std::map<std::uint16_t, std::set<std::string>> sets;
     } collector;
     broadcast::EtiReader reader;
@@ -57,6 +59,24 @@ inline std::map<std::uint16_t, std::set<std::string>> BroadcastContents(const st
         }
     }
     return collector.sets;
+}
+
+// The file is a data file whose every message is one the broadcast carried for one application.
+inline bool HoldsBroadcastMessages(const std::string& file,
+                                   const std::map<std::uint16_t, std::set<std::string>>& messages) {
+    const auto entries =
+        broadcast::ReadMessageFile(std::span(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()));
+    if (!entries || entries->empty()) {
+        return false;
+    }
+    for (const auto& [code, carried] : messages) {
+        if (std::all_of(entries->begin(), entries->end(), [&](const broadcast::MessageFileEntry& entry) {
+                return carried.count(std::string(entry.bytes.begin(), entry.bytes.end())) != 0;
+            })) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace testsupport

@@ -385,6 +385,8 @@ class Parser {
                 source.changePeriodFrames = static_cast<std::uint32_t>(n);
             } else if (key == "content") {
                 source.contentFolder = value;
+            } else if (key == "stream") {
+                source.streamFile = value;
             } else if (key == "packet") {
                 if (!ParseNumber(value, 96, n) || n == 0 || n % 24 != 0) {
                     error = "packet takes 24, 48, 72 or 96";
@@ -396,6 +398,10 @@ class Parser {
             } else if (!error.empty() || !AirShapeOption(key, value, source, error)) {
                 return false;
             }
+        }
+        if (!source.streamFile.empty() && !source.contentFolder.empty()) {
+            error = "stream and content exclude each other";
+            return false;
         }
         if (source.dgFlag && (source.repeat != 0 || source.segmentSize != 0)) {
             error = "dgflag 1 sends no data groups to repeat or segment";

@@ -61,6 +61,13 @@ ContentSource::ContentSource(const TpegSource& source, std::uint32_t frequencyKh
       m_generated(source.contentFolder.empty()) {}
 
 bool ContentSource::Load(std::string& error) {
+    if (!m_source.streamFile.empty()) {
+        if (!ReadFile(m_source.streamFile, m_stream) || m_stream.empty()) {
+            error = "stream " + m_source.streamFile + " cannot be read or is empty";
+            return false;
+        }
+        return true;
+    }
     if (m_generated) {
         return true;
     }

@@ -42,9 +42,12 @@ class ContentSource {
     ContentSource(const TpegSource& source, std::uint32_t frequencyKhz, std::uint32_t frames,
                   std::uint32_t expiry);
 
-    // Reads the content folder, if any; false with error when nothing usable is there.
+    // Reads the content folder or the stream file, if any; false with error when nothing usable
+    // is there.
     bool Load(std::string& error);
     bool Has(std::size_t app) const { return !m_versions[app].empty() || m_generated; }
+    // The recorded stream to send instead of messages; empty when there is none.
+    const std::vector<std::uint8_t>& Stream() const { return m_stream; }
     const ApplicationContent& At(std::size_t app, std::uint32_t frame);
 
   private:
@@ -57,6 +60,7 @@ class ContentSource {
     std::uint32_t m_expiry;
     bool m_generated;
     std::array<std::vector<std::vector<std::uint8_t>>, broadcast::kTpegApplicationCount> m_versions;
+    std::vector<std::uint8_t> m_stream;
     std::array<ApplicationContent, broadcast::kTpegApplicationCount> m_current;
     std::array<std::uint32_t, broadcast::kTpegApplicationCount> m_currentPeriod{};
     std::array<bool, broadcast::kTpegApplicationCount> m_valid{};

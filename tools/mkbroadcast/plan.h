@@ -20,6 +20,9 @@ struct TpegSource {
     std::string serviceName;
     std::uint32_t changePeriodFrames = 625;
     std::string contentFolder;  // empty: generated
+    // A TPEG stream recorded elsewhere (transport frames), sent as it is and over again in
+    // place of the generated service; the stream shapes below do not apply to it.
+    std::string streamFile;
     std::size_t packetSize = 96;
     // Shapes of the sub-channel a decoder meets on air.
     std::uint8_t repeat = 0;         // extra copies of every data group (repetition index)

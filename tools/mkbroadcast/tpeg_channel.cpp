@@ -22,6 +22,8 @@ namespace {
 // an application, and a data group holds a few kB.
 constexpr std::size_t kComponentFrameTarget = 1500;
 constexpr std::uint8_t kMessageComponentId = 0;
+// Bytes of a recorded stream per data group.
+constexpr std::size_t kStreamPiece = 2000;
 
 }  // namespace
 
@@ -98,6 +100,14 @@ void TpegChannel::AppendNeighbourGroup(std::uint32_t frame) {
 }
 
 void TpegChannel::Generate(std::uint32_t frame) {
+    if (const std::vector<std::uint8_t>& stream = m_content.Stream(); !stream.empty()) {
+        // Cut anywhere, as data groups often are: the receiver finds the frames by their sync.
+        const std::size_t take = std::min(kStreamPiece, stream.size() - m_streamAt);
+        AppendToSubChannel({stream.begin() + static_cast<std::ptrdiff_t>(m_streamAt),
+                            stream.begin() + static_cast<std::ptrdiff_t>(m_streamAt + take)});
+        m_streamAt = (m_streamAt + take) % stream.size();
+        return;
+    }
     const auto apps = bc::TpegApplications();
     if (m_sniNext) {
         m_sniNext = false;

@@ -47,6 +47,7 @@ class TpegChannel {
     std::size_t m_fecAt = 0;
     std::size_t m_app = 0;
     std::size_t m_message = 0;
+    std::size_t m_streamAt = 0;  // in the recorded stream
     bool m_sniNext = true;
     std::uint8_t m_packetContinuity = 0;
     std::uint8_t m_groupContinuity = 0;
