@@ -55,8 +55,9 @@ struct TpegDecodeStats {
 };
 
 // TPEG stream -> applications' data sets: finds transport frames in arbitrary chunks, maps the
-// component frames of one service to applications through that service's own SNI and assembles
-// each application's content. Corrupt frames are counted and skipped.
+// component frames of one service to applications through that service's own SNI (SCID to
+// AID) and the decoder's ApplicationAids (AID to application), and assembles each
+// application's content. Corrupt frames are counted and skipped.
 //
 // An application's component frame is read in the data-set model (tpeg_application.h) first;
 // one that is not a data-set message is read as TPEG2 messages (tpeg_message.h) and applied to
@@ -80,6 +81,9 @@ class TpegServiceDecoder {
     static constexpr std::size_t kMaxServices = 16;
 
     explicit TpegServiceDecoder(std::size_t perApplication = ContentBudget::kDefaultPerAccount,
+                                std::size_t total = ContentBudget::kDefaultTotal);
+    explicit TpegServiceDecoder(ApplicationAids aids,
+                                std::size_t perApplication = ContentBudget::kDefaultPerAccount,
                                 std::size_t total = ContentBudget::kDefaultTotal);
 
     // now: seconds since 1970-01-01 UTC, against which messages' expiry times are judged.
@@ -106,6 +110,7 @@ class TpegServiceDecoder {
     const Service* FindService(ServiceId sid) const;
     void ChooseService();
 
+    const ApplicationAids m_aids;
     TransportFrameFinder m_finder;
     std::vector<Service> m_services;  // in the order their SNI first arrived
     std::optional<std::vector<ServiceId>> m_directory;
