@@ -15,6 +15,8 @@
 #include "broadcast/tpeg_application.h"
 #include "decoders/decoder_counters.h"
 #include "decoders/tpeg_queue.h"
+#include "decoders/tpeg_settings.h"
+#include "platform/registry.h"
 #include "tests/support/msc_stream.h"
 #include "tpeg/decoder_library.h"
 
@@ -147,6 +149,18 @@ class Decoders {
             return;
         }
         ::setenv("DMBTPEG_ROOT", m_root.c_str(), 1);
+        // Decoding speed, not the write interval: every change is written at once.
+        const std::u16string key(decoders::kTpegSettingsKey);
+        const std::u16string name(decoders::kWriteIntervalValue);
+        const platform::DWORD noInterval = 0;
+        platform::HKEY settings = nullptr;
+        platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr,
+                                 platform::REG_OPTION_NON_VOLATILE, platform::KEY_ALL_ACCESS,
+                                 nullptr, &settings, nullptr);
+        platform::RegSetValueEx(settings, name.c_str(), 0, platform::REG_DWORD,
+                                reinterpret_cast<const platform::BYTE*>(&noInterval),
+                                sizeof noInterval);
+        platform::RegCloseKey(settings);
         const std::uint32_t config[3] = {0x20000, 0x4000, 1};
         InitTDC(config);
         InitTpegLibrary(1);

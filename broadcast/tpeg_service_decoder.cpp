@@ -1,11 +1,16 @@
 #include "broadcast/tpeg_service_decoder.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace broadcast {
 
 TpegServiceDecoder::TpegServiceDecoder(std::size_t perApplication, std::size_t total)
-    : m_budget(perApplication, total) {
+    : TpegServiceDecoder(ApplicationAids(), perApplication, total) {}
+
+TpegServiceDecoder::TpegServiceDecoder(ApplicationAids aids, std::size_t perApplication,
+                                       std::size_t total)
+    : m_aids(std::move(aids)), m_budget(perApplication, total) {
     for (std::size_t i = 0; i < kTpegApplicationCount; ++i) {
         m_stores.emplace_back(m_budget);
     }
@@ -136,7 +141,7 @@ void TpegServiceDecoder::HandleSni(ServiceId sid, const ComponentFrameView& fram
     it->sni = std::move(table);
     it->carriesApplications = std::any_of(
         it->sni.entries.begin(), it->sni.entries.end(),
-        [](const SniFastTuningEntry& entry) { return FindApplicationByAid(entry.aid) != nullptr; });
+        [this](const SniFastTuningEntry& entry) { return m_aids.Find(entry.aid) != nullptr; });
     observer.OnServiceInformation(sid, it->sni);
     ChooseService();
 }
@@ -148,7 +153,7 @@ void TpegServiceDecoder::HandleComponent(const Service& service, const Component
         ++m_stats.unknownScids;
         return;
     }
-    const TpegApplication* app = FindApplicationByAid(aid);
+    const TpegApplication* app = m_aids.Find(aid);
     if (app == nullptr) {
         ++m_stats.foreignAids;
         return;

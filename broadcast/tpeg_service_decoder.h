@@ -51,7 +51,7 @@ struct TpegDecodeStats {
 
 // TPEG stream -> the current messages of each application: finds transport frames in arbitrary
 // chunks, maps the component frames of one service to applications through that service's own
-// SNI, splits them into TPEG2 messages (tpeg_message.h) and applies those to the application's
+// SNI (SCID to AID) and the decoder's ApplicationAids (AID to application), splits them into TPEG2 messages (tpeg_message.h) and applies those to the application's
 // message store, judged against the time given with the bytes. Every change of a store reaches
 // the observer as the application's new data file. Corrupt frames are counted and skipped.
 //
@@ -69,6 +69,9 @@ class TpegServiceDecoder {
     static constexpr std::size_t kMaxServices = 16;
 
     explicit TpegServiceDecoder(std::size_t perApplication = ContentBudget::kDefaultPerAccount,
+                                std::size_t total = ContentBudget::kDefaultTotal);
+    explicit TpegServiceDecoder(ApplicationAids aids,
+                                std::size_t perApplication = ContentBudget::kDefaultPerAccount,
                                 std::size_t total = ContentBudget::kDefaultTotal);
 
     // now: seconds since 1970-01-01 UTC, against which messages' expiry times are judged.
@@ -97,6 +100,7 @@ class TpegServiceDecoder {
     const Service* FindService(ServiceId sid) const;
     void ChooseService();
 
+    const ApplicationAids m_aids;
     TransportFrameFinder m_finder;
     std::vector<Service> m_services;  // in the order their SNI first arrived
     std::optional<std::vector<ServiceId>> m_directory;

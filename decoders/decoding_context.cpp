@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "decoders/tpeg_settings.h"
+#include "platform/clock.h"
 #include "platform/device_fs.h"
 #include "platform/format.h"
 #include "platform/kernel.h"
@@ -18,7 +20,8 @@ namespace {
 
 // Read in pieces of this size, so completed sets are dispatched while a burst is still queued.
 constexpr std::size_t kReadChunk = 4096;
-constexpr std::uint16_t kPoiOpsAids[] = {0xF116, 0xF115};
+// Kind codes of POI-OPS and POI-OPS2, whatever AIDs fill them.
+constexpr std::uint8_t kPoiOpsKinds[] = {22, 21};
 
 std::size_t IndexOf(const bc::TpegApplication& app) {
     return static_cast<std::size_t>(&app - bc::TpegApplications().data());
@@ -36,7 +39,9 @@ std::size_t UnitsOf(const char16_t* text, std::size_t limit) {
 
 DecodingContext::DecodingContext(std::uintptr_t window)
     : m_window(window),
-      m_ackEvent(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr)) {}
+      m_ackEvent(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr)),
+      m_decoder(ReadApplicationAids()),
+      m_dispatcher(ReadWriteIntervalMs()) {}
 
 DecodingContext::~DecodingContext() {
     if (m_ackEvent != nullptr) {
@@ -98,9 +103,9 @@ bool DecodingContext::Selected(std::size_t app) const {
     if ((m_selection & (1u << app)) == 0) {
         return false;
     }
-    const std::uint16_t aid = bc::TpegApplications()[app].aid;
+    const std::uint8_t kind = bc::TpegApplications()[app].kindCode;
     const bool poiOps =
-        std::find(std::begin(kPoiOpsAids), std::end(kPoiOpsAids), aid) != std::end(kPoiOpsAids);
+        std::find(std::begin(kPoiOpsKinds), std::end(kPoiOpsKinds), kind) != std::end(kPoiOpsKinds);
     return !poiOps || m_poiOps;
 }
 
@@ -141,7 +146,8 @@ void DecodingContext::Offer(std::size_t index, std::span<const std::uint8_t> fil
         ++m_counters.supersededChanges;
     }
     lock.unlock();
-    // Right away, so that every change reaches the disk unless an event is still waiting.
+    // Right away, so that every change reaches the disk unless an event is still waiting or
+    // the write interval holds it back.
     Dispatch(m_runStop);
 }
 
@@ -196,7 +202,7 @@ void DecodingContext::Dispatch(platform::HANDLE stop) {
         if (!m_dispatcher.WaitingForAcknowledgement()) {
             platform::ResetEvent(m_ackEvent);
         }
-        std::optional<FileDispatcher::Job> job = m_dispatcher.Next();
+        std::optional<FileDispatcher::Job> job = m_dispatcher.Next(platform::GetTickCount());
         if (!job) {
             return;
         }
@@ -222,7 +228,7 @@ void DecodingContext::Dispatch(platform::HANDLE stop) {
                                   static_cast<int>(bytes.size()));
         }
         lock.lock();
-        m_dispatcher.Written(std::move(*job));
+        m_dispatcher.Written(std::move(*job), platform::GetTickCount());
         ++m_counters.filesWritten;
         if (callback == nullptr) {
             continue;
@@ -234,6 +240,13 @@ void DecodingContext::Dispatch(platform::HANDLE stop) {
         // Without the lock: the service calls back into the library from inside.
         callback(m_window, app.eventCode, parameter);
     }
+}
+
+platform::DWORD DecodingContext::NextDueIn() {
+    std::lock_guard lock(m_lock);
+    const std::optional<std::uint32_t> due = m_dispatcher.NextDueIn(platform::GetTickCount());
+    // One more millisecond: the clock counts whole ones, a wait cut short would spin.
+    return due ? *due + 1 : platform::INFINITE;
 }
 
 void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
@@ -268,8 +281,10 @@ void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
             readSinceWait = false;
             const bool empty = linger ? queue.Available() == 0 : queue.IdleIfEmpty();
             if (empty) {
-                platform::WaitForMultipleObjects(
-                    3, waits, platform::FALSE, linger ? TpegQueue::kLingerMs : platform::INFINITE);
+                // Also wake for a file the write interval holds back, bytes or none.
+                const platform::DWORD timeout =
+                    std::min(NextDueIn(), linger ? TpegQueue::kLingerMs : platform::INFINITE);
+                platform::WaitForMultipleObjects(3, waits, platform::FALSE, timeout);
             }
             queue.EndIdle();
         }

@@ -8,6 +8,9 @@
 // broadcast::TpegApplications() (CTT level 3 = bit 0 ... POI-OPS2 = bit 9);
 // higher bits mean nothing. POI-OPS and POI-OPS2 are decoded only when the
 // POI-OPS flag is set as well. Defaults: every application, flag off.
+//
+// Which AIDs fill which application, and the least time between two writes of
+// one file, come from the registry when the context is made (tpeg_settings.h).
 #pragma once
 
 #include <cstddef>
@@ -68,6 +71,9 @@ class DecodingContext : private broadcast::TpegServiceObserver {
     // After a change of the selection, hands what the stores hold to the dispatcher.
     void OfferHeldMessages();
     void Dispatch(platform::HANDLE stop);
+    // Platform ms the decoding thread may wait before a file held back by the write
+    // interval is due; INFINITE when none is.
+    platform::DWORD NextDueIn();
     void PublishDecoderStats(std::size_t bytes);
 
     const std::uintptr_t m_window;

@@ -36,19 +36,48 @@ FileDispatcher::Completion FileDispatcher::OnComplete(std::size_t app,
     return Completion::Queued;
 }
 
-std::optional<FileDispatcher::Job> FileDispatcher::Next() {
-    if (m_waiting || m_order.empty()) {
+std::uint32_t FileDispatcher::WaitFor(const Slot& slot, std::uint32_t now) const {
+    if (!slot.writtenAt) {
+        return 0;
+    }
+    const std::uint32_t elapsed = now - *slot.writtenAt;
+    return elapsed >= m_intervalMs ? 0 : m_intervalMs - elapsed;
+}
+
+std::optional<FileDispatcher::Job> FileDispatcher::Next(std::uint32_t now) {
+    if (m_waiting) {
         return std::nullopt;
     }
-    const std::size_t app = m_order.front();
-    m_order.pop_front();
+    const auto due = std::find_if(m_order.begin(), m_order.end(),
+                                  [&](std::size_t app) { return WaitFor(m_slots[app], now) == 0; });
+    if (due == m_order.end()) {
+        return std::nullopt;
+    }
+    const std::size_t app = *due;
+    m_order.erase(due);
     Job job{app, std::move(*m_slots[app].pending)};
     m_slots[app].pending.reset();
     return job;
 }
 
-void FileDispatcher::Written(Job&& job) {
-    m_slots.at(job.app).written = std::move(job.content);
+void FileDispatcher::Written(Job&& job, std::uint32_t now) {
+    Slot& slot = m_slots.at(job.app);
+    slot.written = std::move(job.content);
+    slot.writtenAt = now;
+}
+
+std::optional<std::uint32_t> FileDispatcher::NextDueIn(std::uint32_t now) const {
+    if (m_waiting) {
+        return std::nullopt;
+    }
+    std::optional<std::uint32_t> first;
+    for (const std::size_t app : m_order) {
+        const std::uint32_t wait = WaitFor(m_slots[app], now);
+        if (!first || wait < *first) {
+            first = wait;
+        }
+    }
+    return first;
 }
 
 void FileDispatcher::EventRaised(std::uintptr_t parameter, std::uint32_t code) {

@@ -7,6 +7,12 @@
 // time: after an event is raised nothing more is written until it has been
 // acknowledged (or forgotten, when decoding restarts).
 //
+// A file is written at most once per interval: content changing again within
+// the interval after the application's last write waits until the interval
+// has passed, and then the newest content goes out once. Other applications'
+// files are not held up by it. Times are platform milliseconds
+// (platform::GetTickCount), compared by difference so the count may wrap.
+//
 // Not thread safe: the owner serialises the calls.
 #pragma once
 
@@ -36,12 +42,18 @@ class FileDispatcher {
         std::vector<std::uint8_t> content;
     };
 
+    // 0: no interval, every change is written as soon as the event allows.
+    explicit FileDispatcher(std::uint32_t intervalMs = 0) : m_intervalMs(intervalMs) {}
+
     Completion OnComplete(std::size_t app, std::span<const std::uint8_t> content);
 
-    // The next file to write, unless an event still waits for its acknowledgement.
-    std::optional<Job> Next();
+    // The next file due at `now`, unless an event still waits for its acknowledgement.
+    std::optional<Job> Next(std::uint32_t now);
     // The job's bytes are on disk (ownership of content comes back).
-    void Written(Job&& job);
+    void Written(Job&& job, std::uint32_t now);
+    // Milliseconds from `now` until the first file held back by the interval is due; nullopt
+    // when none is, or when an event waits (its acknowledgement wakes the writer anyway).
+    std::optional<std::uint32_t> NextDueIn(std::uint32_t now) const;
 
     void EventRaised(std::uintptr_t parameter, std::uint32_t code);
     // True when parameter and code name the event waiting for its acknowledgement.
@@ -53,12 +65,17 @@ class FileDispatcher {
     struct Slot {
         std::optional<std::vector<std::uint8_t>> written;
         std::optional<std::vector<std::uint8_t>> pending;
+        std::optional<std::uint32_t> writtenAt;
     };
     struct WaitingEvent {
         std::uintptr_t parameter;
         std::uint32_t code;
     };
 
+    // Milliseconds until the slot may be written again; 0 when it may now.
+    std::uint32_t WaitFor(const Slot& slot, std::uint32_t now) const;
+
+    const std::uint32_t m_intervalMs;
     std::array<Slot, broadcast::kTpegApplicationCount> m_slots;
     std::deque<std::size_t> m_order;
     std::optional<WaitingEvent> m_waiting;

@@ -11,6 +11,7 @@
 #include "broadcast/tpeg_message_store.h"
 #include "tests/support/decoder_harness.h"
 #include "tests/support/msc_stream.h"
+#include "tests/support/time_scale.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ using testsupport::DecoderHarness;
 using testsupport::MessageFile;
 using testsupport::MscStream;
 
+constexpr std::size_t kNws = 3;
 constexpr std::size_t kRtm = 4;
 constexpr std::size_t kPoiOps = 8;
 constexpr std::size_t kPoiOps2 = 9;
@@ -35,6 +37,31 @@ Bytes ContentFor(std::size_t app, int revision, std::size_t size = 450) {
             static_cast<std::uint8_t>(app * 41 + static_cast<std::size_t>(revision) * 7 + i);
     }
     return content;
+}
+
+// A frame of one TPEG2 message (id 1) on scid, expiring a day after the system clock.
+Bytes MessageFrame(std::uint8_t scid, std::uint8_t version) {
+    broadcast::MessageManagement mmc;
+    mmc.messageId = 1;
+    mmc.versionId = version;
+    mmc.expiryTime =
+        static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count() +
+                                   86400);
+    Bytes data{1};
+    broadcast::AppendTpegMessage(0, mmc, ContentFor(scid, version, 30), data);
+    return testsupport::TransportFrame(scid, data);
+}
+
+// The SNI of a service with one component, SCID 9, of application aid.
+Bytes SniOf(std::uint16_t aid) {
+    broadcast::SniTable sni;
+    sni.version = 1;
+    sni.entries.push_back({9, 0, 0, aid});
+    Bytes data;
+    broadcast::AppendSni(sni, data);
+    return testsupport::TransportFrame(broadcast::kSniScid, data);
 }
 
 class FileDelivery : public ::testing::Test {
@@ -256,6 +283,62 @@ TEST_F(FileDelivery, Tpeg2MessagesAreWrittenOncePerChange) {
     EXPECT_EQ((*entries)[1].versionId, 2);
     EXPECT_EQ((*entries)[1].expiryTime, expiry);
     EXPECT_EQ(DecoderHarness::Tpeg().filesWritten, 2u);
+}
+
+TEST_F(FileDelivery, RegisteredAidsFillTheirFilesAndTheRegistryMovesThem) {
+    MscStream stream;
+    stream.Add(SniOf(0x0005));
+    stream.Add(MessageFrame(9, 1));
+    const auto blocks = stream.Blocks();
+
+    ASSERT_TRUE(m_harness.InitAndStart());
+    m_harness.Feed(blocks);
+    ASSERT_TRUE(m_harness.WaitForEvents(1));
+    EXPECT_EQ(m_harness.Events()[0].code, App(kRtm).eventCode) << "TEC fills the RTM file";
+
+    DecoderHarness::SetTpegSetting(decoders::kApplicationsKey, u"TPNWS.BIN", u"0x0005");
+    ASSERT_TRUE(m_harness.InitAndStart());
+    m_harness.Feed(blocks);
+    ASSERT_TRUE(m_harness.WaitForEvents(2));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+    EXPECT_EQ(m_harness.Codes(),
+              (std::vector<std::uint32_t>{App(kRtm).eventCode, App(kNws).eventCode}));
+}
+
+TEST_F(FileDelivery, ChangesWithinTheWriteIntervalAreWrittenOnceItHasPassed) {
+    testsupport::ScopedTimeScale fast(0.25);  // the interval of 2000 ms takes half a second
+    DecoderHarness::SetTpegSetting(decoders::kTpegSettingsKey, decoders::kWriteIntervalValue, 2000);
+    ASSERT_TRUE(m_harness.InitAndStart());
+    const auto feed = [&](std::initializer_list<std::uint8_t> versions) {
+        MscStream stream;
+        stream.Add(testsupport::SniFrame());
+        for (const std::uint8_t version : versions) {
+            stream.Add(MessageFrame(static_cast<std::uint8_t>(kRtm + 1), version));
+        }
+        m_harness.Feed(stream.Blocks());
+    };
+    const auto version = [&](std::size_t event) {
+        const auto entries = broadcast::ReadMessageFile(m_harness.Events().at(event).file);
+        return entries && entries->size() == 1 ? (*entries)[0].versionId : -1;
+    };
+    feed({1});
+    ASSERT_TRUE(m_harness.WaitForEvents(1));
+
+    // Two changes right after the write: nothing until the interval has passed, then the newer
+    // once, with no bytes arriving meanwhile to wake the decoder.
+    feed({2, 3});
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+    EXPECT_EQ(m_harness.Events().size(), 1u);
+    ASSERT_TRUE(m_harness.WaitForEvents(2));
+    EXPECT_EQ(version(1), 3);
+
+    platform::Sleep(2000);
+    feed({4});
+    ASSERT_TRUE(m_harness.WaitForEvents(3));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+    EXPECT_EQ(version(2), 4);
+    EXPECT_EQ(m_harness.Events().size(), 3u);
+    EXPECT_EQ(DecoderHarness::Tpeg().filesWritten, 3u);
 }
 
 }  // namespace

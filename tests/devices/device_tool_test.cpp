@@ -4,7 +4,9 @@
 #include <tuple>
 
 #include "channels/channel_list.h"
+#include "decoders/tpeg_settings.h"
 #include "devices/lock_time.h"
+#include "platform/registry.h"
 #include "tests/support/eti_recording.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -75,13 +77,34 @@ TEST_F(DeviceTool, BadArgumentsGetTheUsageAndStatusTwo) {
         {"setup", m_root.Path()},
         {"init", m_root.Path(), "--scan"},
         {"init", m_root.Path(), "--card"},
+        {"aids", m_root.Path(), "TPRTM.BIN"},
+        {"write-interval", m_root.Path()},
     };
     for (const auto& args : cases) {
         std::string errors;
         EXPECT_EQ(RunTool(args, &errors), 2);
-        EXPECT_EQ(errors, "usage: dmbtpeg-device init ROOT [--no-card] [--scan BROADCAST]\n");
+        EXPECT_EQ(
+            errors.rfind("usage: dmbtpeg-device init ROOT [--no-card] [--scan BROADCAST]\n", 0), 0u)
+            << errors;
     }
     EXPECT_FALSE(std::filesystem::exists(m_root / "Nand"));
+}
+
+TEST_F(DeviceTool, TpegSettingsGoWhereTheLibraryReadsThem) {
+    ASSERT_EQ(RunTool({"aids", m_root.Path(), "tprtm.bin", "0x0001, 5"}), 0);
+    ASSERT_EQ(RunTool({"write-interval", m_root.Path(), "500"}), 0);
+    EXPECT_EQ(RunTool({"aids", m_root.Path(), "TPRTM.BIN", "0x0001 x"}), 1);
+    EXPECT_EQ(RunTool({"aids", m_root.Path(), "TPNONE.BIN", "1"}), 1);
+    EXPECT_EQ(RunTool({"write-interval", m_root.Path(), "60001"}), 1);
+
+    testsupport::ScopedEnv root("DMBTPEG_ROOT", m_root.Path());
+    const auto aids = platform::RegGetString(platform::HKEY_LOCAL_MACHINE,
+                                             decoders::kApplicationsKey, u"TPRTM.BIN");
+    ASSERT_TRUE(aids);
+    EXPECT_EQ(broadcast::ParseAidList(*aids), (std::vector<std::uint16_t>{0x0001, 0x0005}));
+    EXPECT_EQ(platform::RegGetDword(platform::HKEY_LOCAL_MACHINE, decoders::kTpegSettingsKey,
+                                    decoders::kWriteIntervalValue),
+              500u);
 }
 
 TEST_F(DeviceTool, MissingBroadcastFolderFails) {

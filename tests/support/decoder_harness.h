@@ -17,6 +17,8 @@
 
 #include "broadcast/tpeg_application.h"
 #include "decoders/decoder_counters.h"
+#include "decoders/tpeg_settings.h"
+#include "platform/registry.h"
 #include "tests/support/msc_stream.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/time_scale.h"
@@ -37,7 +39,11 @@ class DecoderHarness {
     static constexpr std::uintptr_t kWindow = 0x5A5A;
     static constexpr std::uint32_t kServiceConfig[3] = {0x20000, 0x4000, 1};
 
-    DecoderHarness() : m_env("DMBTPEG_ROOT", m_root.Path()) { s_current.store(this); }
+    DecoderHarness() : m_env("DMBTPEG_ROOT", m_root.Path()) {
+        s_current.store(this);
+        // Every change written at once, as most tests count on; those of the interval set it.
+        SetTpegSetting(decoders::kTpegSettingsKey, decoders::kWriteIntervalValue, 0);
+    }
     ~DecoderHarness() {
         StopTpegDecoder();
         StopTDCDecode();
@@ -73,6 +79,18 @@ class DecoderHarness {
     }
 
     bool InitAndStart() { return Init() && Start(); }
+
+    // A setting of the TPEG library in the root's registry, read by the next Init.
+    static void SetTpegSetting(std::u16string_view key, std::u16string_view name,
+                               std::u16string_view text) {
+        const std::u16string value(text);
+        SetValue(key, name, platform::REG_SZ, value.c_str(),
+                 static_cast<platform::DWORD>((value.size() + 1) * sizeof(char16_t)));
+    }
+    static void SetTpegSetting(std::u16string_view key, std::u16string_view name,
+                               platform::DWORD number) {
+        SetValue(key, name, platform::REG_DWORD, &number, sizeof number);
+    }
 
     void Feed(const std::vector<Bytes>& blocks, std::uintptr_t subChannel = 3) {
         for (const Bytes& block : blocks) {
@@ -130,6 +148,21 @@ class DecoderHarness {
     }
 
   private:
+    static void SetValue(std::u16string_view key, std::u16string_view name, platform::DWORD type,
+                         const void* data, platform::DWORD size) {
+        const std::u16string keyName(key);
+        const std::u16string valueName(name);
+        platform::HKEY handle = nullptr;
+        ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, keyName.c_str(), 0,
+                                           nullptr, platform::REG_OPTION_NON_VOLATILE,
+                                           platform::KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+                  platform::ERROR_SUCCESS);
+        EXPECT_EQ(platform::RegSetValueEx(handle, valueName.c_str(), 0, type,
+                                          static_cast<const platform::BYTE*>(data), size),
+                  platform::ERROR_SUCCESS);
+        platform::RegCloseKey(handle);
+    }
+
     static std::intptr_t Callback(std::uintptr_t window, std::uint32_t code,
                                   std::uintptr_t parameter) {
         DecoderHarness* self = s_current.load();

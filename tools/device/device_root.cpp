@@ -2,10 +2,17 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <filesystem>
 #include <system_error>
 
+#include "broadcast/tpeg_application.h"
+#include "decoders/tpeg_settings.h"
 #include "platform/com.h"
+#include "platform/registry.h"
+#include "platform/text.h"
 
 namespace devicetool {
 
@@ -21,7 +28,68 @@ fs::path PluginPath() {
     return self.parent_path().parent_path() / "lib" / kPluginName;
 }
 
+bool SetValue(std::u16string_view key, std::u16string_view name, platform::DWORD type,
+              const void* data, platform::DWORD size, std::string& error) {
+    platform::HKEY handle = nullptr;
+    const std::u16string keyName(key);
+    const std::u16string valueName(name);
+    platform::LONG result = platform::RegCreateKeyEx(
+        platform::HKEY_LOCAL_MACHINE, keyName.c_str(), 0, nullptr,
+        platform::REG_OPTION_NON_VOLATILE, platform::KEY_ALL_ACCESS, nullptr, &handle, nullptr);
+    if (result == platform::ERROR_SUCCESS) {
+        result = platform::RegSetValueEx(handle, valueName.c_str(), 0, type,
+                                         static_cast<const platform::BYTE*>(data), size);
+        platform::RegCloseKey(handle);
+    }
+    if (result != platform::ERROR_SUCCESS) {
+        error = "cannot write the registry (error " + std::to_string(result) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool SameLetters(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::toupper(static_cast<unsigned char>(x)) ==
+               std::toupper(static_cast<unsigned char>(y));
+    });
+}
+
 }  // namespace
+
+bool SetApplicationAids(const std::string& fileName, const std::string& aids, std::string& error) {
+    const auto apps = broadcast::TpegApplications();
+    const auto app = std::find_if(apps.begin(), apps.end(), [&](const auto& candidate) {
+        return SameLetters(candidate.fileName, fileName);
+    });
+    if (app == apps.end()) {
+        error = "no TPEG data file " + fileName;
+        return false;
+    }
+    const std::u16string text = platform::FromUtf8(aids);
+    if (!broadcast::ParseAidList(text)) {
+        error = "not a list of hex AIDs: \"" + aids + "\"";
+        return false;
+    }
+    const std::u16string name(app->fileName.begin(), app->fileName.end());
+    return SetValue(decoders::kApplicationsKey, name, platform::REG_SZ, text.c_str(),
+                    static_cast<platform::DWORD>((text.size() + 1) * sizeof(char16_t)), error);
+}
+
+bool SetWriteInterval(const std::string& ms, std::string& error) {
+    platform::DWORD value = 0;
+    const auto [end, ec] = std::from_chars(ms.data(), ms.data() + ms.size(), value);
+    if (ms.empty() || ec != std::errc() || end != ms.data() + ms.size()) {
+        error = "not a number of milliseconds: " + ms;
+        return false;
+    }
+    if (value > decoders::kMaxWriteIntervalMs) {
+        error = "at most " + std::to_string(decoders::kMaxWriteIntervalMs) + " ms";
+        return false;
+    }
+    return SetValue(decoders::kTpegSettingsKey, decoders::kWriteIntervalValue, platform::REG_DWORD,
+                    &value, sizeof value, error);
+}
 
 bool CreateFolders(const std::string& root, bool withCard, std::string& error) {
     std::error_code ec;
