@@ -15,7 +15,7 @@ const char* ToString(FibError error) {
         case FibError::BadCrc:
             return "FIB CRC mismatch";
         case FibError::BadFig:
-            return "FIG runs past the FIB";
+            return "FIG runs past the FIB or holds impossible values";
     }
     return "unknown";
 }
@@ -27,6 +27,8 @@ FibError ParseFib(std::span<const std::uint8_t> fib, FigSink& sink) {
     if (Crc16(fib.first(kFibDataSize)) != ReadU16(fib, kFibDataSize)) {
         return FibError::BadCrc;
     }
+    // A FIG with impossible content is skipped, the sound ones around it still count.
+    bool invalid = false;
     std::size_t at = 0;
     while (at < kFibDataSize) {
         const std::uint8_t header = fib[at];
@@ -41,8 +43,15 @@ FibError ParseFib(std::span<const std::uint8_t> fib, FigSink& sink) {
         const std::span<const std::uint8_t> data = fib.subspan(at + 1, length);
         switch (header >> 5) {
             case 0:
-                if (ParseFig0(data, sink) == FigError::TooShort) {
-                    return FibError::BadFig;
+                switch (ParseFig0(data, sink)) {
+                    case FigError::TooShort:
+                        return FibError::BadFig;
+                    case FigError::Invalid:
+                        invalid = true;
+                        break;
+                    case FigError::None:
+                    case FigError::Unsupported:
+                        break;
                 }
                 break;
             case 1:
@@ -55,7 +64,7 @@ FibError ParseFib(std::span<const std::uint8_t> fib, FigSink& sink) {
         }
         at += 1 + length;
     }
-    return FibError::None;
+    return invalid ? FibError::BadFig : FibError::None;
 }
 
 bool FibWriter::Add(std::span<const std::uint8_t> fig) {

@@ -27,13 +27,15 @@ enum class FibError {
     None,
     TooShort,
     BadCrc,
-    BadFig,  // a FIG runs past the FIB or past its own length
+    BadFig,  // a FIG runs past the FIB or past its own length, or holds impossible values
 };
 
 const char* ToString(FibError error);
 
 // Checks a FIB and hands its FIGs of types 0 and 1 to sink (other types and unknown extensions
-// are skipped). Nothing reaches the sink from a FIB whose CRC fails.
+// are skipped). Nothing reaches the sink from a FIB whose CRC fails. A FIG with impossible
+// content (FigError::Invalid) is skipped and makes the FIB BadFig, but the FIGs beside it
+// still reach the sink.
 FibError ParseFib(std::span<const std::uint8_t> fib, FigSink& sink);
 
 // Fills one FIB from FIGs. Add refuses a FIG that does not fit the space left.
@@ -64,9 +66,16 @@ struct FicRates {
 // due while the FIC is full waits for the next frame and is never queued twice.
 class FicEncoder {
   public:
+    // FIG 0/10 goes out about once a second (42 frames, 1.008 s).
+    static constexpr std::uint32_t kTimePeriodFrames = 42;
+
     explicit FicEncoder(const EnsembleDescription& ensemble, FicRates rates = {});
     // Sends figs as well, every period frames (e.g. FIGs a receiver must ignore).
     void AddFigs(std::vector<Fig> figs, std::uint32_t period);
+    // Sends the date and time (FIG 0/10, long form) in frame 0 and every kTimePeriodFrames
+    // frames, right after FIG 0/0: frame n is 24 ms times n after firstFrameUtcMs
+    // (milliseconds since 1970-01-01 00:00 UTC).
+    void SendTime(std::int64_t firstFrameUtcMs) { m_firstFrameUtcMs = firstFrameUtcMs; }
     void Fill(std::uint32_t frameNumber, std::span<std::uint8_t> fic);
 
   private:
@@ -83,6 +92,7 @@ class FicEncoder {
     std::vector<Scheduled> m_figs;
     std::vector<std::size_t> m_queue;
     std::uint32_t m_slowCount = 0;
+    std::optional<std::int64_t> m_firstFrameUtcMs;
 };
 
 // Accumulates an ensemble description from FIBs. Services are listed once they have a
@@ -109,6 +119,17 @@ class FicDecoder : public FigSink {
     // Entries refused because a table was full.
     std::size_t Dropped() const { return m_dropped; }
 
+    // The latest date and time (FIG 0/10) received, and the FIC it came in, counted by PushFic
+    // from 1. A time does not change Revision: it says nothing about the ensemble.
+    struct Time {
+        FigDateTime fig;
+        std::int64_t utcSeconds = 0;
+        std::size_t fic = 0;
+    };
+    const std::optional<Time>& LatestTime() const { return m_time; }
+    // FICs pushed with PushFic.
+    std::size_t FicCount() const { return m_fics; }
+
     // The TPEG component of service `sid` in sub-channel `subChannelId`, as the data path word
     // carries it: not known until FIG 0/2 and FIG 0/3 have described a packet-mode component
     // of the service there. Of several, the one FIG 0/13 marks as TPEG is taken.
@@ -124,6 +145,7 @@ class FicDecoder : public FigSink {
     void OnFecScheme(std::uint8_t subChannelId, std::uint8_t scheme) override;
     void OnEnsembleLabel(std::uint16_t eid, std::string_view label) override;
     void OnServiceLabel(std::uint32_t sid, std::string_view label) override;
+    void OnDateTime(const FigDateTime& time) override;
 
   private:
     struct ServiceEntry {
@@ -156,6 +178,8 @@ class FicDecoder : public FigSink {
     std::map<std::uint32_t, std::string> m_labels;
     std::size_t m_revision = 0;
     std::size_t m_dropped = 0;
+    std::optional<Time> m_time;
+    std::size_t m_fics = 0;
 };
 
 }  // namespace broadcast

@@ -9,6 +9,7 @@ FibError FicDecoder::PushFib(std::span<const std::uint8_t> fib) {
 }
 
 std::size_t FicDecoder::PushFic(std::span<const std::uint8_t> fic) {
+    ++m_fics;
     std::size_t bad = 0;
     for (std::size_t at = 0; at + kFibSize <= fic.size(); at += kFibSize) {
         if (PushFib(fic.subspan(at, kFibSize)) != FibError::None) {
@@ -102,6 +103,10 @@ void FicDecoder::OnEnsembleLabel(std::uint16_t, std::string_view label) {
 
 void FicDecoder::OnServiceLabel(std::uint32_t sid, std::string_view label) {
     Store(m_labels, sid, std::string(label));
+}
+
+void FicDecoder::OnDateTime(const FigDateTime& time) {
+    m_time = Time{time, UtcSeconds(time), m_fics};
 }
 
 std::optional<std::uint8_t> FicDecoder::ScidsOf(const FigService& service,

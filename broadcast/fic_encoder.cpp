@@ -54,6 +54,12 @@ void FicEncoder::Fill(std::uint32_t frameNumber, std::span<std::uint8_t> fic) {
     if (frameNumber % m_rates.fast == 0) {
         writer.Add(EncodeFig0_0(m_eid, static_cast<std::uint16_t>(frameNumber % 5000)));
     }
+    // The time is only right in the frame it was made for, so it never waits in the queue.
+    if (m_firstFrameUtcMs && frameNumber % kTimePeriodFrames == 0) {
+        if (const auto time = FigDateTimeAt(*m_firstFrameUtcMs + std::int64_t{24} * frameNumber)) {
+            writer.Add(EncodeFig0_10(*time));
+        }
+    }
     const std::size_t fibs = fic.size() / kFibSize;
     for (std::size_t fib = 0; fib < fibs; ++fib) {
         // In the order they fell due, so that services go out in the order described.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,28 @@ struct FigPacketComponent {
     bool operator==(const FigPacketComponent&) const = default;
 };
 
+// FIG 0/10: the date and time (UTC) of the ensemble. The short form gives hours and minutes,
+// the long form adds seconds and milliseconds.
+struct FigDateTime {
+    std::uint32_t mjd = 0;    // Modified Julian Date (17 bits); 40587 is 1970-01-01
+    bool leapSecond = false;  // LSI: a leap second is due at the end of the current day
+    bool rfa = false;         // once the confidence indicator; kept as sent
+    bool longForm = false;
+    std::uint8_t hours = 0;
+    std::uint8_t minutes = 0;
+    std::uint8_t seconds = 0;        // long form
+    std::uint16_t milliseconds = 0;  // long form
+    bool operator==(const FigDateTime&) const = default;
+};
+
+inline constexpr std::uint32_t kMjd1970 = 40587;
+
+// Seconds since 1970-01-01 00:00 UTC (leap seconds not counted, as POSIX time).
+std::int64_t UtcSeconds(const FigDateTime& time);
+// The long form of a moment given in milliseconds since 1970-01-01 00:00 UTC; nothing for a
+// moment before 1970 or beyond what 17 bits of MJD reach.
+std::optional<FigDateTime> FigDateTimeAt(std::int64_t utcMilliseconds);
+
 // Receives decoded FIG contents; the defaults ignore everything.
 class FigSink {
   public:
@@ -76,17 +99,22 @@ class FigSink {
     virtual void OnFecScheme(std::uint8_t /*subChannelId*/, std::uint8_t /*scheme*/) {}
     virtual void OnEnsembleLabel(std::uint16_t /*eid*/, std::string_view /*label*/) {}
     virtual void OnServiceLabel(std::uint32_t /*sid*/, std::string_view /*label*/) {}
+    virtual void OnDateTime(const FigDateTime& /*time*/) {}
 };
 
 enum class FigError {
     None,
     TooShort,     // an entry runs past the FIG
     Unsupported,  // extension not decoded here (skipped, not an error for the FIB)
+    Invalid,      // impossible values or flags: nothing reaches the sink
 };
 
 // figData is the FIG without its header byte. Labels reach the sink with trailing spaces removed.
 // FIG 0 with the OE flag set (other ensembles) and MCI (extensions 0, 1, 2, 3, 8 and 14) of the
 // next configuration (C/N set) are skipped: neither describes what is on air here and now.
+// FIG 0/10 is only ever this ensemble's current time: with OE or C/N set, or with a time that
+// cannot be (hours above 23, minutes or seconds above 59, milliseconds above 999), it is
+// Invalid.
 FigError ParseFig0(std::span<const std::uint8_t> figData, FigSink& sink);
 FigError ParseFig1(std::span<const std::uint8_t> figData, FigSink& sink);
 
@@ -103,6 +131,7 @@ void AppendFig0_8(std::span<const Service> services, std::vector<Fig>& figs);
 void SetFig0Flags(Fig& fig, bool next, bool otherEnsemble);
 // FEC schemes of the sub-channels that carry packet-mode services.
 void AppendFig0_14(const EnsembleDescription& ensemble, std::vector<Fig>& figs);
+Fig EncodeFig0_10(const FigDateTime& time);
 Fig EncodeFig1_0(std::uint16_t eid, std::string_view label);
 Fig EncodeFig1_1(std::uint16_t sid, std::string_view label);
 Fig EncodeFig1_5(std::uint32_t sid, std::string_view label);

@@ -165,6 +165,33 @@ FigError ParseFig0_13(std::span<const std::uint8_t> d, bool longSids, FigSink& s
     return FigError::None;
 }
 
+FigError ParseFig0_10(std::span<const std::uint8_t> d, FigSink& sink) {
+    if (d.size() < 4) {
+        return FigError::TooShort;
+    }
+    const std::uint32_t word = ReadU32(d, 0);
+    FigDateTime time;
+    time.mjd = (word >> 14) & 0x1FFFF;
+    time.leapSecond = ((word >> 13) & 1) != 0;
+    time.rfa = ((word >> 12) & 1) != 0;
+    time.longForm = ((word >> 11) & 1) != 0;
+    time.hours = static_cast<std::uint8_t>((word >> 6) & 0x1F);
+    time.minutes = static_cast<std::uint8_t>(word & 0x3F);
+    if (time.longForm) {
+        if (d.size() < 6) {
+            return FigError::TooShort;
+        }
+        const std::uint16_t rest = ReadU16(d, 4);
+        time.seconds = static_cast<std::uint8_t>(rest >> 10);
+        time.milliseconds = rest & 0x3FF;
+    }
+    if (time.hours > 23 || time.minutes > 59 || time.seconds > 59 || time.milliseconds > 999) {
+        return FigError::Invalid;
+    }
+    sink.OnDateTime(time);
+    return FigError::None;
+}
+
 // Multiplex configuration information, for which C/N marks the next configuration (for the
 // other extensions it marks a database continuation and the content still applies).
 bool IsMci(std::uint8_t extension) {
@@ -192,6 +219,11 @@ FigError ParseFig0(std::span<const std::uint8_t> figData, FigSink& sink) {
     const bool longSids = (figData[0] & 0x20) != 0;
     const std::uint8_t extension = figData[0] & 0x1F;
     const std::span<const std::uint8_t> d = figData.subspan(1);
+    if (extension == 10) {
+        // Flagged as another ensemble's or the next configuration's, it is no time that holds
+        // here and now.
+        return next || otherEnsemble ? FigError::Invalid : ParseFig0_10(d, sink);
+    }
     if (otherEnsemble || (next && IsMci(extension))) {
         return FigError::None;
     }
@@ -244,6 +276,38 @@ Fig EncodeFig0_0(std::uint16_t eid, std::uint16_t cifCount) {
     AppendU16(fig, eid);
     AppendU8(fig, (cifCount / 250) % 20);
     AppendU8(fig, cifCount % 250);
+    return fig;
+}
+
+std::int64_t UtcSeconds(const FigDateTime& time) {
+    return (static_cast<std::int64_t>(time.mjd) - kMjd1970) * 86400 + time.hours * 3600 +
+           time.minutes * 60 + time.seconds;
+}
+
+std::optional<FigDateTime> FigDateTimeAt(std::int64_t utcMilliseconds) {
+    constexpr std::int64_t kDayMs = 86400000;
+    if (utcMilliseconds < 0 || utcMilliseconds / kDayMs > 0x1FFFF - kMjd1970) {
+        return std::nullopt;
+    }
+    const std::int64_t ms = utcMilliseconds % kDayMs;
+    FigDateTime time;
+    time.mjd = static_cast<std::uint32_t>(kMjd1970 + utcMilliseconds / kDayMs);
+    time.longForm = true;
+    time.hours = static_cast<std::uint8_t>(ms / 3600000);
+    time.minutes = static_cast<std::uint8_t>(ms / 60000 % 60);
+    time.seconds = static_cast<std::uint8_t>(ms / 1000 % 60);
+    time.milliseconds = static_cast<std::uint16_t>(ms % 1000);
+    return time;
+}
+
+Fig EncodeFig0_10(const FigDateTime& time) {
+    Fig fig{static_cast<std::uint8_t>((0 << 5) | (time.longForm ? 7 : 5)), 10};
+    AppendU32(fig, ((time.mjd & 0x1FFFF) << 14) | (time.leapSecond ? 1u << 13 : 0) |
+                       (time.rfa ? 1u << 12 : 0) | (time.longForm ? 1u << 11 : 0) |
+                       ((time.hours & 0x1Fu) << 6) | (time.minutes & 0x3Fu));
+    if (time.longForm) {
+        AppendU16(fig, ((time.seconds & 0x3Fu) << 10) | (time.milliseconds & 0x3FFu));
+    }
     return fig;
 }
 

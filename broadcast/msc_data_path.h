@@ -8,9 +8,17 @@
 //               directly in the packets' data fields
 //   bits 19-20  FEC scheme of the sub-channel from FIG 0/14 (0 none, 1 packet-mode RS FEC)
 //   bits 21-26  DSCTy
-//   bit 31      the FIC gave the fields above; when clear, bits 8-30 are 0 and mean nothing
+//   bit 30      time block: the call carries no MSC data but the ensemble's date and time
+//               from FIG 0/10, as 8 bytes holding the UTC seconds since 1970 (signed,
+//               big-endian); bits 0-5 still name the sub-channel, the others are 0
+//   bit 31      the FIC gave the fields of bits 8-26; when clear, they are 0 and mean nothing
+//
+// The tuner makes the time block call when a frame brought a FIG 0/10, before that frame's
+// MSC block and with the same frame counter.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace broadcast {
@@ -27,6 +35,8 @@ struct PacketComponentInfo {
 };
 
 inline constexpr std::uintptr_t kMscDataWordKnown = std::uintptr_t{1} << 31;
+inline constexpr std::uintptr_t kMscDataWordTime = std::uintptr_t{1} << 30;
+inline constexpr std::size_t kTimeBlockSize = 8;
 
 constexpr std::uintptr_t PackMscDataWord(std::uint8_t subChannelId,
                                          const PacketComponentInfo& info) {
@@ -56,6 +66,32 @@ constexpr PacketComponentInfo UnpackMscDataWord(std::uintptr_t word) {
 
 constexpr std::uint8_t SubChannelOf(std::uintptr_t word) {
     return static_cast<std::uint8_t>(word & 0x3F);
+}
+
+constexpr bool IsTimeBlock(std::uintptr_t word) {
+    return (word & kMscDataWordTime) != 0;
+}
+
+constexpr std::uintptr_t TimeBlockWord(std::uint8_t subChannelId) {
+    return (subChannelId & 0x3Fu) | kMscDataWordTime;
+}
+
+constexpr std::array<std::uint8_t, kTimeBlockSize> EncodeTimeBlock(std::int64_t utcSeconds) {
+    const auto value = static_cast<std::uint64_t>(utcSeconds);
+    std::array<std::uint8_t, kTimeBlockSize> bytes{};
+    for (std::size_t i = 0; i < kTimeBlockSize; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(value >> (8 * (kTimeBlockSize - 1 - i)));
+    }
+    return bytes;
+}
+
+// bytes holds kTimeBlockSize bytes.
+constexpr std::int64_t DecodeTimeBlock(const std::uint8_t* bytes) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < kTimeBlockSize; ++i) {
+        value = (value << 8) | bytes[i];
+    }
+    return static_cast<std::int64_t>(value);
 }
 
 }  // namespace broadcast

@@ -262,11 +262,15 @@ void DecodingContext::Run(TpegQueue& queue, platform::HANDLE stop) {
         const std::size_t read = queue.Read(buffer);
         if (read > 0) {
             readSinceWait = true;
-            // Expiry is judged against the system clock: the stream reaching this library
-            // carries no time of the ensemble.
-            const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                std::chrono::system_clock::now().time_since_epoch());
-            m_decoder.Push(std::span(buffer.data(), read), *this, now.count());
+            // Expiry is judged against the ensemble's own time once the tuner has passed on
+            // a FIG 0/10: a head unit's clock may be anything until it is set, and messages
+            // are meant to live as long as the broadcaster's clock says. Without one, the
+            // system clock is all there is.
+            const std::int64_t now = queue.BroadcastTime().value_or(
+                std::chrono::duration_cast<std::chrono::seconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count());
+            m_decoder.Push(std::span(buffer.data(), read), *this, now);
             OfferHeldMessages();
         }
         Dispatch(stop);

@@ -106,6 +106,9 @@ bool TdcDecoder::Stop() {
 std::intptr_t TdcDecoder::Feed(std::uintptr_t address, std::uintptr_t size,
                                std::uintptr_t subChannel, std::uintptr_t frameCounter) {
     std::lock_guard lock(m_lock);
+    if (broadcast::IsTimeBlock(subChannel)) {
+        return TakeTimeLocked(address, size);
+    }
     if (m_state != TdcState::Running || address == 0 || size == 0 || size > kMaxBlockSize) {
         ++m_counters.ignoredBlocks;
         return 0;
@@ -132,6 +135,19 @@ std::intptr_t TdcDecoder::Feed(std::uintptr_t address, std::uintptr_t size,
     m_walker->Walk(block, *this);
     m_follower->EndBlock();
     m_queue->EndBlock();
+    return static_cast<std::intptr_t>(size);
+}
+
+// A time block is no MSC data: neither the stream, nor the word it compares, nor the frame
+// continuity may notice it, the time only goes on to the TPEG library.
+std::intptr_t TdcDecoder::TakeTimeLocked(std::uintptr_t address, std::uintptr_t size) {
+    if (m_state != TdcState::Running || address == 0 || size != broadcast::kTimeBlockSize) {
+        ++m_counters.ignoredBlocks;
+        return 0;
+    }
+    m_queue->SetBroadcastTime(
+        broadcast::DecodeTimeBlock(reinterpret_cast<const std::uint8_t*>(address)));
+    ++m_counters.timeBlocks;
     return static_cast<std::intptr_t>(size);
 }
 

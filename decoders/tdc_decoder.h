@@ -12,7 +12,10 @@
 // about the TPEG component (broadcast/msc_data_path.h): its packet address, DG
 // flag and the sub-channel's FEC scheme are used as said. When the FIC said
 // nothing, the address is followed and FEC guessed, and the log says so once
-// per start. A change of the word starts the stream afresh.
+// per start. A change of the word starts the stream afresh. A word with the time
+// block flag is no MSC data and no change of the word: its 8 bytes, the
+// ensemble's UTC seconds, go to the queue for the TPEG library to judge expiry
+// by (TpegQueue::SetBroadcastTime); one of another size is ignored.
 //
 // Every call takes one lock, held by FillMSCData for the length of one block;
 // the TPEG library's thread never takes it, so the feed never waits for that
@@ -74,6 +77,7 @@ class TdcDecoder : private PacketSink, private DataGroupSink {
     void ReleaseLocked();
     void ResetStreamLocked();
     void ConfigureLocked(std::uintptr_t word);
+    std::intptr_t TakeTimeLocked(std::uintptr_t address, std::uintptr_t size);
 
     std::mutex m_lock;
     TdcState m_state = TdcState::Uninitialised;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/clock.h"
 #include "platform/kernel.h"
 
 namespace decoders {
@@ -113,6 +114,29 @@ void TpegQueue::EndIdle() {
 
 std::size_t TpegQueue::Available() const {
     return m_written.load(std::memory_order_acquire) - m_read.load(std::memory_order_acquire);
+}
+
+void TpegQueue::SetBroadcastTime(std::int64_t utcSeconds) {
+    const std::uint32_t tick = platform::GetTickCount();
+    std::lock_guard lock(m_timeLock);
+    m_timeSeconds = utcSeconds;
+    m_timeTick = tick;
+}
+
+std::optional<std::int64_t> TpegQueue::BroadcastTime() const {
+    std::int64_t seconds = 0;
+    std::uint32_t tick = 0;
+    {
+        std::lock_guard lock(m_timeLock);
+        if (!m_timeSeconds) {
+            return std::nullopt;
+        }
+        seconds = *m_timeSeconds;
+        tick = m_timeTick;
+    }
+    // Unsigned difference: right across the tick count's wrap.
+    const std::uint32_t elapsedMs = platform::GetTickCount() - tick;
+    return seconds + elapsedMs / 1000;
 }
 
 }  // namespace decoders

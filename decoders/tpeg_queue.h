@@ -18,11 +18,17 @@
 // kWakeBlocks-th block since the first of them, or at Flush. A reader that has
 // just read is not idle: it looks again after kLingerMs by itself, so bytes left
 // unannounced when the blocks stop coming are still decoded.
+//
+// The queue also carries the ensemble's date and time from the writer to the
+// reader: the writer sets it before the bytes of the frame that brought it, so
+// a reader that reads those bytes finds the time already there.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -72,6 +78,12 @@ class TpegQueue {
     void EndIdle();
     std::size_t Capacity() const { return m_ring.size(); }
 
+    // The writer received the ensemble's time (UTC seconds since 1970) now.
+    void SetBroadcastTime(std::int64_t utcSeconds);
+    // That time carried on by the platform clock since it arrived; nothing until
+    // the writer has set one.
+    std::optional<std::int64_t> BroadcastTime() const;
+
     // Manual-reset event set by every write; the reader resets it before it
     // looks for bytes a last time and then waits.
     platform::HANDLE DataEvent() const { return m_dataEvent; }
@@ -93,6 +105,11 @@ class TpegQueue {
     // The writer's alone (the TDC library's lock serialises writers).
     std::size_t m_unannouncedBytes = 0;
     std::size_t m_blocksUnannounced = 0;
+    // Set about once a second and read once per chunk: a lock costs nothing
+    // here and keeps the seconds and their tick count together.
+    mutable std::mutex m_timeLock;
+    std::optional<std::int64_t> m_timeSeconds;
+    std::uint32_t m_timeTick = 0;
 };
 
 }  // namespace decoders

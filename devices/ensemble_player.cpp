@@ -55,7 +55,7 @@ PlayedFrame EnsemblePlayer::PlayFrame(const Tuning& tuning) {
         m_identity = identity;
         if (!m_reader.Open(m_path)) {
             m_problems.Report("open", FileName() + " is not a readable ETI recording");
-            return {FrameOutcome::Lost, false, {}, {}};
+            return {FrameOutcome::Lost, false, {}, {}, {}};
         }
     }
     return ReadFrame(tuning);
@@ -68,7 +68,7 @@ PlayedFrame EnsemblePlayer::ReadFrame(const Tuning& tuning) {
         result = m_reader.Next();
         if (result.status == broadcast::EtiReadStatus::End) {
             m_problems.Report("empty", FileName() + " holds no whole frame");
-            return {FrameOutcome::Lost, false, {}, {}};
+            return {FrameOutcome::Lost, false, {}, {}, {}};
         }
     }
     switch (result.status) {
@@ -78,12 +78,12 @@ PlayedFrame EnsemblePlayer::ReadFrame(const Tuning& tuning) {
             m_problems.Report(
                 std::string("bad ") + broadcast::ToString(result.error),
                 FileName() + ": frames skipped (" + broadcast::ToString(result.error) + ")");
-            return {FrameOutcome::Lost, false, {}, {}};
+            return {FrameOutcome::Lost, false, {}, {}, {}};
         case broadcast::EtiReadStatus::End:
         case broadcast::EtiReadStatus::IoError:
             m_reader.Close();
             m_problems.Report("io", FileName() + " could not be read");
-            return {FrameOutcome::Lost, false, {}, {}};
+            return {FrameOutcome::Lost, false, {}, {}, {}};
     }
     m_fic.PushFic(result.frame.fic);
     if (m_fic.Dropped() > 0) {
@@ -91,7 +91,7 @@ PlayedFrame EnsemblePlayer::ReadFrame(const Tuning& tuning) {
                           FileName() + ": FIC lists more entries than kept; extra ones ignored");
     }
     if (!tuning.serviceTuned) {
-        return {FrameOutcome::Received, false, {}, {}};
+        return {FrameOutcome::Received, false, {}, {}, {}};
     }
     if (m_fic.Revision() != m_ficRevision) {
         m_ficRevision = m_fic.Revision();
@@ -101,9 +101,13 @@ PlayedFrame EnsemblePlayer::ReadFrame(const Tuning& tuning) {
     if (stream == nullptr) {
         m_problems.Report("stream", FileName() + ": frames without sub-channel " +
                                         std::to_string(tuning.subChannelId));
-        return {FrameOutcome::Received, false, {}, {}};
+        return {FrameOutcome::Received, false, {}, {}, {}};
     }
-    return {FrameOutcome::Received, true, stream->data, m_component};
+    PlayedFrame played{FrameOutcome::Received, true, stream->data, m_component, {}};
+    if (const auto& time = m_fic.LatestTime(); time && time->fic == m_fic.FicCount()) {
+        played.time = time->utcSeconds;
+    }
+    return played;
 }
 
 }  // namespace devices

@@ -7,14 +7,16 @@
 // Bad frames are skipped; each kind of problem is logged once per tune, never
 // once per frame. Like a receiver, it keeps decoding the FIC of every frame it
 // plays (afresh at each tune and for a replaced file), so that what a frame
-// says about the tuned service's TPEG component follows reconfigurations.
-// Used by one thread at a time.
+// says about the tuned service's TPEG component follows reconfigurations, and
+// the ensemble's date and time (FIG 0/10) is passed on from the frame that
+// brought it. Used by one thread at a time.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -40,6 +42,8 @@ struct PlayedFrame {
     std::span<const std::uint8_t> block;  // the sub-channel's bytes; valid until the next call
     // The tuned service's TPEG component as the FIC played so far describes it.
     broadcast::PacketComponentInfo component;
+    // UTC seconds since 1970 when this frame's FIC brought a FIG 0/10 (with a block only).
+    std::optional<std::int64_t> time;
 };
 
 class EnsemblePlayer {

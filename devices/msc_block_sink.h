@@ -1,6 +1,7 @@
 // The private link between the tuner's output pin and the data-acquisition
 // filter's input pin: the tuner asks the connected pin for this interface and
-// hands it one block of MSC data per frame on its streaming thread.
+// hands it one block of MSC data per frame on its streaming thread, preceded by
+// a time block in the frames whose FIC brought the ensemble's date and time.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +22,9 @@ class IMscBlockSink : public platform::IUnknown {
 
     // `data` is valid during the call only. `mscWord` is the data callback's
     // third argument: sub-channel id and what the FIC says about the tuned
-    // service's TPEG component (broadcast/msc_data_path.h). S_FALSE when the
-    // block was dropped because the receiving filter is not running.
+    // service's TPEG component, or the time block flag
+    // (broadcast/msc_data_path.h). S_FALSE when the block was dropped because
+    // the receiving filter is not running.
     virtual platform::HRESULT DeliverBlock(const std::uint8_t* data, std::size_t size,
                                            std::uintptr_t mscWord, std::uint32_t frameCounter) = 0;
 

@@ -401,6 +401,13 @@ void TunerFilter::Stream(StreamingThread& thread, ComPtr<IMscBlockSink> sink) {
         }
         const PlayedFrame frame = player.PlayFrame(tuning);
         m_meter.Record(tuning.generation, frame.outcome);
+        if (frame.hasBlock && sink && frame.time) {
+            // The ensemble's time goes first, so that the TDC library has it before the
+            // frame's data.
+            const auto bytes = broadcast::EncodeTimeBlock(*frame.time);
+            sink->DeliverBlock(bytes.data(), bytes.size(),
+                               broadcast::TimeBlockWord(tuning.subChannelId), m_frameCounter);
+        }
         if (frame.hasBlock && sink) {
             sink->DeliverBlock(frame.block.data(), frame.block.size(),
                                broadcast::PackMscDataWord(tuning.subChannelId, frame.component),

@@ -308,4 +308,52 @@ TEST(Fic, CarouselRepeatsEachFigAtItsOwnRate) {
     EXPECT_EQ(total.ensembleLabels, 2);
 }
 
+TEST(Fic, DateAndTimeDecodeInBothFormsAndImpossibleOnesAreCountedBad) {
+    // MJD 59338 (2021-05-04): 08:00:00.250 in the long form, 23:59 in the short form.
+    const std::vector<std::uint8_t> longForm{0x07, 0x0A, 0x39, 0xF2, 0x8A, 0x00, 0x00, 0xFA};
+    const std::vector<std::uint8_t> shortForm{0x05, 0x0A, 0x39, 0xF2, 0x85, 0xFB};
+    EXPECT_EQ(broadcast::EncodeFig0_10(*broadcast::FigDateTimeAt(1620115200250)), longForm);
+
+    broadcast::FicDecoder decoder;
+    ASSERT_EQ(decoder.PushFib(Fib({longForm})), FibError::None);
+    ASSERT_TRUE(decoder.LatestTime());
+    EXPECT_EQ(decoder.LatestTime()->utcSeconds, 1620115200);
+    EXPECT_EQ(decoder.LatestTime()->fig.milliseconds, 250);
+    EXPECT_EQ(broadcast::EncodeFig0_10(decoder.LatestTime()->fig), longForm);
+    ASSERT_EQ(decoder.PushFib(Fib({shortForm})), FibError::None);
+    EXPECT_EQ(decoder.LatestTime()->utcSeconds, 1620086400 + 23 * 3600 + 59 * 60);
+    EXPECT_EQ(broadcast::EncodeFig0_10(decoder.LatestTime()->fig), shortForm);
+
+    // Minute 60, and 08:00 flagged as another ensemble's: the FIB counts as bad, the FIG 0/0
+    // beside them is still taken, the time held stays.
+    const std::vector<std::uint8_t> ensembleInfo{0x05, 0x00, 0xE0, 0xB8, 0x00, 0x00};
+    for (const std::vector<std::uint8_t>& bad :
+         {std::vector<std::uint8_t>{0x05, 0x0A, 0x39, 0xF2, 0x85, 0xFC},
+          std::vector<std::uint8_t>{0x05, 0x4A, 0x39, 0xF2, 0x82, 0x00}}) {
+        broadcast::FicDecoder fresh = decoder;
+        EXPECT_EQ(fresh.PushFib(Fib({bad, ensembleInfo})), FibError::BadFig);
+        EXPECT_TRUE(fresh.HasEnsembleInfo());
+        EXPECT_EQ(fresh.LatestTime()->fig, decoder.LatestTime()->fig);
+    }
+}
+
+TEST(Fic, EncoderSendsEachFramesTimeInTheFirstFrameAndOnceASecond) {
+    broadcast::FicEncoder encoder(SampleEnsemble());
+    encoder.SendTime(1620115200000);
+    broadcast::FicDecoder decoder;
+    std::vector<std::uint8_t> fic(broadcast::FicSize(1));
+    std::vector<std::pair<std::uint32_t, std::int64_t>> times;  // frame, UTC milliseconds
+    for (std::uint32_t frame = 0; frame < 90; ++frame) {
+        encoder.Fill(frame, fic);
+        ASSERT_EQ(decoder.PushFic(fic), 0u);
+        const auto& time = decoder.LatestTime();
+        if (time && time->fic == decoder.FicCount()) {
+            times.emplace_back(frame, time->utcSeconds * 1000 + time->fig.milliseconds);
+        }
+    }
+    const std::vector<std::pair<std::uint32_t, std::int64_t>> expected{
+        {0, 1620115200000}, {42, 1620115201008}, {84, 1620115202016}};
+    EXPECT_EQ(times, expected);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <thread>
 
 #include "broadcast/eti.h"
@@ -71,6 +72,39 @@ TEST_F(Streaming, DeliversTheSubChannelOfEachFrameInRealTimeAndLoops) {
                   broadcast::PackMscDataWord(3, {true, 0x103, false, 0, 5}));
         EXPECT_EQ(blocks[i].frameCounter, blocks[0].frameCounter + i);
     }
+}
+
+TEST_F(Streaming, AFrameBringingTheEnsemblesTimeIsPrecededByATimeBlock) {
+    // 2021-05-04 08:00:00 UTC in frame 0, and 1.008 s later in frame 42.
+    constexpr std::uint32_t kTimedFrames = 50;
+    ASSERT_TRUE(testsupport::WriteEtiFrames(
+        m_plugin.Broadcast() / "183008.eti",
+        testsupport::MakeEtiFrames(testsupport::ThreeServiceEnsemble(0xE0B8, kTpegA, 0, "8B"),
+                                   kTimedFrames, 1620115200000)));
+    m_graph.Tune(183008, kTpegA, 3);
+    ASSERT_EQ(m_graph.Control().Run(), S_OK);
+    ASSERT_TRUE(BlocksArrive(kTimedFrames + 3));
+    ASSERT_EQ(m_graph.Control().Stop(), S_OK);
+
+    const auto blocks = m_recorder.Blocks();
+    std::map<std::uintptr_t, std::int64_t> times;  // frame of the recording, UTC seconds
+    std::size_t timeBlocks = 0;
+    for (std::size_t i = 0; i + 1 < blocks.size(); ++i) {
+        if (!broadcast::IsTimeBlock(blocks[i].subChannelId)) {
+            continue;
+        }
+        ++timeBlocks;
+        EXPECT_EQ(blocks[i].subChannelId, broadcast::TimeBlockWord(3));
+        ASSERT_EQ(blocks[i].bytes.size(), 8u);
+        // The frame's own block follows, with the same frame counter.
+        EXPECT_FALSE(broadcast::IsTimeBlock(blocks[i + 1].subChannelId));
+        EXPECT_EQ(blocks[i + 1].frameCounter, blocks[i].frameCounter);
+        times[blocks[i].frameCounter % kTimedFrames] =
+            broadcast::DecodeTimeBlock(blocks[i].bytes.data());
+    }
+    EXPECT_GE(timeBlocks, 2u);
+    const std::map<std::uintptr_t, std::int64_t> expected{{0, 1620115200}, {42, 1620115201}};
+    EXPECT_EQ(times, expected);
 }
 
 TEST_F(Streaming, NothingIsDeliveredAfterPauseOrStopReturns) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,17 @@ inline std::uint8_t PatternByte(std::uint32_t frame, std::uint8_t subChannelId, 
     return static_cast<std::uint8_t>(frame * 7 + subChannelId * 31 + i);
 }
 
-// The frames of a recording, each kEtiFrameSize bytes.
+// The frames of a recording, each kEtiFrameSize bytes; with firstFrameUtcMs, the FIC sends the
+// date and time as a broadcast made from that moment on would.
 inline std::vector<std::vector<std::uint8_t>> MakeEtiFrames(
-    const broadcast::EnsembleDescription& ensemble, std::uint32_t frames) {
+    const broadcast::EnsembleDescription& ensemble, std::uint32_t frames,
+    std::optional<std::int64_t> firstFrameUtcMs = std::nullopt) {
     std::vector<std::vector<std::uint8_t>> out;
     // Short recordings: the whole description within the first frames.
     broadcast::FicEncoder fic(ensemble, {1, 1});
+    if (firstFrameUtcMs) {
+        fic.SendTime(*firstFrameUtcMs);
+    }
     std::vector<std::uint8_t> ficBytes(broadcast::FicSize(1));
     for (std::uint32_t n = 0; n < frames; ++n) {
         std::vector<std::vector<std::uint8_t>> payloads;

@@ -1,6 +1,7 @@
 #include "tools/mkbroadcast/config.h"
 
 #include <charconv>
+#include <chrono>
 #include <set>
 #include <vector>
 
@@ -91,6 +92,9 @@ class Parser {
         }
         if (key == "ignored-figs") {
             return IgnoredFigs(w, error);
+        }
+        if (key == "time") {
+            return Time(w, error);
         }
         error = "unknown keyword '" + key + "'";
         return false;
@@ -349,6 +353,35 @@ class Parser {
                 return false;
             }
         }
+        return true;
+    }
+
+    // time YYYY-MM-DDTHH:MM:SS: the UTC date and time of the first frame, sent as FIG 0/10.
+    bool Time(const std::vector<std::string>& w, std::string& error) {
+        const auto field = [&](std::size_t at, std::size_t digits, unsigned& value) {
+            std::uint64_t n = 0;
+            if (w[1].size() < at + digits || !ParseNumber(w[1].substr(at, digits), 9999, n)) {
+                return false;
+            }
+            value = static_cast<unsigned>(n);
+            return true;
+        };
+        unsigned year = 0, month = 0, day = 0, hours = 0, minutes = 0, seconds = 0;
+        const bool parsed = w.size() == 2 && w[1].size() == 19 && w[1][4] == '-' &&
+                            w[1][7] == '-' && w[1][10] == 'T' && w[1][13] == ':' &&
+                            w[1][16] == ':' && field(0, 4, year) && field(5, 2, month) &&
+                            field(8, 2, day) && field(11, 2, hours) && field(14, 2, minutes) &&
+                            field(17, 2, seconds);
+        const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(year)),
+                                               std::chrono::month(month), std::chrono::day(day)};
+        if (!parsed || !date.ok() || year < 1970 || year > 2199 || hours > 23 || minutes > 59 ||
+            seconds > 59) {
+            error = "expected: time YYYY-MM-DDTHH:MM:SS (UTC, 1970 to 2199)";
+            return false;
+        }
+        const std::int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
+        Current().firstFrameUtcMs =
+            ((days * 24 + hours) * 60 + minutes) * 60000 + std::int64_t{seconds} * 1000;
         return true;
     }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ struct EnsemblePlan {
     // packet-mode components (C/N set) and another ensemble's services (OE set).
     bool nextConfigurationFigs = false;
     bool otherEnsembleFigs = false;
+    // The date and time (FIG 0/10) of the first frame, in milliseconds since 1970 UTC; none sent
+    // without it.
+    std::optional<std::int64_t> firstFrameUtcMs;
 };
 
 // The packet-mode component that carries a TPEG source: the service's primary component, or a

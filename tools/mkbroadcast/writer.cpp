@@ -116,6 +116,9 @@ bool WriteEnsemble(const EnsemblePlan& plan, std::uint32_t frames, const std::st
     }
     bc::FicEncoder fic(ensemble);
     AddIgnoredFigs(plan, fic);
+    if (plan.firstFrameUtcMs) {
+        fic.SendTime(*plan.firstFrameUtcMs);
+    }
     std::vector<std::uint8_t> ficBytes(bc::FicSize(1));
     std::vector<std::uint8_t> frame(bc::kEtiFrameSize);
     const std::uint32_t step = std::max<std::uint32_t>(frames / 5, 1);
