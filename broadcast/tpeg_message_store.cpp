@@ -30,7 +30,7 @@ TpegMessageStore::Outcome TpegMessageStore::Charge(std::size_t more) {
     return m_account.BudgetFull(more) ? Outcome::OverBudget : Outcome::Refused;
 }
 
-void TpegMessageStore::Erase(std::map<std::uint32_t, Entry>::iterator it) {
+void TpegMessageStore::Erase(std::map<Key, Entry>::iterator it) {
     m_account.Release(Cost(it->second));
     if (!it->second.cancelled) {
         --m_current;
@@ -38,9 +38,11 @@ void TpegMessageStore::Erase(std::map<std::uint32_t, Entry>::iterator it) {
     m_entries.erase(it);
 }
 
-TpegMessageStore::Outcome TpegMessageStore::Apply(const TpegMessage& message, std::int64_t now) {
+TpegMessageStore::Outcome TpegMessageStore::Apply(const TpegMessage& message, std::int64_t now,
+                                                  std::uint16_t aid) {
     const MessageManagement& mmc = message.management;
-    const auto held = m_entries.find(mmc.messageId);
+    const Key key = (Key{aid} << 32) | mmc.messageId;
+    const auto held = m_entries.find(key);
     if (held != m_entries.end()) {
         switch (Compare(mmc.versionId, held->second.version)) {
             case Age::Equal:
@@ -81,7 +83,7 @@ TpegMessageStore::Outcome TpegMessageStore::Apply(const TpegMessage& message, st
         m_earliest = mmc.expiryTime;
     }
     if (held == m_entries.end()) {
-        m_entries.emplace(mmc.messageId, std::move(entry));
+        m_entries.emplace(key, std::move(entry));
         if (mmc.cancel) {
             return Outcome::Noted;
         }
@@ -133,15 +135,17 @@ bool TpegMessageStore::Clear() {
 
 std::vector<std::uint8_t> TpegMessageStore::File() const {
     std::size_t size = kMessageFileHeaderBytes;
-    for (const auto& [id, entry] : m_entries) {
+    for (const auto& [key, entry] : m_entries) {
         size += entry.cancelled ? 0 : kMessageFileRecordBytes + entry.bytes.size();
     }
     std::vector<std::uint8_t> out;
     out.reserve(size);
     AppendMessageFileHeader(static_cast<std::uint32_t>(m_current), out);
-    for (const auto& [id, entry] : m_entries) {
+    for (const auto& [key, entry] : m_entries) {
         if (!entry.cancelled) {
-            AppendMessageFileEntry({id, entry.version, entry.expiry, entry.bytes}, out);
+            AppendMessageFileEntry({static_cast<std::uint32_t>(key), entry.version, entry.expiry,
+                                    entry.bytes, static_cast<std::uint16_t>(key >> 32)},
+                                   out);
         }
     }
     return out;
@@ -155,6 +159,7 @@ void AppendMessageFileHeader(std::uint32_t count, std::vector<std::uint8_t>& out
 }
 
 void AppendMessageFileEntry(const MessageFileEntry& entry, std::vector<std::uint8_t>& out) {
+    AppendU16(out, entry.aid);
     AppendU32(out, entry.messageId);
     AppendU8(out, entry.versionId);
     AppendU32(out, entry.expiryTime);
@@ -180,8 +185,8 @@ std::optional<std::vector<MessageFileEntry>> ReadMessageFile(std::span<const std
         if (rest.size() < kMessageFileRecordBytes) {
             return std::nullopt;
         }
-        MessageFileEntry entry{ReadU32(rest, 0), rest[4], ReadU32(rest, 5), {}};
-        const std::uint32_t length = ReadU32(rest, 9);
+        MessageFileEntry entry{ReadU32(rest, 2), rest[6], ReadU32(rest, 7), {}, ReadU16(rest, 0)};
+        const std::uint32_t length = ReadU32(rest, 11);
         rest = rest.subspan(kMessageFileRecordBytes);
         if (rest.size() < length) {
             return std::nullopt;

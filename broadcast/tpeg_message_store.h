@@ -51,8 +51,10 @@ class TpegMessageStore {
 
     explicit TpegMessageStore(ContentBudget& budget) : m_account(budget) {}
 
-    // now: seconds since 1970-01-01 UTC, the time expiry is judged against.
-    Outcome Apply(const TpegMessage& message, std::int64_t now);
+    // now: seconds since 1970-01-01 UTC, the time expiry is judged against. aid: the
+    // application the message came with; message ids are an application's own, so the same id
+    // of two AIDs feeding one store names two messages.
+    Outcome Apply(const TpegMessage& message, std::int64_t now, std::uint16_t aid = 0);
     // Removes what has expired by now; answers the number of current messages removed (the
     // content changed when it is not 0). Cheap when nothing is due, so it may be called with
     // every piece of stream.
@@ -78,10 +80,11 @@ class TpegMessageStore {
     };
     static std::size_t Cost(const Entry& entry) { return kEntryOverhead + entry.bytes.size(); }
     Outcome Charge(std::size_t more);
-    void Erase(std::map<std::uint32_t, Entry>::iterator it);
+    using Key = std::uint64_t;  // AID above the message id
+    void Erase(std::map<Key, Entry>::iterator it);
 
     ContentBudget::Account m_account;
-    std::map<std::uint32_t, Entry> m_entries;
+    std::map<Key, Entry> m_entries;
     std::size_t m_current = 0;  // entries not cancelled
     // At or before the earliest expiry held: lowered on every insertion, recomputed only when
     // Expire walks the entries.
@@ -89,20 +92,22 @@ class TpegMessageStore {
 };
 
 // Data file of an application: all numbers big-endian.
-//   header   = magic "TPMS" (4), format version (2) = 1, reserved (2) = 0, message count (4)
-//   message  = message id (4), version id (1), expiry time (4, seconds since 1970-01-01 UTC),
-//              length (4), the message component exactly as broadcast (length bytes)
-// Messages in ascending message id.
+//   header   = magic "TPMS" (4), format version (2) = 2, reserved (2) = 0, message count (4)
+//   message  = AID (2), message id (4), version id (1), expiry time (4, seconds since
+//              1970-01-01 UTC), length (4), the message component exactly as broadcast
+// Messages in ascending AID, then message id. The AID tells a reader which application's
+// decoder a message is for, since one file may hold the messages of several (TEC beside RTM).
 inline constexpr std::uint8_t kMessageFileMagic[4] = {'T', 'P', 'M', 'S'};
-inline constexpr std::uint16_t kMessageFileVersion = 1;
+inline constexpr std::uint16_t kMessageFileVersion = 2;
 inline constexpr std::size_t kMessageFileHeaderBytes = 12;
-inline constexpr std::size_t kMessageFileRecordBytes = 13;
+inline constexpr std::size_t kMessageFileRecordBytes = 15;
 
 struct MessageFileEntry {
     std::uint32_t messageId = 0;
     std::uint8_t versionId = 0;
     std::uint32_t expiryTime = 0;
     std::span<const std::uint8_t> bytes;
+    std::uint16_t aid = 0;
 };
 
 void AppendMessageFileHeader(std::uint32_t count, std::vector<std::uint8_t>& out);

@@ -158,10 +158,10 @@ void TpegServiceDecoder::HandleComponent(const Service& service, const Component
         ++m_stats.foreignAids;
         return;
     }
-    ApplyMessages(*app, frame.data, observer);
+    ApplyMessages(*app, aid, frame.data, observer);
 }
 
-void TpegServiceDecoder::ApplyMessages(const TpegApplication& app,
+void TpegServiceDecoder::ApplyMessages(const TpegApplication& app, std::uint16_t aid,
                                        std::span<const std::uint8_t> data,
                                        TpegServiceObserver& observer) {
     const TpegMessageFrame frame = ParseTpegMessages(data);
@@ -170,7 +170,7 @@ void TpegServiceDecoder::ApplyMessages(const TpegApplication& app,
     TpegMessageStore& store = m_stores[index];
     std::size_t changes = 0;
     for (const TpegMessage& message : frame.messages) {
-        const TpegMessageStore::Outcome outcome = store.Apply(message, m_now);
+        const TpegMessageStore::Outcome outcome = store.Apply(message, m_now, aid);
         if (TpegMessageStore::Changes(outcome)) {
             ++changes;
         } else if (outcome == TpegMessageStore::Outcome::Refused ||

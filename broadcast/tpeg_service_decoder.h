@@ -94,7 +94,8 @@ class TpegServiceDecoder {
     void HandleSni(ServiceId sid, const ComponentFrameView& frame, TpegServiceObserver& observer);
     void HandleComponent(const Service& service, const ComponentFrameView& frame,
                          TpegServiceObserver& observer);
-    void ApplyMessages(const TpegApplication& app, std::span<const std::uint8_t> data,
+    void ApplyMessages(const TpegApplication& app, std::uint16_t aid,
+                       std::span<const std::uint8_t> data,
                        TpegServiceObserver& observer);
     void ExpireMessages(TpegServiceObserver& observer);
     const Service* FindService(ServiceId sid) const;

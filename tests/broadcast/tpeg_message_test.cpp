@@ -129,11 +129,12 @@ std::vector<std::uint32_t> FileIds(const TpegMessageStore& store) {
     return ids;
 }
 
-Outcome Apply(TpegMessageStore& store, const Bytes& message, std::int64_t now = 0) {
+Outcome Apply(TpegMessageStore& store, const Bytes& message, std::int64_t now = 0,
+              std::uint16_t aid = 0) {
     const Bytes data = Frame({message});
     const auto frame = broadcast::ParseTpegMessages(data);
     EXPECT_EQ(frame.messages.size(), 1u);
-    return store.Apply(frame.messages.at(0), now);
+    return store.Apply(frame.messages.at(0), now, aid);
 }
 
 TEST(TpegMessageStore, AddsReplacesAndIgnoresRepetitions) {
@@ -160,6 +161,17 @@ TEST(TpegMessageStore, AddsReplacesAndIgnoresRepetitions) {
     EXPECT_EQ(Bytes((*entries)[2].bytes.begin(), (*entries)[2].bytes.end()), nine);
     EXPECT_EQ((*entries)[2].versionId, 2);
     EXPECT_EQ((*entries)[2].expiryTime, 100u);
+
+    // Message ids are an application's own: the same id of another AID feeding the store is
+    // another message, filed after those of lower AIDs.
+    EXPECT_EQ(Apply(store, Message(2, 1, 100), 0, 0x0005), Outcome::Added);
+    const Bytes mixed = store.File();
+    const auto both = broadcast::ReadMessageFile(mixed);
+    ASSERT_TRUE(both);
+    ASSERT_EQ(both->size(), 4u);
+    EXPECT_EQ((*both)[0].aid, 0);
+    EXPECT_EQ((*both)[3].aid, 0x0005);
+    EXPECT_EQ((*both)[3].messageId, 2u);
 }
 
 TEST(TpegMessageStore, CancelsAndExpiry) {
@@ -214,7 +226,7 @@ TEST(TpegMessageFile, RejectsWhatItDidNotWrite) {
     broadcast::ContentBudget budget;
     TpegMessageStore store(budget);
     Bytes file = store.File();
-    EXPECT_EQ(file, (Bytes{'T', 'P', 'M', 'S', 0, 1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(file, (Bytes{'T', 'P', 'M', 'S', 0, 2, 0, 0, 0, 0, 0, 0}));
     EXPECT_TRUE(broadcast::ReadMessageFile(file));
     Apply(store, Message(1, 1, 100));
     file = store.File();

@@ -51,7 +51,7 @@ class DamageRecovery : public ::testing::Test {
             ASSERT_EQ(events.size(), 1u);
         }
         EXPECT_EQ(events.back().code, broadcast::TpegApplications()[kSdi].eventCode);
-        EXPECT_EQ(events.back().file, testsupport::MessageFile(1, Content()));
+        EXPECT_EQ(events.back().file, testsupport::MessageFile(kSdi, 1, Content()));
     }
 
     std::size_t PacketSizeAt(std::size_t at) {
@@ -92,7 +92,7 @@ TEST_F(DamageRecovery, DamagedLengthCodeCostsOnlyItsPacket) {
     ASSERT_TRUE(m_harness.WaitForEvents(1));
     ASSERT_TRUE(DecoderHarness::WaitForIdle());
     ASSERT_EQ(m_harness.Events().size(), 1u);
-    EXPECT_EQ(m_harness.Events()[0].file, testsupport::MessageFile(1, Content()));
+    EXPECT_EQ(m_harness.Events()[0].file, testsupport::MessageFile(kSdi, 1, Content()));
     const TdcCounters counters = DecoderHarness::Tdc();
     EXPECT_EQ(counters.packetCrcErrors, 1u);
     EXPECT_EQ(counters.skippedBytes, 96u);

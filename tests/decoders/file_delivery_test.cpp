@@ -101,7 +101,7 @@ TEST_F(FileDelivery, EveryApplicationsFileAppearsOnceInCompletionOrderWithItsEve
         SCOPED_TRACE(App(order[i]).name);
         EXPECT_EQ(events[i].window, DecoderHarness::kWindow);
         EXPECT_EQ(events[i].code, App(order[i]).eventCode);
-        const Bytes file = MessageFile(1, ContentFor(order[i], 0));
+        const Bytes file = MessageFile(order[i], 1, ContentFor(order[i], 0));
         EXPECT_EQ(events[i].file, file) << "file complete before its event";
         EXPECT_EQ(events[i].folder, u"\\TPEGDATA");
         EXPECT_EQ(m_harness.ReadFile(App(order[i]).fileName), file);
@@ -132,9 +132,9 @@ TEST_F(FileDelivery, OnlyNewerVersionsAreWrittenAgain) {
 
     const auto events = m_harness.Events();
     ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].file, MessageFile(1, ContentFor(kRtm, 1)));
-    EXPECT_EQ(events[1].file, MessageFile(2, ContentFor(kRtm, 1)));
-    EXPECT_EQ(events[2].file, MessageFile(3, ContentFor(kRtm, 2)));
+    EXPECT_EQ(events[0].file, MessageFile(kRtm, 1, ContentFor(kRtm, 1)));
+    EXPECT_EQ(events[1].file, MessageFile(kRtm, 2, ContentFor(kRtm, 1)));
+    EXPECT_EQ(events[2].file, MessageFile(kRtm, 3, ContentFor(kRtm, 2)));
     EXPECT_EQ(DecoderHarness::Tpeg().filesWritten, 3u);
 }
 
@@ -150,14 +150,14 @@ TEST_F(FileDelivery, NoFileIsRewrittenBeforeItsEventIsAcknowledged) {
     m_harness.Feed(Blocks(kRtm, 3, ContentFor(kRtm, 3)));
     ASSERT_TRUE(DecoderHarness::WaitForIdle());
     EXPECT_EQ(m_harness.Events().size(), 1u);
-    EXPECT_EQ(m_harness.ReadFile(App(kRtm).fileName), MessageFile(1, ContentFor(kRtm, 1)));
+    EXPECT_EQ(m_harness.ReadFile(App(kRtm).fileName), MessageFile(kRtm, 1, ContentFor(kRtm, 1)));
     EXPECT_EQ(DecoderHarness::Tpeg().supersededChanges, 1u);
 
     EXPECT_NE(TTBEventComplete(first.parameter + 1, first.code), 0) << "wrong parameter";
     EXPECT_NE(TTBEventComplete(first.parameter, first.code + 1), 0) << "wrong code";
     EXPECT_EQ(TTBEventComplete(first.parameter, first.code), 0);
     ASSERT_TRUE(m_harness.WaitForEvents(2));
-    EXPECT_EQ(m_harness.Events()[1].file, MessageFile(3, ContentFor(kRtm, 3)));
+    EXPECT_EQ(m_harness.Events()[1].file, MessageFile(kRtm, 3, ContentFor(kRtm, 3)));
     EXPECT_NE(TTBEventComplete(first.parameter, first.code), 0) << "acknowledged twice";
 }
 

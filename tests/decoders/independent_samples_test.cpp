@@ -78,7 +78,7 @@ TEST(IndependentSamples, StreamsOfAnotherEncoderDecodeWithoutDamage) {
         EXPECT_TRUE(event.code == apps[4].eventCode || event.code == apps[0].eventCode)
             << event.code;
     }
-    EXPECT_EQ(events.back().file, testsupport::MessageFile(1, content));
+    EXPECT_EQ(events.back().file, testsupport::MessageFile(4, 1, content));
 }
 
 }  // namespace

@@ -99,15 +99,17 @@ inline std::vector<Bytes> MessageFrames(std::size_t app, std::uint8_t version,
     return frames;
 }
 
-// The data file holding exactly those messages.
-inline Bytes MessageFile(std::uint8_t version, std::span<const std::uint8_t> content,
-                         std::size_t messageSize = 200) {
+// The data file holding exactly those messages of application `app`.
+inline Bytes MessageFile(std::size_t app, std::uint8_t version,
+                         std::span<const std::uint8_t> content, std::size_t messageSize = 200) {
     const std::vector<Bytes> messages = ContentMessages(version, content, messageSize);
     Bytes file;
     broadcast::AppendMessageFileHeader(static_cast<std::uint32_t>(messages.size()), file);
     for (std::size_t i = 0; i < messages.size(); ++i) {
         broadcast::AppendMessageFileEntry(
-            {static_cast<std::uint32_t>(i + 1), version, kFarExpiry, messages[i]}, file);
+            {static_cast<std::uint32_t>(i + 1), version, kFarExpiry, messages[i],
+             broadcast::TpegApplications()[app].aid},
+            file);
     }
     return file;
 }
