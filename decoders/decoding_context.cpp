@@ -217,12 +217,17 @@ void DecodingContext::Dispatch(platform::HANDLE stop) {
         const std::string_view bytes(reinterpret_cast<const char*>(job->content.data()),
                                      job->content.size());
         if (!platform::WriteFileAtomically(path, bytes)) {
-            platform::DebugPrintf(u"TPEG data file not written: %s (error %d)\r\n", path,
-                                  static_cast<int>(platform::GetLastError()));
+            // Once per run of failures: the file is tried again every second or so.
+            if (!std::exchange(m_writeFailing[job->app], true)) {
+                platform::DebugPrintf(u"TPEG data file not written: %s (error %d)\r\n", path,
+                                      static_cast<int>(platform::GetLastError()));
+            }
             lock.lock();
+            m_dispatcher.Failed(std::move(*job), platform::GetTickCount());
             ++m_counters.writeFailures;
             continue;
         }
+        m_writeFailing[job->app] = false;
         if (logLevel >= 1) {
             platform::DebugPrintf(u"TPEG data file written: %s (%d bytes)\r\n", path,
                                   static_cast<int>(bytes.size()));

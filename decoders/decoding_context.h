@@ -13,6 +13,7 @@
 // one file, come from the registry when the context is made (tpeg_settings.h).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -81,6 +82,7 @@ class DecodingContext : private broadcast::TpegServiceObserver {
     broadcast::TpegServiceDecoder m_decoder;  // the decoding thread's alone
     platform::HANDLE m_runStop = nullptr;     // the decoding thread's alone
     bool m_loggedRefused = false;             // the decoding thread's alone
+    std::array<bool, broadcast::kTpegApplicationCount> m_writeFailing{};  // the same
 
     mutable std::mutex m_lock;
     TpegEventCallback m_callback = nullptr;

@@ -37,11 +37,12 @@ FileDispatcher::Completion FileDispatcher::OnComplete(std::size_t app,
 }
 
 std::uint32_t FileDispatcher::WaitFor(const Slot& slot, std::uint32_t now) const {
-    if (!slot.writtenAt) {
-        return 0;
-    }
-    const std::uint32_t elapsed = now - *slot.writtenAt;
-    return elapsed >= m_intervalMs ? 0 : m_intervalMs - elapsed;
+    const auto remaining = [now](const std::optional<std::uint32_t>& since, std::uint32_t span) {
+        const std::uint32_t elapsed = since ? now - *since : span;
+        return elapsed >= span ? 0 : span - elapsed;
+    };
+    return std::max(remaining(slot.writtenAt, m_intervalMs),
+                    remaining(slot.failedAt, std::max(m_intervalMs, kRetryMs)));
 }
 
 std::optional<FileDispatcher::Job> FileDispatcher::Next(std::uint32_t now) {
@@ -64,6 +65,16 @@ void FileDispatcher::Written(Job&& job, std::uint32_t now) {
     Slot& slot = m_slots.at(job.app);
     slot.written = std::move(job.content);
     slot.writtenAt = now;
+    slot.failedAt.reset();
+}
+
+void FileDispatcher::Failed(Job&& job, std::uint32_t now) {
+    Slot& slot = m_slots.at(job.app);
+    slot.failedAt = now;
+    if (!slot.pending) {
+        slot.pending = std::move(job.content);
+        m_order.push_front(job.app);
+    }
 }
 
 std::optional<std::uint32_t> FileDispatcher::NextDueIn(std::uint32_t now) const {

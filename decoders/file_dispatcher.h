@@ -13,6 +13,10 @@
 // files are not held up by it. Times are platform milliseconds
 // (platform::GetTickCount), compared by difference so the count may wrap.
 //
+// A file that could not be written stays waiting (unless newer content took
+// its place meanwhile) and is tried again after the interval, at least
+// kRetryMs: a full or failing disk is retried without being hammered.
+//
 // Not thread safe: the owner serialises the calls.
 #pragma once
 
@@ -51,6 +55,10 @@ class FileDispatcher {
     std::optional<Job> Next(std::uint32_t now);
     // The job's bytes are on disk (ownership of content comes back).
     void Written(Job&& job, std::uint32_t now);
+    // The job's bytes could not be written: they wait to be tried again.
+    void Failed(Job&& job, std::uint32_t now);
+
+    static constexpr std::uint32_t kRetryMs = 1000;
     // Milliseconds from `now` until the first file held back by the interval is due; nullopt
     // when none is, or when an event waits (its acknowledgement wakes the writer anyway).
     std::optional<std::uint32_t> NextDueIn(std::uint32_t now) const;
@@ -66,6 +74,7 @@ class FileDispatcher {
         std::optional<std::vector<std::uint8_t>> written;
         std::optional<std::vector<std::uint8_t>> pending;
         std::optional<std::uint32_t> writtenAt;
+        std::optional<std::uint32_t> failedAt;  // of the last try, while tries fail
     };
     struct WaitingEvent {
         std::uintptr_t parameter;

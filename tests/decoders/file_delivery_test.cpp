@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -306,8 +307,10 @@ TEST_F(FileDelivery, RegisteredAidsFillTheirFilesAndTheRegistryMovesThem) {
 }
 
 TEST_F(FileDelivery, ChangesWithinTheWriteIntervalAreWrittenOnceItHasPassed) {
-    testsupport::ScopedTimeScale fast(0.25);  // the interval of 2000 ms takes half a second
-    DecoderHarness::SetTpegSetting(decoders::kTpegSettingsKey, decoders::kWriteIntervalValue, 2000);
+    // The interval of 6000 ms takes a second and a half: time enough to see nothing written
+    // before it has passed, even on a loaded machine.
+    testsupport::ScopedTimeScale fast(0.25);
+    DecoderHarness::SetTpegSetting(decoders::kTpegSettingsKey, decoders::kWriteIntervalValue, 6000);
     ASSERT_TRUE(m_harness.InitAndStart());
     const auto feed = [&](std::initializer_list<std::uint8_t> versions) {
         MscStream stream;
@@ -332,13 +335,29 @@ TEST_F(FileDelivery, ChangesWithinTheWriteIntervalAreWrittenOnceItHasPassed) {
     ASSERT_TRUE(m_harness.WaitForEvents(2));
     EXPECT_EQ(version(1), 3);
 
-    platform::Sleep(2000);
+    platform::Sleep(6000);
     feed({4});
     ASSERT_TRUE(m_harness.WaitForEvents(3));
     ASSERT_TRUE(DecoderHarness::WaitForIdle());
     EXPECT_EQ(version(2), 4);
     EXPECT_EQ(m_harness.Events().size(), 3u);
     EXPECT_EQ(DecoderHarness::Tpeg().filesWritten, 3u);
+}
+
+TEST_F(FileDelivery, AFileThatCouldNotBeWrittenIsTriedAgainWithoutAChangeOnAir) {
+    testsupport::ScopedTimeScale fast(0.1);  // a try every 100 ms
+    ASSERT_TRUE(m_harness.InitAndStart());
+    // A folder in the file's place: the new file cannot be renamed onto it.
+    const auto blocker = m_harness.DataFolder() / App(kRtm).fileName;
+    std::filesystem::create_directory(blocker);
+    m_harness.Feed(Blocks(kRtm, 1, ContentFor(kRtm, 1)));
+    ASSERT_TRUE(DecoderHarness::WaitForIdle());
+    EXPECT_TRUE(m_harness.Events().empty());
+    EXPECT_GE(DecoderHarness::Tpeg().writeFailures, 1u);
+
+    std::filesystem::remove(blocker);
+    ASSERT_TRUE(m_harness.WaitForEvents(1));
+    EXPECT_EQ(m_harness.Events()[0].file, MessageFile(kRtm, 1, ContentFor(kRtm, 1)));
 }
 
 }  // namespace
