@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -115,6 +117,55 @@ tpeg 0xF1E00445 "TPEG Traffic 10B" 6 0x101 sid 1.10.8 name "Demo TPEG 10B" perio
         },
         kPatience))
         << navmon->Output();
+}
+
+// Another encoder's emergency alert service, sent as it is in our ensemble whose FIC gives a
+// time before the alert expires, with its AID moved to the news file by configuration: the
+// announced file holds the alert exactly as its analysis describes it.
+TEST_F(ReceptionOnBus, IndependentEncodersServiceReachesTheFileItsAidIsConfiguredFor) {
+    const std::filesystem::path sample = std::filesystem::path(DMBTPEG_TESTDATA_DIR) /
+                                         "tpeg-tisa" /
+                                         "TPEG_EAW_for_37A128001FE00BB8_20210504T092224.tpeg";
+    if (!std::filesystem::exists(sample)) {
+        GTEST_SKIP() << "independent TPEG samples not found at " << sample.parent_path();
+    }
+    const std::string config = m_env.Root("air.conf");
+    std::ofstream(config) << R"(frames 500
+ensemble 183008 0xE0B8 "Demo DMB 8B"
+time 2021-05-04T08:00:00
+subchannel 3 eep 64 3
+tpeg 0xF1E00448 "TPEG Traffic 8B" 3 0x100 stream ")"
+                          << sample.string() << "\"\n";
+    ChildProcess builder("dmbtpeg-mkbroadcast", {"--config", config, m_env.Root("air"), "--quiet"});
+    ASSERT_EQ(builder.Wait(kPatience), 0) << builder.Errors();
+    ChildProcess aids("dmbtpeg-device", {"aids", m_env.Root("unit"), "TPNWS.BIN", "0x000F"});
+    ASSERT_EQ(aids.Wait(kPatience), 0) << aids.Errors();
+
+    auto navmon = StartNavigationApplication();
+    StartService();
+    ASSERT_TRUE(WaitUntil([&] { return !Files(*navmon).empty(); }, kPatience)) << m_env.Log();
+    m_service->Signal(SIGTERM);
+    ASSERT_EQ(m_service->Wait(kPatience), 0);
+    for (const auto& announcement : Files(*navmon)) {
+        EXPECT_EQ(announcement.kind, 24) << announcement.path;
+    }
+    std::ifstream in(m_env.Root("unit/TPEGDATA/TPNWS.BIN"), std::ios::binary);
+    const std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto entries = broadcast::ReadMessageFile(
+        std::span(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()));
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(entries->size(), 1u);
+    const auto& alert = entries->front();
+    EXPECT_EQ(alert.aid, 0x000F);
+    EXPECT_EQ(alert.messageId, 20u);
+    EXPECT_EQ(alert.versionId, 1);
+    EXPECT_EQ(alert.expiryTime, 1620116544u);  // 2021-05-04 08:22:24
+    std::ifstream stream(sample, std::ios::binary);
+    const std::string broadcast{std::istreambuf_iterator<char>(stream),
+                                std::istreambuf_iterator<char>()};
+    EXPECT_NE(broadcast.find(std::string(alert.bytes.begin(), alert.bytes.end())),
+              std::string::npos)
+        << "the message as broadcast";
 }
 
 TEST_F(ReceptionOnBus, CameraManagerTakesTheTunerAndGivesItBack) {
