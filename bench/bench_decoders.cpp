@@ -47,7 +47,8 @@ Bytes Content(std::size_t app, std::uint8_t revision) {
 void AddRound(testsupport::MscStream& stream, const std::vector<std::uint8_t>& revisions) {
     stream.Add(testsupport::SniFrame());
     for (std::size_t app = 0; app < broadcast::kTpegApplicationCount; ++app) {
-        stream.AddAll(testsupport::MessageFrames(app, revisions[app], Content(app, revisions[app])));
+        stream.AddAll(
+            testsupport::MessageFrames(app, revisions[app], Content(app, revisions[app])));
     }
 }
 

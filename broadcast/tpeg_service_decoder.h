@@ -51,9 +51,10 @@ struct TpegDecodeStats {
 
 // TPEG stream -> the current messages of each application: finds transport frames in arbitrary
 // chunks, maps the component frames of one service to applications through that service's own
-// SNI (SCID to AID) and the decoder's ApplicationAids (AID to application), splits them into TPEG2 messages (tpeg_message.h) and applies those to the application's
-// message store, judged against the time given with the bytes. Every change of a store reaches
-// the observer as the application's new data file. Corrupt frames are counted and skipped.
+// SNI (SCID to AID) and the decoder's ApplicationAids (AID to application), splits them into
+// TPEG2 messages (tpeg_message.h) and applies those to the application's message store, judged
+// against the time given with the bytes. Every change of a store reaches the observer as the
+// application's new data file. Corrupt frames are counted and skipped.
 //
 // Which service: of the services whose SNI has arrived and maps at least one of the ten
 // applications, the first the latest stream directory lists; without a directory, or when it

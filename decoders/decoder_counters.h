@@ -28,7 +28,7 @@ struct TdcCounters {
     std::uint64_t repeatedDataGroups;  // repeated copies of data groups already taken
     std::uint64_t commandPackets;      // command packets of the followed address
     std::uint64_t segmentsDropped;     // segments of series that could not be completed
-    std::uint64_t timeBlocks;          // time blocks taken, not in blocks (bad ones count as ignored)
+    std::uint64_t timeBlocks;  // time blocks taken, not in blocks (bad ones count as ignored)
 };
 
 struct TpegCounters {

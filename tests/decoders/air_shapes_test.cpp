@@ -279,7 +279,8 @@ TEST_P(AirShapes, TheFileComesThroughOnTheSignalledAddressNextToAnotherService) 
     ASSERT_TRUE(harness.InitAndStart());
     harness.Feed(sc.Blocks(), Word(GetParam() == Shape::NoDataGroups));
     ASSERT_TRUE(harness.WaitForEvents(1));
-    EXPECT_EQ(harness.ReadFile(broadcast::TpegApplications()[kRtm].fileName), testsupport::MessageFile(kRtm, 1, content, 900));
+    EXPECT_EQ(harness.ReadFile(broadcast::TpegApplications()[kRtm].fileName),
+              testsupport::MessageFile(kRtm, 1, content, 900));
     const TdcCounters counters = DecoderHarness::Tdc();
     EXPECT_EQ(counters.followedAddress, kTpeg);
     EXPECT_EQ(counters.queuedBytes, stream.size()) << "nothing but the stream, nothing twice";

@@ -39,7 +39,9 @@ class DamageRecovery : public ::testing::Test {
 
     void AddFirstCopy() { m_stream.AddAll(MessageFrames(kSdi, 1, Content())); }
     // One message to a frame, four frames.
-    static std::vector<Bytes> SeparateFrames() { return MessageFrames(kSdi, 1, Content(), 200, 200); }
+    static std::vector<Bytes> SeparateFrames() {
+        return MessageFrames(kSdi, 1, Content(), 200, 200);
+    }
 
     void FinishAndExpectTheWholeFile(bool once = true) {
         m_stream.AddAll(MessageFrames(kSdi, 1, Content()));

@@ -22,8 +22,10 @@ namespace testsupport {
 // its bytes: what the files' messages must be.
 inline std::map<std::uint16_t, std::set<std::string>> BroadcastMessages(const std::string& eti) {
     struct Collector : broadcast::TpegServiceObserver {
-        void OnMessages(const broadcast::TpegApplication& app, std::span<const std::uint8_t> file) override {
-            for (const auto& entry : broadcast::ReadMessageFile(file).value_or(std::vector<broadcast::MessageFileEntry>{})) {
+        void OnMessages(const broadcast::TpegApplication& app,
+                        std::span<const std::uint8_t> file) override {
+            const auto entries = broadcast::ReadMessageFile(file);
+            for (const auto& entry : entries.value_or(std::vector<broadcast::MessageFileEntry>{})) {
                 sets[app.eventCode].insert(std::string(entry.bytes.begin(), entry.bytes.end()));
             }
         }
@@ -64,15 +66,16 @@ inline std::map<std::uint16_t, std::set<std::string>> BroadcastMessages(const st
 // The file is a data file whose every message is one the broadcast carried for one application.
 inline bool HoldsBroadcastMessages(const std::string& file,
                                    const std::map<std::uint16_t, std::set<std::string>>& messages) {
-    const auto entries =
-        broadcast::ReadMessageFile(std::span(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()));
+    const auto entries = broadcast::ReadMessageFile(
+        std::span(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()));
     if (!entries || entries->empty()) {
         return false;
     }
     for (const auto& [code, carried] : messages) {
-        if (std::all_of(entries->begin(), entries->end(), [&](const broadcast::MessageFileEntry& entry) {
-                return carried.count(std::string(entry.bytes.begin(), entry.bytes.end())) != 0;
-            })) {
+        const auto isCarried = [&](const broadcast::MessageFileEntry& entry) {
+            return carried.count(std::string(entry.bytes.begin(), entry.bytes.end())) != 0;
+        };
+        if (std::all_of(entries->begin(), entries->end(), isCarried)) {
             return true;
         }
     }

@@ -13,13 +13,13 @@
 namespace mkbroadcast {
 
 // The packet-mode sub-channel of one TPEG data service: a carousel of transport frames (the
-// SNI, then the current messages of every application, several to a component frame), one data group per
-// transport frame, packets on the service's address. Each 24 ms frame carries whole packets
-// only; what is left is padding. With FEC, every 2256 bytes of packets are followed by the
-// nine FEC packets. The source can shape this further as broadcasters do: every data group
-// repeated, transport frames split into segmented data groups, no data groups at all (DG
-// flag 1), and another data service's MOT data groups on a second address sent first in every
-// frame.
+// SNI, then the current messages of every application, several to a component frame), one data
+// group per transport frame, packets on the service's address; or a TPEG stream recorded
+// elsewhere, sent as it is. Each 24 ms frame carries whole packets only; what is left is
+// padding. With FEC, every 2256 bytes of packets are followed by the nine FEC packets. The
+// source can shape this further as broadcasters do: every data group repeated, transport
+// frames split into segmented data groups, no data groups at all (DG flag 1), and another data
+// service's MOT data groups on a second address sent first in every frame.
 class TpegChannel {
   public:
     TpegChannel(const TpegSource& source, std::uint16_t address, bool fec, ContentSource& content);
