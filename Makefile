@@ -5,12 +5,14 @@ JOBS      ?= $(shell nproc)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 CTEST_ARGS ?=
 
-DEB_PACKAGES := g++ make cmake ninja-build pkg-config git \
-    googletest libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev \
-    libsystemd-dev dbus-daemon dbus-bin \
+# What the build, the tests and the demo use, and nothing else (README.md says
+# what each test-only package is for).
+DEB_PACKAGES := g++ make cmake ninja-build pkg-config \
+    libfmt-dev libsystemd-dev libfec-dev \
+    googletest libgtest-dev libbenchmark-dev \
+    dbus-daemon systemd python3 \
     clang libclang-rt-dev \
-    libfec-dev dablin \
-    python3 systemd
+    dablin
 
 .PHONY: all deps build test test-asan test-tsan bench demo soak fuzz-smoke fuzz clean
 
