@@ -1,20 +1,25 @@
 // dmbtpegd: receives the TPEG data service, has it decoded and announces
-// every finished file to the navigation application. It takes no arguments;
-// the platform's settings come from the environment.
+// every finished file to the navigation application. It takes no arguments
+// but --help and --version, which answer without starting anything; the
+// platform's settings come from the environment.
 //
 // Exit status: 0 for a requested end or a second instance, kExitStartFailed
 // when reception cannot be set up at all, kExitTunerBusy when the T-DMB player
 // kept the tuner, kExitStopForced when a stop signal's shutdown overran,
-// kExitBusLost when the bus connection went away.
+// kExitBusLost when the bus connection went away, 2 for a command line with
+// anything but --help or --version.
+#include <getopt.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "app/dmbtpeg_app.h"
 #include "app/service_globals.h"
+#include "dmbtpeg_version.h"
 #include "platform/bus_transport.h"
 #include "platform/clock.h"
 #include "platform/format.h"
@@ -22,6 +27,17 @@
 #include "platform/window_messages.h"
 
 namespace {
+
+constexpr char kProgram[] = "dmbtpegd";
+constexpr char kUsage[] = "usage: dmbtpegd [--help | --version]\n";
+constexpr char kHelp[] =
+    "\n"
+    "Receives the TPEG data service, has it decoded into TPEG data files in the\n"
+    "device root and announces every file to the navigation application. Runs\n"
+    "until the navigation application ends it, or SIGTERM or SIGINT.\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n";
 
 CDmbTpegApp theApp;
 std::atomic<bool> gbProcessEnding{false};
@@ -75,9 +91,40 @@ void ReportExitStatus(int status) {
     }
 }
 
+// Anything on the command line but --help or --version is a mistake: the
+// service is started by a service manager and configured by its environment.
+// Returns the exit status when the service is not to run.
+std::optional<int> HandleArguments(int argc, char** argv) {
+    enum { kVersion = 256 };
+    static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, kVersion},
+                                          {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1;) {
+        if (c == 'h') {
+            std::printf("%s%s", kUsage, kHelp);
+            return 0;
+        }
+        if (c == kVersion) {
+            std::printf("%s %s\n", kProgram, kDmbTpegVersion);
+            return 0;
+        }
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (optind != argc) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const std::optional<int> status = HandleArguments(argc, argv)) {
+        return *status;
+    }
     platform::CheckEnvironment();
     sigset_t signals;
     sigemptyset(&signals);

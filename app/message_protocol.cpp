@@ -34,7 +34,7 @@ LRESULT TDmbMain::MainWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam == kNavAppStatus) {
             if (mbDecoderRunning.load() != 0) {
                 DebugPrintf(u"\r\n [LUMO DMB TPEG] SetBSTpeg Running - skipped\r\n\r\n");
-                NotifyNavApp(WM_DMBANTLV.load(), 1);
+                NotifyNavApp(WM_DMBANTLV.load(), kReceptionAvailable);
                 gnSignalReport = 0;
                 mbReportSignal = 1;
             }
@@ -85,9 +85,9 @@ void TDmbMain::FinishEnd() {
 }
 
 LRESULT TDmbMain::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
-    RegisterOnce(TCC_TDMB_RESET_CHANNEL_MSG, u"TCC_TDMB_RESET_CHANNEL_MSG");
-    RegisterOnce(TCC_TDMB_AUDIOCHANGE_MSG, u"TCC_TDMB_AUDIOCHANGE_MSG");
-    RegisterOnce(TCC_TDMB_RECONFIG_MSG, u"TCC_TDMB_RECONFIG_MSG");
+    RegisterOnce(TCC_TDMB_RESET_CHANNEL_MSG, kPlayerResetChannelName);
+    RegisterOnce(TCC_TDMB_AUDIOCHANGE_MSG, kPlayerAudioChangeName);
+    RegisterOnce(TCC_TDMB_RECONFIG_MSG, kPlayerReconfigName);
     if (message == TCC_TDMB_RESET_CHANNEL_MSG.load()) {
         DebugPrintf(u"[TDMBPlayer] TCC_TDMB_RESET_CHANNEL_MSG\r\n");
     }
@@ -107,7 +107,7 @@ LRESULT TDmbMain::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
     }
     if (message != 0 && message == DMBTPEG_CHANNEL_SCAN_MSG.load()) {
-        AutoScan(wParam != 0);
+        AutoScan(wParam != kScanAbort);
         return 1;
     }
     return Dialog::WindowProc(message, wParam, lParam);

@@ -192,7 +192,7 @@ void TDmbMain::SignalStep() {
         gnSignalReport = 0;
         if (gnNoSignalCount.load() >= kSilentPollsBeforeLoss) {
             DebugPrintf(u"[LUMO DMB] NoSignal true \r\n");
-            NotifyNavApp(WM_DMBANTLV.load(), 0);
+            NotifyNavApp(WM_DMBANTLV.load(), kReceptionNoSignal);
             mbReportSignal = 1;
         } else {
             ++gnNoSignalCount;
@@ -202,7 +202,7 @@ void TDmbMain::SignalStep() {
     gnNoSignalCount = 0;
     if (mbReportSignal.load() == 1) {
         DebugPrintf(u"[LUMO DMB] NoSignal false \r\n");
-        NotifyNavApp(WM_DMBANTLV.load(), 1);
+        NotifyNavApp(WM_DMBANTLV.load(), kReceptionAvailable);
         if (gnSignalReport.load() >= kSignalRepeats) {
             mbReportSignal = 0;
         } else {

@@ -20,7 +20,7 @@ std::atomic<platform::UINT> TCC_TDMB_RECONFIG_MSG{0};
 std::atomic<platform::UINT> DMBTPEG_CHANNEL_SCAN_MSG{0};
 
 void RegisterServiceMessages() {
-    WM_DMBANTLV = platform::RegisterWindowMessage(u"WM_DMBANTLV");
-    TC_SUSPEND_ACK = platform::RegisterWindowMessage(u"TC_SUSPEND_ACK");
+    WM_DMBANTLV = platform::RegisterWindowMessage(kReceptionStateName);
+    TC_SUSPEND_ACK = platform::RegisterWindowMessage(kSuspendAckName);
     DMBTPEG_CHANNEL_SCAN_MSG = platform::RegisterWindowMessage(kScanRequestName);
 }

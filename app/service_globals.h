@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/service_protocol.h"
 #include "platform/types.h"
 
 // Reception is set up (1) or given up to the camera manager (0).
@@ -48,15 +49,8 @@ extern std::atomic<platform::UINT> TC_SUSPEND_ACK;
 extern std::atomic<platform::UINT> TCC_TDMB_RESET_CHANNEL_MSG;
 extern std::atomic<platform::UINT> TCC_TDMB_AUDIOCHANGE_MSG;
 extern std::atomic<platform::UINT> TCC_TDMB_RECONFIG_MSG;
-// This service's own request to scan the channels (wParam 1 start, 0 abort).
+// This service's own request to scan the channels (kScanRequestName).
 extern std::atomic<platform::UINT> DMBTPEG_CHANNEL_SCAN_MSG;
-
-inline constexpr platform::WCHAR kScanRequestName[] = u"DMBTPEG_CHANNEL_SCAN";
-
-// Requests of the navigation application (wParam).
-inline constexpr platform::UINT WM_NAVAPP_REQUEST = 8590;
-inline constexpr platform::WPARAM kNavAppEnd = 10;
-inline constexpr platform::WPARAM kNavAppStatus = 11;
 
 inline constexpr platform::UINT_PTR ID_TIMER_SIGNAL = 9002;
 inline constexpr platform::UINT_PTR ID_TIMER_CAMERA = 9012;

@@ -12,12 +12,12 @@
 #include "graph/ts_player.h"
 #include "platform/dialog.h"
 #include "platform/kernel.h"
+#include "platform/service_protocol.h"
 #include "support/thread_wrapper.h"
 #include "tpeg/decoder_control.h"
 
 // The main window's dialog template: a popup without caption, 23 x 30 units.
 inline constexpr platform::UINT kMainWindowTemplate = 8;
-inline constexpr platform::WCHAR kMainWindowTitle[] = u"DmbTpeg";
 // The index into the 16-step audio level table handed to the graph once at
 // start: full level, since the service renders no audio of its own.
 inline constexpr std::uint32_t kInitialAudioLevel = 15;

@@ -13,6 +13,7 @@
 #include "platform/bus_log.h"
 #include "platform/bus_names.h"
 #include "platform/runtime_dir.h"
+#include "platform/service_protocol.h"
 #include "platform/text.h"
 #include "platform/window_messages.h"
 
@@ -30,12 +31,7 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 // This system's own names, first in every new table: a program that brings a
 // name sharing one of their hash numbers can never take it from them, and the
 // numbers the documentation gives stay right.
-constexpr std::u16string_view kSystemNames[] = {u"WM_DMBANTLV",
-                                                u"TC_SUSPEND_ACK",
-                                                u"TCC_TDMB_RESET_CHANNEL_MSG",
-                                                u"TCC_TDMB_AUDIOCHANGE_MSG",
-                                                u"TCC_TDMB_RECONFIG_MSG",
-                                                u"DMBTPEG_CHANNEL_SCAN"};
+constexpr const auto& kSystemNames = kProtocolMessageNames;
 
 std::u16string Fold(std::u16string_view name) {
     std::u16string key(name);

@@ -69,7 +69,7 @@ void StartDecoders(const DecoderState& state) {
     }
     Log(u"[DMB] Start Tpeg Decoder2");
     state.mbDecoderRunning.store(1);
-    NotifyNavApp(WM_DMBANTLV.load(), 1);
+    NotifyNavApp(WM_DMBANTLV.load(), kReceptionAvailable);
     state.gnSignalReport.store(0);
     state.mbReportSignal.store(1);
 }

@@ -7,18 +7,19 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/service_protocol.h"
 #include "platform/types.h"
 
 // Sent synchronously to the main window by the event callback; wParam is the
 // event code, lParam the event parameter.
 inline constexpr platform::UINT WM_TPEG_EVENT = 6325;
 
-// The registered reception-state message (wParam 1 = TPEG reception available
-// or signal present, 0 = no signal); registered at process start.
+// The registered reception-state message (kReceptionStateName: wParam
+// kReceptionAvailable or kReceptionNoSignal); registered at process start.
 extern std::atomic<platform::UINT> WM_DMBANTLV;
 
-// The navigation application's top-level window, looked up at every delivery.
-inline constexpr platform::WCHAR kNavAppTitle[] = u"Rovan";
+// The navigation application's window (kNavAppTitle) is looked up at every
+// delivery.
 // The longest a send to the navigation application may take. One that does
 // not answer in time counts as hung: later sends to it fail at once until it
 // answers again, so a frozen application costs one wait, not one per file.
@@ -69,5 +70,5 @@ platform::LRESULT OnTpegEvent(platform::WPARAM code, platform::LPARAM parameter)
 void DeliverTpegFile(TpegEventCode code);
 
 // Tells the navigation application the reception state (`message` is
-// WM_DMBANTLV, `state` 1 or 0), synchronously.
+// WM_DMBANTLV, `state` kReceptionAvailable or kReceptionNoSignal), synchronously.
 void NotifyNavApp(platform::UINT message, platform::WPARAM state);

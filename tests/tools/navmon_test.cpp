@@ -123,20 +123,4 @@ TEST_F(Navmon, ARequestWithoutAServiceWindowFails) {
     EXPECT_EQ(navmon.Output(), "");
 }
 
-TEST(ToolArguments, BadArgumentsPrintUsageAndExitTwo) {
-    const std::vector<std::pair<std::string, std::vector<std::string>>> calls{
-        {"dmbtpeg-navmon", {"--request", "reboot"}},
-        {"dmbtpeg-navmon", {"--count", "x"}},
-        {"dmbtpeg-navmon", {"--timeout"}},
-        {"dmbtpeg-navmon", {"extra"}},
-        {"dmbtpeg-window", {}},
-        {"dmbtpeg-window", {"A", "B"}},
-        {"dmbtpeg-window", {"--verbose"}}};
-    for (const auto& [program, args] : calls) {
-        ChildProcess tool(program, args);
-        EXPECT_EQ(tool.Wait(kPatience), 2) << program;
-        EXPECT_EQ(tool.Errors().rfind("usage: " + program, 0), 0u) << tool.Errors();
-    }
-}
-
 }  // namespace

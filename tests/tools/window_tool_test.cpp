@@ -22,10 +22,11 @@ using WindowTool = testsupport::BusTest;
 
 TEST_F(WindowTool, PrintsBroadcastsByNameAndSendsUntilStopped) {
     ChildProcess json("dmbtpeg-window", {"Lumo_CAMManager_RV", "--json"});
-    ChildProcess text("dmbtpeg-window", {"Lumo_CAMManager_AV"});
+    // A title that looks like an option follows "--".
+    ChildProcess text("dmbtpeg-window", {"--", "-h"});
     HWND rv = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (rv = FindWindow(nullptr, u"Lumo_CAMManager_RV")); }));
-    ASSERT_TRUE(WaitUntil([&] { return FindWindow(nullptr, u"Lumo_CAMManager_AV") != nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return FindWindow(nullptr, u"-h") != nullptr; }));
 
     UINT ack = RegisterWindowMessage(u"TC_SUSPEND_ACK");
     EXPECT_TRUE(PostMessage(HWND_BROADCAST, ack, 0, 0));

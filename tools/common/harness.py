@@ -2,6 +2,7 @@
 broadcast and a device root, and the environment the programs need."""
 
 import os
+import re
 import subprocess
 import sys
 
@@ -18,6 +19,18 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
   </policy>
 </busconfig>
 """
+
+
+def project_version():
+    """The version in project() of the top CMakeLists.txt, the one every
+    program reports: the scripts run from the source tree, next to it."""
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")
+    try:
+        with open(top) as cmake:
+            found = re.search(r"project\(\s*\S+\s+VERSION\s+([0-9.]+)", cmake.read())
+    except OSError:
+        found = None
+    return found.group(1) if found else "unknown"
 
 
 def run(env, *argv):

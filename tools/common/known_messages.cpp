@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/message_queue.h"
+#include "platform/service_protocol.h"
 #include "platform/text.h"
 
 namespace tools {
@@ -10,11 +11,10 @@ namespace tools {
 std::string KnownMessageName(platform::UINT message) {
     static const std::map<platform::UINT, std::string> names = [] {
         std::map<platform::UINT, std::string> table;
-        for (const char* name :
-             {"WM_DMBANTLV", "TC_SUSPEND_ACK", "TCC_TDMB_RESET_CHANNEL_MSG",
-              "TCC_TDMB_AUDIOCHANGE_MSG", "TCC_TDMB_RECONFIG_MSG", "DMBTPEG_CHANNEL_SCAN"}) {
-            auto wide = platform::FromUtf8(name);
-            table.emplace(platform::RegisterWindowMessage(wide.c_str()), name);
+        for (std::u16string_view name : kProtocolMessageNames) {
+            const std::u16string terminated(name);
+            table.emplace(platform::RegisterWindowMessage(terminated.c_str()),
+                          platform::ToUtf8(name));
         }
         return table;
     }();

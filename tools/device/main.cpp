@@ -7,6 +7,8 @@
 // folder. aids sets which AIDs fill one TPEG data file ("0x0001 0x0005"; ""
 // for none), write-interval the least time between two writes of one file;
 // both take effect at the TPEG library's next initialisation.
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,37 +16,87 @@
 #include <string>
 #include <vector>
 
+#include "dmbtpeg_version.h"
 #include "platform/clock.h"
 #include "tools/device/device_root.h"
 #include "tools/device/device_scan.h"
 
 namespace {
 
+constexpr char kProgram[] = "dmbtpeg-device";
 constexpr char kUsage[] =
     "usage: dmbtpeg-device init ROOT [--no-card] [--scan BROADCAST]\n"
     "       dmbtpeg-device aids ROOT FILE AIDS       (e.g. TPRTM.BIN \"0x0001 0x0005\")\n"
-    "       dmbtpeg-device write-interval ROOT MS\n";
+    "       dmbtpeg-device write-interval ROOT MS\n"
+    "       dmbtpeg-device --help | --version\n";
+constexpr char kHelp[] =
+    "\n"
+    "init lays out the device root ROOT and registers the device plugin in its\n"
+    "registry; aids sets which AIDs fill the TPEG data file FILE (\"\" for none),\n"
+    "write-interval the least time in ms between two writes of one file.\n"
+    "\n"
+    "  --no-card         no memory card: the scan file goes to flash\n"
+    "  --scan BROADCAST  write a scan file of the services of the ETI recordings\n"
+    "                    in the folder BROADCAST\n"
+    "  -h, --help        show this help and exit\n"
+    "      --version     show the version and exit\n";
 
 struct Options {
-    std::string root;
+    // The command and its operands, options taken out.
+    std::vector<std::string> args;
     bool withCard = true;
     std::string broadcast;
+    // --no-card or --scan, which only init takes.
+    bool initOptions = false;
 };
 
-std::optional<Options> ParseArguments(const std::vector<std::string>& args) {
-    if (args.size() < 2 || args[0] != "init" || args[1].empty() || args[1][0] == '-') {
+// What the command line asks for: nullopt for a bad one, an exit status in
+// `exitNow` after --help or --version.
+std::optional<Options> ParseArguments(int argc, char** argv, std::optional<int>& exitNow) {
+    enum { kNoCard = 256, kScan, kVersion };
+    static const option kLongOptions[] = {{"no-card", no_argument, nullptr, kNoCard},
+                                          {"scan", required_argument, nullptr, kScan},
+                                          {"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, kVersion},
+                                          {nullptr, 0, nullptr, 0}};
+    Options options;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1;) {
+        switch (c) {
+            case kNoCard:
+                options.withCard = false;
+                options.initOptions = true;
+                break;
+            case kScan:
+                options.broadcast = optarg;
+                options.initOptions = true;
+                if (options.broadcast.empty()) {
+                    return std::nullopt;
+                }
+                break;
+            case 'h':
+                std::printf("%s%s", kUsage, kHelp);
+                exitNow = 0;
+                return std::nullopt;
+            case kVersion:
+                std::printf("%s %s\n", kProgram, kDmbTpegVersion);
+                exitNow = 0;
+                return std::nullopt;
+            default:
+                return std::nullopt;
+        }
+    }
+    options.args.assign(argv + optind, argv + argc);
+    const std::vector<std::string>& args = options.args;
+    if (args.size() < 2 || args[1].empty()) {
         return std::nullopt;
     }
-    Options options;
-    options.root = args[1];
-    for (std::size_t i = 2; i < args.size(); ++i) {
-        if (args[i] == "--no-card") {
-            options.withCard = false;
-        } else if (args[i] == "--scan" && i + 1 < args.size() && !args[i + 1].empty()) {
-            options.broadcast = args[++i];
-        } else {
-            return std::nullopt;
-        }
+    const bool valid = args[0] == "init"             ? args.size() == 2
+                       : args[0] == "aids"           ? args.size() == 4 && !options.initOptions
+                       : args[0] == "write-interval" ? args.size() == 3 && !options.initOptions
+                                                     : false;
+    if (!valid) {
+        return std::nullopt;
     }
     return options;
 }
@@ -57,11 +109,6 @@ int Fail(const std::string& error) {
 // aids and write-interval: a TPEG setting in the registry of an existing root.
 int SetTpegSetting(const std::vector<std::string>& args) {
     const bool aids = args[0] == "aids";
-    if (args.size() != (aids ? 4u : 3u) || args[1].empty() || args[1][0] == '-') {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    platform::CheckEnvironment();
     std::error_code ec;
     if (!std::filesystem::is_directory(args[1], ec)) {
         return Fail("no device root " + args[1]);
@@ -80,37 +127,41 @@ int SetTpegSetting(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "aids" || args[0] == "write-interval")) {
-        return SetTpegSetting(args);
+    std::optional<int> exitNow;
+    const std::optional<Options> options = ParseArguments(argc, argv, exitNow);
+    if (exitNow) {
+        return *exitNow;
     }
-    const std::optional<Options> options = ParseArguments(args);
     if (!options) {
         std::fputs(kUsage, stderr);
         return 2;
     }
     platform::CheckEnvironment();
+    if (options->args[0] != "init") {
+        return SetTpegSetting(options->args);
+    }
+    const std::string& root = options->args[1];
     std::error_code ec;
     if (!options->broadcast.empty() && !std::filesystem::is_directory(options->broadcast, ec)) {
         return Fail("no broadcast folder " + options->broadcast);
     }
     std::string error;
-    if (!devicetool::CreateFolders(options->root, options->withCard, error)) {
+    if (!devicetool::CreateFolders(root, options->withCard, error)) {
         return Fail(error);
     }
     // The registry and the device paths of this process are the new root's.
-    ::setenv("DMBTPEG_ROOT", options->root.c_str(), 1);
+    ::setenv("DMBTPEG_ROOT", root.c_str(), 1);
     if (!devicetool::RegisterDevicePlugin(error)) {
         return Fail(error);
     }
-    std::printf("%s: device plugin registered\n", options->root.c_str());
+    std::printf("%s: device plugin registered\n", root.c_str());
     if (!options->broadcast.empty()) {
         ::setenv("DMBTPEG_BROADCAST", options->broadcast.c_str(), 1);
         const int services = devicetool::ScanToScanFile(error);
         if (services < 0) {
             return Fail(error);
         }
-        std::printf("%s: scan file with %d services\n", options->root.c_str(), services);
+        std::printf("%s: scan file with %d services\n", root.c_str(), services);
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 // "Rovan" that prints reception states and file announcements, or sends the
 // service one request and exits.
 #include <fmt/format.h>
+#include <getopt.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -15,11 +16,13 @@
 #include <string_view>
 #include <thread>
 
+#include "dmbtpeg_version.h"
 #include "platform/bus_transport.h"
 #include "platform/clock.h"
 #include "platform/device_fs.h"
 #include "platform/kernel.h"
 #include "platform/message_queue.h"
+#include "platform/service_protocol.h"
 #include "platform/text.h"
 #include "platform/window.h"
 #include "tools/common/json.h"
@@ -29,11 +32,24 @@ using namespace platform;
 
 namespace navmon {
 
+constexpr char kProgram[] = "dmbtpeg-navmon";
 constexpr char kUsage[] =
     "usage: dmbtpeg-navmon [--json] [--title TITLE] [--count N] [--timeout S] "
-    "[--request end|status|scan]\n";
-constexpr UINT WM_NAVAPP_REQUEST = 8590;
-constexpr char16_t kServiceTitle[] = u"DmbTpeg";
+    "[--request end|status|scan]\n"
+    "       dmbtpeg-navmon --help | --version\n";
+constexpr char kHelp[] =
+    "\n"
+    "Holds a window titled TITLE (\"Rovan\") that prints the reception states and\n"
+    "file announcements the service sends it, or sends the service one request.\n"
+    "\n"
+    "  --json             one JSON object per line\n"
+    "  --title TITLE      the window's title instead of \"Rovan\"\n"
+    "  --count N          end after N announced files\n"
+    "  --timeout S        end with status 3 when S seconds pass first\n"
+    "  --request REQUEST  send end, status or scan to the service's window, print\n"
+    "                     its answer and exit\n"
+    "  -h, --help         show this help and exit\n"
+    "      --version      show the version and exit\n";
 constexpr int kExitTimedOut = 3;
 
 // A request to the service: a fixed message number, or a registered name.
@@ -45,14 +61,14 @@ struct Request {
 };
 
 constexpr std::array kRequests{
-    Request{"end", WM_NAVAPP_REQUEST, nullptr, 10},
-    Request{"status", WM_NAVAPP_REQUEST, nullptr, 11},
-    Request{"scan", 0, u"DMBTPEG_CHANNEL_SCAN", 1},
+    Request{"end", WM_NAVAPP_REQUEST, nullptr, kNavAppEnd},
+    Request{"status", WM_NAVAPP_REQUEST, nullptr, kNavAppStatus},
+    Request{"scan", 0, kScanRequestName, kScanStart},
 };
 
 struct Options {
     bool json = false;
-    std::u16string title = u"Rovan";
+    std::u16string title = kNavAppTitle;
     std::optional<unsigned long> count;
     std::optional<double> timeoutSeconds;
     const Request* request = nullptr;
@@ -83,39 +99,67 @@ std::optional<double> ParseSeconds(std::string_view text) {
     return value;
 }
 
-std::optional<Options> ParseOptions(int argc, char** argv) {
+enum Option { kJson = 256, kTitle, kCount, kTimeout, kRequest, kVersion };
+
+// What the command line asks for: nullopt for a bad one, an exit status in
+// `exitNow` after --help or --version.
+std::optional<Options> ParseOptions(int argc, char** argv, std::optional<int>& exitNow) {
+    static const option kLongOptions[] = {{"json", no_argument, nullptr, kJson},
+                                          {"title", required_argument, nullptr, kTitle},
+                                          {"count", required_argument, nullptr, kCount},
+                                          {"timeout", required_argument, nullptr, kTimeout},
+                                          {"request", required_argument, nullptr, kRequest},
+                                          {"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, kVersion},
+                                          {nullptr, 0, nullptr, 0}};
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "--json") {
-            options.json = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            return std::nullopt;
-        }
-        std::string_view value = argv[++i];
-        bool valid = false;
-        if (arg == "--title") {
-            options.title = FromUtf8(value);
-            valid = !value.empty();
-        } else if (arg == "--count") {
-            options.count = ParseCount(value);
-            valid = options.count.has_value();
-        } else if (arg == "--timeout") {
-            options.timeoutSeconds = ParseSeconds(value);
-            valid = options.timeoutSeconds.has_value();
-        } else if (arg == "--request") {
-            for (const Request& request : kRequests) {
-                if (request.name == value) {
-                    options.request = &request;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1;) {
+        const std::string_view value = optarg != nullptr ? optarg : "";
+        bool valid = true;
+        switch (c) {
+            case kJson:
+                options.json = true;
+                break;
+            case kTitle:
+                options.title = FromUtf8(value);
+                valid = !value.empty();
+                break;
+            case kCount:
+                options.count = ParseCount(value);
+                valid = options.count.has_value();
+                break;
+            case kTimeout:
+                options.timeoutSeconds = ParseSeconds(value);
+                valid = options.timeoutSeconds.has_value();
+                break;
+            case kRequest:
+                options.request = nullptr;
+                for (const Request& request : kRequests) {
+                    if (request.name == value) {
+                        options.request = &request;
+                    }
                 }
-            }
-            valid = options.request != nullptr;
+                valid = options.request != nullptr;
+                break;
+            case 'h':
+                std::printf("%s%s", kUsage, kHelp);
+                exitNow = 0;
+                return std::nullopt;
+            case kVersion:
+                std::printf("%s %s\n", kProgram, kDmbTpegVersion);
+                exitNow = 0;
+                return std::nullopt;
+            default:
+                valid = false;
+                break;
         }
         if (!valid) {
             return std::nullopt;
         }
+    }
+    if (optind != argc) {
+        return std::nullopt;
     }
     return options;
 }
@@ -126,7 +170,7 @@ int SendRequest(const Options& options) {
     if (request.registeredName != nullptr) {
         message = RegisterWindowMessage(request.registeredName);
     }
-    HWND service = FindWindow(nullptr, kServiceTitle);
+    HWND service = FindWindow(nullptr, kMainWindowTitle);
     if (service == nullptr) {
         std::fprintf(stderr,
                      "dmbtpeg-navmon: no window titled \"DmbTpeg\" to send the %s request to\n",
@@ -250,7 +294,7 @@ class Deadline {
 };
 
 int Monitor(const Options& options) {
-    UINT stateMessage = RegisterWindowMessage(u"WM_DMBANTLV");
+    UINT stateMessage = RegisterWindowMessage(kReceptionStateName);
     MonitorWindow window(options, stateMessage);
     if (window.Create(u"DmbTpegNavMon", options.title.c_str(), WS_POPUP, 0, 0, 0, 0) == nullptr) {
         std::fprintf(stderr, "dmbtpeg-navmon: cannot create the window\n");
@@ -272,11 +316,16 @@ int Monitor(const Options& options) {
 }
 
 int Run(int argc, char** argv) {
-    auto options = ParseOptions(argc, argv);
+    std::optional<int> exitNow;
+    auto options = ParseOptions(argc, argv, exitNow);
+    if (exitNow) {
+        return *exitNow;
+    }
     if (!options) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    CheckEnvironment();
     tools::QuitLoopOnStopSignals(GetCurrentThreadId());
     StartBusTransport();
     int exitCode = options->request != nullptr ? SendRequest(*options) : Monitor(*options);
@@ -287,6 +336,5 @@ int Run(int argc, char** argv) {
 }  // namespace navmon
 
 int main(int argc, char** argv) {
-    CheckEnvironment();
     return navmon::Run(argc, argv);
 }

@@ -1,11 +1,12 @@
-// dmbtpeg-window TITLE [--json]: holds a top-level window titled TITLE until
-// SIGINT or SIGTERM and prints every message it receives, one line each.
+// dmbtpeg-window [--json] [--] TITLE: holds a top-level window titled TITLE
+// until SIGINT or SIGTERM and prints every message it receives, one line each.
 #include <fmt/format.h>
+#include <getopt.h>
 
 #include <cstdio>
 #include <string>
-#include <string_view>
 
+#include "dmbtpeg_version.h"
 #include "platform/bus_transport.h"
 #include "platform/clock.h"
 #include "platform/kernel.h"
@@ -20,7 +21,19 @@ using namespace platform;
 
 namespace holder {
 
-constexpr char kUsage[] = "usage: dmbtpeg-window TITLE [--json]\n";
+constexpr char kProgram[] = "dmbtpeg-window";
+constexpr char kUsage[] =
+    "usage: dmbtpeg-window [--json] [--] TITLE\n"
+    "       dmbtpeg-window --help | --version\n";
+constexpr char kHelp[] =
+    "\n"
+    "Holds a top-level window titled TITLE until SIGINT or SIGTERM and prints\n"
+    "every message it receives, one line each. A TITLE that starts with '-'\n"
+    "follows \"--\".\n"
+    "\n"
+    "  --json         one JSON object per line\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n";
 
 void PrintLine(const std::string& line) {
     std::fputs((line + "\n").c_str(), stdout);
@@ -70,23 +83,34 @@ class PrintingWindow : public Window {
 };
 
 int Run(int argc, char** argv) {
-    std::string title;
+    enum { kJson = 256, kVersion };
+    static const option kLongOptions[] = {{"json", no_argument, nullptr, kJson},
+                                          {"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, kVersion},
+                                          {nullptr, 0, nullptr, 0}};
     bool json = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "--json") {
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1;) {
+        if (c == kJson) {
             json = true;
-        } else if (title.empty() && !arg.empty() && !arg.starts_with("--")) {
-            title = arg;
+        } else if (c == 'h') {
+            std::printf("%s%s", kUsage, kHelp);
+            return 0;
+        } else if (c == kVersion) {
+            std::printf("%s %s\n", kProgram, kDmbTpegVersion);
+            return 0;
         } else {
-            title.clear();
-            break;
+            std::fputs(kUsage, stderr);
+            return 2;
         }
     }
-    if (title.empty()) {
+    // The options may also follow the title; what is left is the title alone.
+    if (argc - optind != 1 || argv[optind][0] == '\0') {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    const std::string title = argv[optind];
+    CheckEnvironment();
     tools::QuitLoopOnStopSignals(GetCurrentThreadId());
     StartBusTransport();
     tools::KnownMessageName(0);
@@ -111,6 +135,5 @@ int Run(int argc, char** argv) {
 }  // namespace holder
 
 int main(int argc, char** argv) {
-    CheckEnvironment();
     return holder::Run(argc, argv);
 }
