@@ -3,6 +3,8 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #ifndef DMBTPEG_PRIVATE_LIBDIR_FROM_BINDIR
 #define DMBTPEG_PRIVATE_LIBDIR_FROM_BINDIR "../lib"
 #endif
@@ -34,7 +36,9 @@ std::string PrivateLibraryPath(const std::string& file) {
     for (const char* relative : {DMBTPEG_PRIVATE_LIBDIR_FROM_BINDIR, "../lib"}) {
         const std::string path = folder + "/" + relative + "/" + file;
         if (::access(path.c_str(), R_OK) == 0) {
-            return path;
+            // Without the "bin/.." the registry's entry for the plugin reads
+            // as the installed path.
+            return std::filesystem::path(path).lexically_normal().string();
         }
     }
     return file;
