@@ -12,9 +12,10 @@ DEB_PACKAGES := g++ make cmake ninja-build pkg-config \
     googletest libgtest-dev libbenchmark-dev \
     dbus-daemon systemd python3 \
     clang libclang-rt-dev \
-    dablin
+    dablin \
+    debhelper dpkg-dev fakeroot lintian
 
-.PHONY: all deps build test test-asan test-tsan bench demo soak fuzz-smoke fuzz clean
+.PHONY: all deps build test test-asan test-tsan bench demo soak fuzz-smoke fuzz deb install-test clean
 
 all: build
 
@@ -90,5 +91,29 @@ fuzz-smoke: deps
 fuzz: deps
 	@python3 fuzz/run-fuzzers --build build-fuzz --seconds $(FUZZ_SECONDS) --runs $(FUZZ_RUNS) --jobs $(JOBS)
 
+# The Debian package, built from a copy of the working tree in build-deb/ so
+# that the package and its build files land there. DMBTPEG_CCACHE=1 builds
+# through ccache. lintian must find no errors.
+DEB_VERSION := $(shell sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p' debian/changelog)
+DEB_ARCH    := $(shell dpkg --print-architecture 2>/dev/null)
+DEB_FILE    := build-deb/dmbtpeg_$(DEB_VERSION)_$(DEB_ARCH).deb
+DEB_JOBS    := $(shell n=$(JOBS); [ "$$n" -gt 2 ] && n=2; echo $$n)
+
+deb: deps
+	@rm -rf build-deb && mkdir -p build-deb/dmbtpeg-$(DEB_VERSION)
+	@git ls-files -z --cached --others --exclude-standard | \
+	    xargs -0 sh -c 'for f; do [ -e "$$f" ] && printf "%s\0" "$$f"; done' sh | \
+	    tar --null -T - -cf - | tar -xf - -C build-deb/dmbtpeg-$(DEB_VERSION)
+	@cd build-deb/dmbtpeg-$(DEB_VERSION) && \
+	    DEB_BUILD_OPTIONS="parallel=$(DEB_JOBS) nocheck $(DEB_BUILD_OPTIONS)" \
+	    nice -n 19 dpkg-buildpackage -us -uc -b
+	@lintian --fail-on error $(DEB_FILE)
+	@echo "$(DEB_FILE)"
+
+# Installs the package on this machine, runs the service from it on a private
+# system bus, and purges it again (as root; packaging/install-test).
+install-test: deb
+	@packaging/install-test $(DEB_FILE)
+
 clean:
-	rm -rf build build-asan build-tsan build-release build-fuzz
+	rm -rf build build-asan build-tsan build-release build-fuzz build-deb

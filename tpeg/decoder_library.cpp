@@ -1,13 +1,11 @@
 #include "tpeg/decoder_library.h"
 
 #include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <string>
 
 #include "platform/format.h"
+#include "platform/private_library.h"
 
 namespace {
 
@@ -43,22 +41,8 @@ void Bind(void* library, const char* name, F& slot) {
     }
 }
 
-// The libraries live in ../lib next to the program. Looking there by path
-// does not depend on which object calls dlopen (a sanitizer's interceptor,
-// for one, would search its own RUNPATH instead of the program's).
-std::string NextToProgram(const char* file) {
-    char self[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) {
-        return file;
-    }
-    std::string path(self, static_cast<std::size_t>(n));
-    path = path.substr(0, path.rfind('/')) + "/../lib/" + file;
-    return ::access(path.c_str(), R_OK) == 0 ? path : std::string(file);
-}
-
 void* Open(const char* file) {
-    void* library = ::dlopen(NextToProgram(file).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = ::dlopen(platform::PrivateLibraryPath(file).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         const char* why = ::dlerror();
         platform::DebugPrintf(u"Decoder library %s not available: %s\r\n", file, why ? why : "");

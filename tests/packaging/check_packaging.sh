@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Checks the head unit's packaging files with the tools that will read them:
 # systemd's own verifier for the unit, and dbus-daemon loading the policy.
-# Usage: check_packaging.sh SOURCE_DIR SERVICE_BINARY
+# Usage: check_packaging.sh SOURCE_DIR CONFIGURED_UNIT SERVICE_BINARY
 set -euo pipefail
 source_dir=$1
-service=$2
+unit=$2
+service=$3
 work=$(mktemp -d)
 trap 'kill "${daemon:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 if command -v systemd-analyze >/dev/null; then
     # The unit names the installed path; point it at the built program.
-    sed "s|^ExecStart=.*|ExecStart=$service|" "$source_dir/packaging/dmbtpegd.service" > "$work/dmbtpegd.service"
+    sed "s|^ExecStart=.*|ExecStart=$service|" "$unit" > "$work/dmbtpegd.service"
     systemd-analyze verify "$work/dmbtpegd.service"
 else
     echo "systemd-analyze is not installed: the unit file is not checked"
@@ -38,4 +39,8 @@ if [ ! -s "$work/address" ]; then
     cat "$work/errors" >&2
     exit 1
 fi
-echo "unit and bus policy accepted"
+# The interface descriptions are what introspection tools read.
+for xml in "$source_dir"/packaging/interfaces/*.xml; do
+    python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' "$xml"
+done
+echo "unit, bus policy and interface descriptions accepted"

@@ -11,6 +11,7 @@
 #include "broadcast/tpeg_application.h"
 #include "decoders/tpeg_settings.h"
 #include "platform/com.h"
+#include "platform/private_library.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -22,11 +23,9 @@ namespace {
 
 constexpr char kPluginName[] = "libtdmbdevices.so";
 
-fs::path PluginPath() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return self.parent_path().parent_path() / "lib" / kPluginName;
-}
+// The plugin registers its own path, so the registry names the installed
+// library wherever the tree lives.
+fs::path PluginPath() { return platform::PrivateLibraryPath(kPluginName); }
 
 bool SetValue(std::u16string_view key, std::u16string_view name, platform::DWORD type,
               const void* data, platform::DWORD size, std::string& error) {
