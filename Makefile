@@ -101,9 +101,8 @@ DEB_JOBS    := $(shell n=$(JOBS); [ "$$n" -gt 2 ] && n=2; echo $$n)
 
 deb: deps
 	@rm -rf build-deb && mkdir -p build-deb/dmbtpeg-$(DEB_VERSION)
-	@git ls-files -z --cached --others --exclude-standard | \
-	    xargs -0 sh -c 'for f; do [ -e "$$f" ] && printf "%s\0" "$$f"; done' sh | \
-	    tar --null -T - -cf - | tar -xf - -C build-deb/dmbtpeg-$(DEB_VERSION)
+	@tar --exclude-vcs --exclude='./build*' --exclude='./.cache' --exclude='__pycache__' -cf - . | \
+	    tar -xf - -C build-deb/dmbtpeg-$(DEB_VERSION)
 	@cd build-deb/dmbtpeg-$(DEB_VERSION) && \
 	    DEB_BUILD_OPTIONS="parallel=$(DEB_JOBS) nocheck $(DEB_BUILD_OPTIONS)" \
 	    nice -n 19 dpkg-buildpackage -us -uc -b
