@@ -129,34 +129,22 @@ JournalSink::JournalSink(JournalWriter& writer, std::string identifier)
 
 void JournalSink::Write(std::u16string_view text) { WriteUtf8(ToUtf8(text)); }
 
+// Every write is cut on its own: the next write, maybe another thread's,
+// never continues a line, so the sink keeps no state and needs no lock.
 void JournalSink::WriteUtf8(std::string_view text) {
-    if (text.empty()) {
-        return;
-    }
-    // Under the lock, so that whether a write starts a line agrees with the
-    // order its entries reach the journal in.
-    std::lock_guard lock(m_mutex);
-    if (m_lineOpen) {
-        if (text.starts_with("\r\n")) {
-            text.remove_prefix(2);
-        } else if (text.starts_with('\n')) {
-            text.remove_prefix(1);
-        }
-        m_lineOpen = false;
-    }
     while (!text.empty()) {
         std::size_t end = text.find('\n');
-        if (end == std::string_view::npos) {
-            Send(text);
-            m_lineOpen = true;
-            return;
-        }
         std::string_view line = text.substr(0, end);
-        if (line.ends_with('\r')) {
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (end != std::string_view::npos && line.ends_with('\r')) {
             line.remove_suffix(1);
         }
-        Send(line);
-        text.remove_prefix(end + 1);
+        // Blank lines only space out a console; journald drops them from a
+        // stream too. A line end starting a write thus never adds an entry
+        // after text written without one.
+        if (!line.empty()) {
+            Send(line);
+        }
     }
 }
 

@@ -66,10 +66,9 @@ private:
 
 // Cuts debug output into journal entries, one per line, so that an entry reads
 // as the line does on stderr without its line end (CR LF or LF). Text written
-// without a line end is an entry of its own at once: the next write never
-// continues it, except that a line end at the very start of that write is
-// the one ending it (stderr shows no empty line there, so neither does the
-// journal). Empty lines are empty entries, as on stderr.
+// without a line end is an entry of its own: the next write never continues
+// it. Empty lines make no entry, so a line end that starts the next write ends
+// that text as on stderr without adding one.
 class JournalSink : public LogSink {
 public:
     JournalSink(JournalWriter& writer, std::string identifier);
@@ -81,8 +80,6 @@ private:
 
     JournalWriter& m_writer;
     const std::string m_identifier;
-    std::mutex m_mutex;
-    bool m_lineOpen = false;  // the last write ended without a line end
 };
 
 // The syslog priority of a debug line in the journal.
