@@ -1,10 +1,19 @@
 #include "platform/log.h"
 
+// Entries carry the service's own words only, not the place in this file that
+// sent them.
+#define SD_JOURNAL_SUPPRESS_LOCATION
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <syslog.h>
+#include <systemd/sd-journal.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 
 #include "platform/text.h"
@@ -25,26 +34,79 @@ void WriteAll(int fd, std::string_view bytes) {
     }
 }
 
-int DebugFd() {
-    static const int fd = [] {
+class SdJournalWriter : public JournalWriter {
+public:
+    void Send(int priority, std::string_view identifier, std::string_view message) override {
+        std::array<std::string, 3> fields = {"MESSAGE=" + std::string(message),
+                                             "PRIORITY=" + std::to_string(priority),
+                                             "SYSLOG_IDENTIFIER=" + std::string(identifier)};
+        std::array<iovec, 3> iov{};
+        for (std::size_t i = 0; i < iov.size(); ++i) {
+            iov[i].iov_base = fields[i].data();
+            iov[i].iov_len = fields[i].size();
+        }
+        // A lost entry cannot be reported anywhere better: stderr is the
+        // journal's own stream.
+        sd_journal_sendv(iov.data(), static_cast<int>(iov.size()));
+    }
+};
+
+SdJournalWriter gSdJournalWriter;
+std::atomic<JournalWriter*> gJournalWriter{&gSdJournalWriter};
+
+// Asks for the installed writer at every entry, so that a writer installed
+// after the first line still gets the entries.
+class InstalledJournalWriter : public JournalWriter {
+public:
+    void Send(int priority, std::string_view identifier, std::string_view message) override {
+        gJournalWriter.load(std::memory_order_acquire)->Send(priority, identifier, message);
+    }
+};
+
+InstalledJournalWriter gInstalledJournalWriter;
+
+struct DebugOutputs {
+    int fd;                // stderr, the DMBTPEG_LOG file, or -1
+    JournalSink* journal;  // null unless stderr is the journal
+};
+
+const DebugOutputs& Outputs() {
+    static const DebugOutputs outputs = [] {
+        DebugOutputs o{2, nullptr};
+        if (IsJournalStream(std::getenv("JOURNAL_STREAM"), 2)) {
+            // Never destroyed: threads may still write while the process
+            // exits.
+            o.journal = new JournalSink(gInstalledJournalWriter, program_invocation_short_name);
+            o.fd = -1;
+        }
         const char* path = std::getenv("DMBTPEG_LOG");
         if (path && *path) {
             int f = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
             if (f >= 0) {
-                return f;
+                o.fd = f;
+                return o;
             }
             std::string msg = std::string("dmbtpeg: cannot open DMBTPEG_LOG '") + path +
                               "', writing debug output to stderr\n";
             WriteAll(2, msg);
         }
-        return 2;
+        return o;
     }();
-    return fd;
+    return outputs;
 }
 
 class StandardSink : public LogSink {
 public:
-    void Write(std::u16string_view text) override { WriteAll(DebugFd(), ToUtf8(text)); }
+    void Write(std::u16string_view text) override {
+        const DebugOutputs& outputs = Outputs();
+        std::string bytes = ToUtf8(text);
+        if (outputs.journal) {
+            outputs.journal->WriteUtf8(bytes);
+        }
+        if (outputs.fd >= 0) {
+            WriteAll(outputs.fd, bytes);
+        }
+    }
 };
 
 StandardSink gStandardSink;
@@ -57,6 +119,90 @@ void DebugOutput(std::u16string_view text) { gSink.load(std::memory_order_acquir
 
 ScopedLogSink::ScopedLogSink(LogSink& sink) : m_previous(gSink.exchange(&sink)) {}
 ScopedLogSink::~ScopedLogSink() { gSink.store(m_previous); }
+
+ScopedJournalWriter::ScopedJournalWriter(JournalWriter& writer)
+    : m_previous(gJournalWriter.exchange(&writer)) {}
+ScopedJournalWriter::~ScopedJournalWriter() { gJournalWriter.store(m_previous); }
+
+JournalSink::JournalSink(JournalWriter& writer, std::string identifier)
+    : m_writer(writer), m_identifier(std::move(identifier)) {}
+
+void JournalSink::Write(std::u16string_view text) { WriteUtf8(ToUtf8(text)); }
+
+// Every write is cut on its own: the next write, maybe another thread's,
+// never continues a line, so the sink keeps no state and needs no lock.
+void JournalSink::WriteUtf8(std::string_view text) {
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (end != std::string_view::npos && line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        // Blank lines only space out a console; journald drops them from a
+        // stream too. A line end starting a write thus never adds an entry
+        // after text written without one.
+        if (!line.empty()) {
+            Send(line);
+        }
+    }
+}
+
+void JournalSink::Send(std::string_view line) {
+    m_writer.Send(JournalPriority(line), m_identifier, line);
+}
+
+// The service's lines carry no level of their own; the words that report
+// something going wrong make a line a warning, everything else is
+// information. The decoder library reports its failures in Korean.
+int JournalPriority(std::string_view line) {
+    static constexpr std::string_view kTroubleWords[] = {
+        "fail",    "error",   "cannot",        "could not",     "couldn't", "not written",
+        "refused", "lost",    "not delivered", "not available", "not found", "did not",
+        "aborted", "lacks",   "out of memory", "실패",          "에러"};
+    std::string lower(line);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    for (std::string_view word : kTroubleWords) {
+        if (lower.find(word) != std::string::npos) {
+            return LOG_WARNING;
+        }
+    }
+    return LOG_INFO;
+}
+
+// systemd sets JOURNAL_STREAM to the device and inode numbers (decimal) of
+// the stream it connected; a program's stderr is that stream only if fstat
+// agrees, since the variable is inherited by processes whose stderr is
+// something else.
+bool IsJournalStream(const char* journalStream, int fd) {
+    if (!journalStream) {
+        return false;
+    }
+    std::string_view value(journalStream);
+    std::size_t colon = value.find(':');
+    if (colon == std::string_view::npos) {
+        return false;
+    }
+    auto number = [](std::string_view digits, unsigned long long& out) {
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
+        return ec == std::errc() && end == digits.data() + digits.size() && !digits.empty();
+    };
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    if (!number(value.substr(0, colon), device) || !number(value.substr(colon + 1), inode)) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    return static_cast<unsigned long long>(st.st_dev) == device &&
+           static_cast<unsigned long long>(st.st_ino) == inode;
+}
 
 void ConsolePrint(std::string_view text) { WriteAll(1, text); }
 

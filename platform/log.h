@@ -5,6 +5,10 @@
 // never mix inside a call; nothing is added or removed (line ends are the
 // caller's). Output goes to stderr, or appended to the file named by
 // DMBTPEG_LOG.
+//
+// When systemd connected stderr to the journal, the lines go to the journal as
+// entries of their own instead of the stderr copy (a file named by DMBTPEG_LOG
+// is still written): see JournalSink.
 #pragma once
 
 #include <memory>
@@ -38,6 +42,52 @@ public:
 private:
     LogSink* m_previous;
 };
+
+// One journal entry's destination. The default one sends the entry with
+// sd-journal; tests install their own with ScopedJournalWriter.
+class JournalWriter {
+public:
+    virtual ~JournalWriter() = default;
+    // `message` is one line without its line end, UTF-8.
+    virtual void Send(int priority, std::string_view identifier, std::string_view message) = 0;
+};
+
+// Replaces the default sink's journal writer while it lives.
+class ScopedJournalWriter {
+public:
+    explicit ScopedJournalWriter(JournalWriter& writer);
+    ~ScopedJournalWriter();
+    ScopedJournalWriter(const ScopedJournalWriter&) = delete;
+    ScopedJournalWriter& operator=(const ScopedJournalWriter&) = delete;
+
+private:
+    JournalWriter* m_previous;
+};
+
+// Cuts debug output into journal entries, one per line, so that an entry reads
+// as the line does on stderr without its line end (CR LF or LF). Text written
+// without a line end is an entry of its own: the next write never continues
+// it. Empty lines make no entry, so a line end that starts the next write ends
+// that text as on stderr without adding one.
+class JournalSink : public LogSink {
+public:
+    JournalSink(JournalWriter& writer, std::string identifier);
+    void Write(std::u16string_view text) override;
+    void WriteUtf8(std::string_view text);
+
+private:
+    void Send(std::string_view line);
+
+    JournalWriter& m_writer;
+    const std::string m_identifier;
+};
+
+// The syslog priority of a debug line in the journal.
+int JournalPriority(std::string_view line);
+
+// Whether `fd` is the journal stream systemd describes in `journalStream` (the
+// value of JOURNAL_STREAM, "device:inode"; null when unset).
+bool IsJournalStream(const char* journalStream, int fd);
 
 // Narrow console output to stdout, written as given (no line end added).
 void ConsolePrint(std::string_view text);

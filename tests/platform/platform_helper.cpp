@@ -1,10 +1,13 @@
 // A second process for the platform tests.
 //   platform_helper mutex NAME   holds the named mutex until killed; prints "held <last error>"
 //   platform_helper log THREADS LINES   writes lines from several threads to the debug output
+//   platform_helper journal stderr|stdout   writes debug lines with JOURNAL_STREAM naming
+//                                stderr or stdout; prints the journal entries made
 //   platform_helper scale        prints the time scale in force
 //   platform_helper regset KEY NAME NUMBER   sets a REG_DWORD below HKLM; prints "set <result>"
 //   platform_helper regget KEY NAME          prints the REG_DWORD below HKLM, or "missing"
 //   platform_helper regfill KEY PREFIX COUNT sets PREFIX0..PREFIX<COUNT-1> one call each
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -69,6 +72,29 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (mode == "journal" && argc == 3) {
+        // As systemd describes the stream it connected; only the debug output's
+        // first line looks at it.
+        struct stat st {};
+        ::fstat(std::string(argv[2]) == "stderr" ? 2 : 1, &st);
+        std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+        ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
+        class PrintingJournal : public platform::JournalWriter {
+        public:
+            void Send(int priority, std::string_view identifier,
+                      std::string_view message) override {
+                std::printf("%d %.*s %.*s\n", priority, static_cast<int>(identifier.size()),
+                            identifier.data(), static_cast<int>(message.size()), message.data());
+            }
+        };
+        PrintingJournal journal;
+        platform::ScopedJournalWriter guard(journal);
+        platform::DebugPrintf(u"[Lumo DMB] Could not create Thread\r\n");
+        platform::DebugPrintf(u"TDmbMain Fail to Connect filters");
+        platform::DebugPrintf(u"TDmbMain Filter_TF = TRUE \r\n");
+        std::fflush(stdout);
+        return 0;
+    }
     if (mode == "scale") {
         platform::CheckEnvironment();
         std::printf("%g\n", platform::TimeScale());
@@ -103,7 +129,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::fprintf(stderr,
-                 "usage: platform_helper mutex NAME | log THREADS LINES | scale | regset KEY NAME "
-                 "NUMBER | regget KEY NAME | regfill KEY PREFIX COUNT\n");
+                 "usage: platform_helper mutex NAME | log THREADS LINES | journal stderr|stdout | "
+                 "scale | regset KEY NAME NUMBER | regget KEY NAME | regfill KEY PREFIX COUNT\n");
     return 2;
 }

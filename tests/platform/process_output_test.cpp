@@ -36,6 +36,41 @@ TEST(DebugOutput, LinesOfConcurrentThreadsNeverMix) {
     EXPECT_EQ(count, 2000);
 }
 
+TEST(DebugOutput, UnderTheJournalLinesAreEntriesInsteadOfStderrAndTheFileKeepsThem) {
+    const std::string stderrText =
+        "[Lumo DMB] Could not create Thread\r\n"
+        "TDmbMain Fail to Connect filtersTDmbMain Filter_TF = TRUE \r\n";
+    const std::string entries =
+        "4 platform_helper [Lumo DMB] Could not create Thread\n"
+        "4 platform_helper TDmbMain Fail to Connect filters\n"
+        "6 platform_helper TDmbMain Filter_TF = TRUE \n";
+    {
+        ChildProcess journal("platform_helper", {"journal", "stderr"});
+        ASSERT_EQ(journal.Wait(std::chrono::seconds(20)), 0);
+        EXPECT_EQ(journal.Output(), entries);
+        EXPECT_EQ(journal.Errors(), "");
+    }
+    {
+        testsupport::TempDir dir;
+        std::string log = dir / "debug.log";
+        ChildProcess journal("platform_helper", {"journal", "stderr"}, {{"DMBTPEG_LOG", log}});
+        ASSERT_EQ(journal.Wait(std::chrono::seconds(20)), 0);
+        EXPECT_EQ(journal.Output(), entries);
+        EXPECT_EQ(journal.Errors(), "");
+        std::ifstream in(log, std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        EXPECT_EQ(all.str(), stderrText);
+    }
+    {
+        // JOURNAL_STREAM inherited by a process whose stderr is elsewhere.
+        ChildProcess notJournal("platform_helper", {"journal", "stdout"});
+        ASSERT_EQ(notJournal.Wait(std::chrono::seconds(20)), 0);
+        EXPECT_EQ(notJournal.Output(), "");
+        EXPECT_EQ(notJournal.Errors(), stderrText);
+    }
+}
+
 TEST(TimeScale, InvalidValueStopsTheProgramWithAClearMessage) {
     for (const char* bad : {"0", "-1", "fast", "1.5x", "nan"}) {
         ChildProcess p("platform_helper", {"scale"}, {{"DMBTPEG_TIME_SCALE", bad}});
