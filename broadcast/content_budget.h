@@ -5,11 +5,10 @@
 namespace broadcast {
 
 // What the decoder may hold of applications' content, in bytes: each holder (one application's
-// data set being collected, its last complete set, and any later store of its messages) charges
-// an account before it keeps bytes and releases them when it lets them go. An account may hold
-// at most perAccount bytes, all accounts together at most total. Broadcast data decides how
-// much arrives, so without this one stream could make the decoder hold anything up to what the
-// message format can address (1024 messages of 64 kB for each application).
+// store of messages) charges an account before it keeps bytes and releases them when it lets
+// them go. An account may hold at most perAccount bytes, all accounts together at most total.
+// Broadcast data decides how much arrives, so without this one stream of messages with ever new
+// ids and far expiry times could make the decoder hold without end.
 //
 // Not thread safe: one decoding thread owns the budget and its accounts.
 class ContentBudget {
@@ -30,8 +29,6 @@ class ContentBudget {
         void Release(std::size_t bytes);
         void ReleaseAll() { Release(m_held); }
         std::size_t Held() const { return m_held; }
-        // Whether bytes could ever fit this account, whatever the others hold.
-        bool CouldHold(std::size_t bytes) const { return bytes <= m_budget->m_perAccount; }
         // Whether the budget as a whole (rather than this account) lacks room for bytes.
         bool BudgetFull(std::size_t bytes) const;
 

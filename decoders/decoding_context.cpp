@@ -18,7 +18,7 @@ namespace bc = broadcast;
 
 namespace {
 
-// Read in pieces of this size, so completed sets are dispatched while a burst is still queued.
+// Read in pieces of this size, so changed files are dispatched while a burst is still queued.
 constexpr std::size_t kReadChunk = 4096;
 // Kind codes of POI-OPS and POI-OPS2, whatever AIDs fill them.
 constexpr std::uint8_t kPoiOpsKinds[] = {22, 21};
@@ -142,7 +142,7 @@ void DecodingContext::Offer(std::size_t index, std::span<const std::uint8_t> fil
         return;
     }
     m_counters.contentChanges += change ? 1 : 0;
-    if (m_dispatcher.OnComplete(index, file) == FileDispatcher::Completion::Superseded) {
+    if (m_dispatcher.OnContent(index, file) == FileDispatcher::Completion::Superseded) {
         ++m_counters.supersededChanges;
     }
     lock.unlock();

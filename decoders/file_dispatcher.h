@@ -1,9 +1,9 @@
 // Which data file to write next, and when.
 //
-// Per application it keeps the bytes last written and the newest complete set
-// not written yet. A set equal to the file on disk is nothing to do; a newer
-// set replaces one still waiting, so the file always ends up holding the
-// newest. Files go out in the order their sets first completed, one event at a
+// Per application it keeps the bytes last written and the newest content not
+// written yet. Content equal to the file on disk is nothing to do; newer
+// content replaces the one still waiting, so the file always ends up holding
+// the newest. Files go out in the order their content first changed, one event at a
 // time: after an event is raised nothing more is written until it has been
 // acknowledged (or forgotten, when decoding restarts).
 //
@@ -35,10 +35,10 @@ namespace decoders {
 class FileDispatcher {
   public:
     enum class Completion {
-        Unchanged,   // equal to the file on disk, or to the set already waiting
+        Unchanged,   // equal to the file on disk, or to the content already waiting
         Queued,      // waiting to be written
-        Superseded,  // replaced a waiting set that was never written
-        Withdrawn,   // equal to the file on disk: the waiting set was dropped
+        Superseded,  // replaced waiting content that was never written
+        Withdrawn,   // equal to the file on disk: the waiting content was dropped
     };
 
     struct Job {
@@ -49,7 +49,7 @@ class FileDispatcher {
     // 0: no interval, every change is written as soon as the event allows.
     explicit FileDispatcher(std::uint32_t intervalMs = 0) : m_intervalMs(intervalMs) {}
 
-    Completion OnComplete(std::size_t app, std::span<const std::uint8_t> content);
+    Completion OnContent(std::size_t app, std::span<const std::uint8_t> content);
 
     // The next file due at `now`, unless an event still waits for its acknowledgement.
     std::optional<Job> Next(std::uint32_t now);

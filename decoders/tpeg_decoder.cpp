@@ -24,7 +24,7 @@ platform::DWORD TpegDecoder::ThreadMain(void* parameter) {
     try {
         start->context->Run(*start->queue, start->stop);
     } catch (const std::exception& error) {
-        // Out of memory for a data set: the decoder stops rather than take the process down.
+        // Out of memory for the messages: the decoder stops rather than take the process down.
         platform::DebugPrintf(u"TPEG decoder thread ended: %s\r\n", error.what());
     }
     start->queue->Release();
