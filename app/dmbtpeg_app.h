@@ -9,7 +9,7 @@
 class TDmbMain;
 
 class CDmbTpegApp {
-public:
+  public:
     // False ends the process at once (another instance runs, or the player
     // did not close in time); true after the main window's modal run ended.
     bool InitInstance();

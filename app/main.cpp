@@ -74,7 +74,8 @@ void WatchStopSignals(const sigset_t& signals) {
 // navigation application still hears the suspend acknowledgement where it
 // can, and the status tells the service manager to start the service again.
 void EndOnBusLoss() {
-    platform::DebugPrintf(u"[Lumo DMB] bus connection lost: the service ends to be started again\r\n");
+    platform::DebugPrintf(
+        u"[Lumo DMB] bus connection lost: the service ends to be started again\r\n");
     gnExitStatus = kExitBusLost;
     ::kill(::getpid(), SIGTERM);
 }

@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench/private_daemon.h"
+#include "bench/send_round_trip.h"
 #include "platform/bus_transport.h"
 #include "platform/message_queue.h"
 #include "platform/window.h"
-#include "bench/private_daemon.h"
-#include "bench/send_round_trip.h"
 
 using namespace platform;
 

@@ -223,8 +223,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_delivery: cannot start dbus-daemon\n");
         return 1;
     }
-    void* shared = mmap(nullptr, sizeof(Stamps), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                        -1, 0);
+    void* shared =
+        mmap(nullptr, sizeof(Stamps), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED) {
         return 1;
     }

@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/send_round_trip.h"
 #include "platform/kernel.h"
 #include "platform/message_queue.h"
 #include "platform/window.h"
-#include "bench/send_round_trip.h"
 
 using namespace platform;
 

@@ -23,7 +23,8 @@ class EchoWindow : public platform::Window {
     }
 };
 
-inline void MeasureSendRoundTrips(benchmark::State& state, platform::HWND window, platform::UINT message) {
+inline void MeasureSendRoundTrips(benchmark::State& state, platform::HWND window,
+                                  platform::UINT message) {
     std::vector<double> samples;
     samples.reserve(1 << 20);
     platform::WPARAM counter = 0;

@@ -96,8 +96,7 @@ class TpegServiceDecoder {
     void HandleComponent(const Service& service, const ComponentFrameView& frame,
                          TpegServiceObserver& observer);
     void ApplyMessages(const TpegApplication& app, std::uint16_t aid,
-                       std::span<const std::uint8_t> data,
-                       TpegServiceObserver& observer);
+                       std::span<const std::uint8_t> data, TpegServiceObserver& observer);
     void ExpireMessages(TpegServiceObserver& observer);
     const Service* FindService(ServiceId sid) const;
     void ChooseService();

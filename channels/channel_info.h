@@ -9,13 +9,13 @@
 #include <cstdint>
 
 struct ChannelInfo {
-    std::int32_t dwScanWord0;   // kept and written back, never interpreted
-    std::int32_t dwFrequency;   // ensemble frequency in the tuner's own unit
+    std::int32_t dwScanWord0;  // kept and written back, never interpreted
+    std::int32_t dwFrequency;  // ensemble frequency in the tuner's own unit
     std::uint32_t dwServiceId;
-    std::uint8_t szLabel[20];   // NUL padded; no terminator when all 20 bytes are used
+    std::uint8_t szLabel[20];  // NUL padded; no terminator when all 20 bytes are used
     std::int32_t dwSubChannel;
     std::int32_t dwServiceType;  // 1 video, 2 audio, 3 data
-    std::int32_t dwScanWord10;  // kept and written back, never interpreted
+    std::int32_t dwScanWord10;   // kept and written back, never interpreted
     std::uint8_t byAudioCode;
     std::int32_t dwAudioChannels;
     std::int32_t dwSampleRate;

@@ -34,7 +34,7 @@ inline constexpr std::u16string_view kScanFileOnCard = u"\\SDMMC Disk\\SysData\\
 inline constexpr std::u16string_view kScanFileInFlash = u"\\Nand\\TDMBScan.dat";
 
 class CChannelList {
-public:
+  public:
     CChannelList() = default;
     virtual ~CChannelList() = default;
     CChannelList(const CChannelList&) = delete;

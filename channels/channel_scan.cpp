@@ -14,9 +14,10 @@ constexpr std::int32_t kSampleRate = 48000;
 
 }  // namespace
 
-int TakeScanResults(CChannelList& list, const std::uint8_t (&reply)[kScanReplyBytes], std::intptr_t reported,
-                    const std::atomic<std::int32_t>& abort) {
-    const auto count = static_cast<int>(std::clamp<std::intptr_t>(reported, 0, kScanEntriesPerReply));
+int TakeScanResults(CChannelList& list, const std::uint8_t (&reply)[kScanReplyBytes],
+                    std::intptr_t reported, const std::atomic<std::int32_t>& abort) {
+    const auto count =
+        static_cast<int>(std::clamp<std::intptr_t>(reported, 0, kScanEntriesPerReply));
     int taken = 0;
     for (int i = 0; i < count && abort.load() != 1; ++i) {
         ChannelInfo entry{};

@@ -14,5 +14,5 @@ inline constexpr std::size_t kScanReplyBytes = kScanEntriesPerReply * kScanEntry
 // negative count is none), checking `abort` before each. Audio services get
 // the region's audio members. Each entry's label is logged as
 // "[Scan] CH - <label>". Returns the number of entries taken.
-int TakeScanResults(CChannelList& list, const std::uint8_t (&reply)[kScanReplyBytes], std::intptr_t reported,
-                    const std::atomic<std::int32_t>& abort);
+int TakeScanResults(CChannelList& list, const std::uint8_t (&reply)[kScanReplyBytes],
+                    std::intptr_t reported, const std::atomic<std::int32_t>& abort);

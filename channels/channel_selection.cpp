@@ -50,8 +50,8 @@ void MakeLabelText(const ChannelInfo& info, std::int32_t country, std::span<plat
         return;
     }
     const char* bytes = reinterpret_cast<const char*>(info.szLabel);
-    std::string_view label(bytes, static_cast<std::size_t>(
-                                      std::find(bytes, bytes + kLabelSize, '\0') - bytes));
+    std::string_view label(
+        bytes, static_cast<std::size_t>(std::find(bytes, bytes + kLabelSize, '\0') - bytes));
     std::span<platform::WCHAR> room = out.first(out.size() - 1);
     std::size_t n = 0;
     if (country == kCountryKorea) {
@@ -91,5 +91,6 @@ void UpdateChannelInfo(const ChannelSelection& s) {
 
 void ReportChannels(const CChannelList& list) {
     platform::DebugPrintf(u"[ZQ DMB] S_CH_READ = %d \r\n", static_cast<int>(list.Size()));
-    platform::DebugPrintf(u"[ZQ DMB] mChannel.mdwChannelCount = %d \r\n", static_cast<int>(list.mdwChannelCount));
+    platform::DebugPrintf(u"[ZQ DMB] mChannel.mdwChannelCount = %d \r\n",
+                          static_cast<int>(list.mdwChannelCount));
 }

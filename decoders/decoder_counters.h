@@ -17,14 +17,14 @@ struct TdcCounters {
     std::uint64_t continuityBreaks;  // packet continuity gaps on the followed address
     std::uint64_t fecTables;         // application data tables released by packet FEC
     std::uint64_t fecCorrectedBytes;
-    std::uint64_t fecUncorrectable;  // tables with rows beyond repair
-    std::uint64_t dataGroups;        // data groups whose CRC held, queued or not
-    std::uint64_t dataGroupErrors;   // complete data groups with a bad CRC or header
-    std::uint64_t dataGroupsLost;    // partial data groups abandoned (gap, overflow, oversize)
-    std::uint64_t queuedBytes;       // TPEG stream bytes put into the queue
-    std::uint64_t queueDrops;        // data groups dropped because the queue was full
-    std::uint64_t addressChanges;    // times a packet address was taken up
-    std::uint32_t followedAddress;   // the address followed now, 0 when none
+    std::uint64_t fecUncorrectable;    // tables with rows beyond repair
+    std::uint64_t dataGroups;          // data groups whose CRC held, queued or not
+    std::uint64_t dataGroupErrors;     // complete data groups with a bad CRC or header
+    std::uint64_t dataGroupsLost;      // partial data groups abandoned (gap, overflow, oversize)
+    std::uint64_t queuedBytes;         // TPEG stream bytes put into the queue
+    std::uint64_t queueDrops;          // data groups dropped because the queue was full
+    std::uint64_t addressChanges;      // times a packet address was taken up
+    std::uint32_t followedAddress;     // the address followed now, 0 when none
     std::uint64_t repeatedDataGroups;  // repeated copies of data groups already taken
     std::uint64_t commandPackets;      // command packets of the followed address
     std::uint64_t segmentsDropped;     // segments of series that could not be completed
@@ -38,7 +38,7 @@ struct TpegCounters {
     std::uint64_t frameContentErrors;  // frames whose header held but content did not
     std::uint64_t skippedBytes;        // stream bytes that belonged to no frame
     std::uint64_t componentFrames;
-    std::uint64_t componentErrors;  // component frames with a bad header, data CRC or length
+    std::uint64_t componentErrors;    // component frames with a bad header, data CRC or length
     std::uint64_t contentChanges;     // changes of an application's messages, to be written
     std::uint64_t unselectedChanges;  // the same, of applications not selected
     std::uint64_t supersededChanges;  // content replaced by newer before it was written

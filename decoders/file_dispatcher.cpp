@@ -14,7 +14,7 @@ bool Equal(const std::optional<std::vector<std::uint8_t>>& held,
 }  // namespace
 
 FileDispatcher::Completion FileDispatcher::OnContent(std::size_t app,
-                                                      std::span<const std::uint8_t> content) {
+                                                     std::span<const std::uint8_t> content) {
     Slot& slot = m_slots.at(app);
     if (slot.pending) {
         if (Equal(slot.pending, content)) {

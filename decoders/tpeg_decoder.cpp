@@ -198,8 +198,8 @@ void TpegDecoder::StopLocked(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     // The thread may be inside the event callback, sending to a window of the
     // very thread that stops it: that send is handled meanwhile.
-    const bool ended = platform::WaitForSingleObjectHandlingSends(thread, kStopWaitMs) ==
-                       platform::WAIT_OBJECT_0;
+    const bool ended =
+        platform::WaitForSingleObjectHandlingSends(thread, kStopWaitMs) == platform::WAIT_OBJECT_0;
     lock.lock();
     if (!ended) {
         platform::DebugPrintf(u"TPEG decoder thread still inside the event callback\r\n");

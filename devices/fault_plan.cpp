@@ -49,11 +49,16 @@ std::optional<FaultExtent> ParseExtent(std::string_view text) {
 }
 
 std::optional<FaultCommand> ParseCommand(std::string_view name) {
-    if (name == "region") return FaultCommand::Region;
-    if (name == "tune") return FaultCommand::Tune;
-    if (name == "readback") return FaultCommand::Readback;
-    if (name == "scan") return FaultCommand::Scan;
-    if (name == "signal") return FaultCommand::Signal;
+    if (name == "region")
+        return FaultCommand::Region;
+    if (name == "tune")
+        return FaultCommand::Tune;
+    if (name == "readback")
+        return FaultCommand::Readback;
+    if (name == "scan")
+        return FaultCommand::Scan;
+    if (name == "signal")
+        return FaultCommand::Signal;
     return std::nullopt;
 }
 

@@ -33,7 +33,7 @@ enum class FaultCommand { Region, Tune, Readback, Scan, Signal };
 enum class FaultEffect { Fail, Wrong };
 
 struct FaultExtent {
-    bool calls = true;          // a number of calls, else platform milliseconds
+    bool calls = true;  // a number of calls, else platform milliseconds
     std::uint64_t amount = 0;
 };
 

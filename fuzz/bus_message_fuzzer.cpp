@@ -402,11 +402,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         }
     } else {
-        std::optional<BusRefusal> refusal =
-            CheckIncomingCall(m, [served](const char* path) {
-                auto window = ParseWindowObjectPath(path);
-                return window && *window == served ? served : nullptr;
-            });
+        std::optional<BusRefusal> refusal = CheckIncomingCall(m, [served](const char* path) {
+            auto window = ParseWindowObjectPath(path);
+            return window && *window == served ? served : nullptr;
+        });
         if (refusal && (refusal->errorName == nullptr || refusal->reason.empty())) {
             __builtin_trap();
         }

@@ -30,7 +30,8 @@ void WalkThroughFec(std::span<const std::uint8_t> input) {
             break;
         }
         const broadcast::FecStep step = fec.Push(input.subspan(at, size));
-        if (step.released.size() > broadcast::kFecApplicationTableSize + broadcast::kMaxPacketSize) {
+        if (step.released.size() >
+            broadcast::kFecApplicationTableSize + broadcast::kMaxPacketSize) {
             __builtin_trap();
         }
         at += size;

@@ -42,7 +42,8 @@ enum TunerCommand : std::int32_t {
     kTunerGetService = 4,    // get: word 1 service id, word 2 sub-channel
     kTunerGetScanSteps = 5,  // get: word 1 scan value, word 2 number of scan steps
     kTunerScan = 7,          // get: word 1 phase (below), word 2 step, word 3 entry buffer
-    kTunerGetSignal = 8,     // get: word 1 signal present if not 0, word 2 status, word 3 8-byte buffer
+    kTunerGetSignal =
+        8,  // get: word 1 signal present if not 0, word 2 status, word 3 8-byte buffer
 };
 
 // Word 1 of kTunerScan; after a step, word 1 holds the number of services found.
@@ -60,9 +61,10 @@ struct ITdmbTunerControl : platform::IUnknown {
     using InterfaceBase = platform::IUnknown;
 
     virtual platform::HRESULT GetParam(std::int32_t command, TunerParam* record) = 0;
-    virtual platform::HRESULT SetParam(std::int32_t command, TunerParam* record, std::int32_t reserved) = 0;
+    virtual platform::HRESULT SetParam(std::int32_t command, TunerParam* record,
+                                       std::int32_t reserved) = 0;
 
-protected:
+  protected:
     ~ITdmbTunerControl() = default;
 };
 
@@ -73,7 +75,8 @@ protected:
 // TPEG component: packet address (bits 8-17), DG flag (bit 18, 1 = no MSC data
 // groups), FEC scheme (bits 19-20), DSCTy (bits 21-26); see
 // broadcast/msc_data_path.h. The block is valid during the call only.
-using MscDataCallback = std::intptr_t (*)(std::uintptr_t a, std::uintptr_t b, std::uintptr_t c, std::uintptr_t d);
+using MscDataCallback = std::intptr_t (*)(std::uintptr_t a, std::uintptr_t b, std::uintptr_t c,
+                                          std::uintptr_t d);
 
 struct IDataAcquisition : platform::IUnknown {
     static constexpr const platform::IID& kIid = IID_IDataAcquisition;
@@ -81,6 +84,6 @@ struct IDataAcquisition : platform::IUnknown {
 
     virtual platform::HRESULT SetDataCallback(MscDataCallback callback, void* context) = 0;
 
-protected:
+  protected:
     ~IDataAcquisition() = default;
 };

@@ -34,8 +34,8 @@ bool DShowHelper::CreateFilter(const CLSID& clsid, const char* name, IBaseFilter
     if (*slot != nullptr) {
         return true;
     }
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,
-                                  reinterpret_cast<void**>(slot));
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                                  IID_IBaseFilter, reinterpret_cast<void**>(slot));
     if (FAILED(hr) || *slot == nullptr) {
         ConsolePrintf("DShowHelper::CreateFilter() %s creation failed", name);
         return false;
@@ -45,7 +45,8 @@ bool DShowHelper::CreateFilter(const CLSID& clsid, const char* name, IBaseFilter
     return SUCCEEDED(mpGraph->AddFilter(*slot, wideName));
 }
 
-bool DShowHelper::FindPin(IBaseFilter* filter, PIN_DIRECTION direction, const char* name, IPin** pinOut) {
+bool DShowHelper::FindPin(IBaseFilter* filter, PIN_DIRECTION direction, const char* name,
+                          IPin** pinOut) {
     WCHAR wanted[kNameUnits];
     ToWideName(name, wanted);
     IPin* found = nullptr;
@@ -101,14 +102,15 @@ bool DShowHelper::ConnectPins(IBaseFilter* outFilter, const char* outPinName, IB
     return found && hr == S_OK;
 }
 
-bool DShowHelper::DisconnectPins(IBaseFilter* outFilter, const char* outPinName, IBaseFilter* inFilter,
-                                 const char* inPinName) {
+bool DShowHelper::DisconnectPins(IBaseFilter* outFilter, const char* outPinName,
+                                 IBaseFilter* inFilter, const char* inPinName) {
     if (mpGraph == nullptr || outFilter == nullptr || inFilter == nullptr) {
         return false;
     }
     IPin* out = nullptr;
     IPin* in = nullptr;
-    bool found = FindPin(outFilter, PINDIR_OUTPUT, outPinName, &out) && FindPin(inFilter, PINDIR_INPUT, inPinName, &in);
+    bool found = FindPin(outFilter, PINDIR_OUTPUT, outPinName, &out) &&
+                 FindPin(inFilter, PINDIR_INPUT, inPinName, &in);
     bool ok = false;
     if (found && mpGraph->Disconnect(out) == S_OK) {
         ok = mpGraph->Disconnect(in) == S_OK;
@@ -127,7 +129,8 @@ bool DShowHelper::DetachVideoWindow() {
         return false;
     }
     IVideoWindow* video = nullptr;
-    if (FAILED(mpGraph->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&video))) || video == nullptr) {
+    if (FAILED(mpGraph->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&video))) ||
+        video == nullptr) {
         return false;
     }
     video->put_Visible(OAFALSE);
@@ -142,7 +145,8 @@ bool DShowHelper::SetAudioLevel(std::uint32_t index) {
         return false;
     }
     IBasicAudio* audio = nullptr;
-    if (FAILED(mpGraph->QueryInterface(IID_IBasicAudio, reinterpret_cast<void**>(&audio))) || audio == nullptr) {
+    if (FAILED(mpGraph->QueryInterface(IID_IBasicAudio, reinterpret_cast<void**>(&audio))) ||
+        audio == nullptr) {
         return false;
     }
     audio->put_Volume(volume);

@@ -14,10 +14,10 @@
 
 // Audio volume in hundredths of a decibel for each of the 16 levels.
 inline constexpr long kAudioLevelTable[16] = {-10000, -5754, -3311, -1905, -1300, -1000, -900, -800,
-                                             -700,   -600,  -500,  -400,  -300,  -200,  -100, 0};
+                                              -700,   -600,  -500,  -400,  -300,  -200,  -100, 0};
 
 class DShowHelper {
-public:
+  public:
     DShowHelper();
     virtual ~DShowHelper() = default;
     DShowHelper(const DShowHelper&) = delete;
@@ -31,8 +31,8 @@ public:
                  platform::IPin** pinOut);
     // Connects (disconnects) an output pin and an input pin, found by name.
     // Only S_OK counts as success.
-    bool ConnectPins(platform::IBaseFilter* outFilter, const char* outPinName, platform::IBaseFilter* inFilter,
-                     const char* inPinName);
+    bool ConnectPins(platform::IBaseFilter* outFilter, const char* outPinName,
+                     platform::IBaseFilter* inFilter, const char* inPinName);
     bool DisconnectPins(platform::IBaseFilter* outFilter, const char* outPinName,
                         platform::IBaseFilter* inFilter, const char* inPinName);
     bool DetachVideoWindow();

@@ -31,11 +31,13 @@ inline constexpr std::uint32_t kGraphErrorBase = 0xC0000000;
 // The graph owner's codes.
 inline constexpr std::uint32_t kErrorNone = 0;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;  // the graph mode has no receiver topology
-inline constexpr std::uint32_t kErrorInvalidData = 13;   // graph manager or receiver filter not created
-inline constexpr std::uint32_t kErrorNotReady = 21;      // graph neither running nor paused
+inline constexpr std::uint32_t kErrorInvalidData =
+    13;                                              // graph manager or receiver filter not created
+inline constexpr std::uint32_t kErrorNotReady = 21;  // graph neither running nor paused
 inline constexpr std::uint32_t kErrorNoObject = kGraphErrorBase + 1;     // graph or filter missing
 inline constexpr std::uint32_t kErrorNoInterface = kGraphErrorBase + 3;  // an interface was refused
-inline constexpr std::uint32_t kErrorConnect = kGraphErrorBase + 9;      // receiver filters not connected
+inline constexpr std::uint32_t kErrorConnect =
+    kGraphErrorBase + 9;  // receiver filters not connected
 
 // The filter helper's bare table index.
 inline constexpr std::int32_t kHelperErrorNoPin = 10;

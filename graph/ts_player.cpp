@@ -7,8 +7,8 @@ using namespace platform;
 
 bool CTsPlayer::CreateGraphBuilder() {
     if (mpGraph == nullptr) {
-        HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                      reinterpret_cast<void**>(&mpGraph));
+        HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IGraphBuilder, reinterpret_cast<void**>(&mpGraph));
         if (FAILED(hr) || mpGraph == nullptr) {
             mpGraph = nullptr;
             mdwLastError = kErrorInvalidData;
@@ -29,7 +29,8 @@ bool CTsPlayer::CreateFilters(std::int32_t mode) {
     if (mode == kGraphModeScan) {
         return true;
     }
-    if (mode == kGraphModeData && mHelper.CreateFilter(CLSID_DataAcquisition, kDataFilterName, &mpDataFilter)) {
+    if (mode == kGraphModeData &&
+        mHelper.CreateFilter(CLSID_DataAcquisition, kDataFilterName, &mpDataFilter)) {
         return true;
     }
     RemoveDataFilter();
@@ -50,7 +51,8 @@ bool CTsPlayer::ConnectFilters() {
     }
     IDataAcquisition* acquisition = nullptr;
     if (mpDataFilter != nullptr &&
-        SUCCEEDED(mpDataFilter->QueryInterface(IID_IDataAcquisition, reinterpret_cast<void**>(&acquisition))) &&
+        SUCCEEDED(mpDataFilter->QueryInterface(IID_IDataAcquisition,
+                                               reinterpret_cast<void**>(&acquisition))) &&
         acquisition != nullptr) {
         acquisition->SetDataCallback(mpfnDataCallback, this);
         acquisition->Release();
@@ -58,7 +60,8 @@ bool CTsPlayer::ConnectFilters() {
     bool ok = mHelper.ConnectPins(mpTuner, kTunerOutputPin, mpDataFilter, kDataInputPin);
     if (ok) {
         IMediaFilter* mediaFilter = nullptr;
-        ok = SUCCEEDED(mpGraph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(&mediaFilter))) &&
+        ok = SUCCEEDED(mpGraph->QueryInterface(IID_IMediaFilter,
+                                               reinterpret_cast<void**>(&mediaFilter))) &&
              mediaFilter != nullptr;
         if (mediaFilter != nullptr) {
             mediaFilter->Release();
@@ -119,7 +122,8 @@ bool CTsPlayer::MediaControl(HRESULT (IMediaControl::*call)()) {
         return false;
     }
     IMediaControl* control = nullptr;
-    if (FAILED(mpGraph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) || control == nullptr) {
+    if (FAILED(mpGraph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) ||
+        control == nullptr) {
         mdwLastError = kErrorNoInterface;
         return false;
     }
@@ -128,9 +132,13 @@ bool CTsPlayer::MediaControl(HRESULT (IMediaControl::*call)()) {
     return SUCCEEDED(hr);
 }
 
-bool CTsPlayer::Run() { return MediaControl(&IMediaControl::Run); }
+bool CTsPlayer::Run() {
+    return MediaControl(&IMediaControl::Run);
+}
 
-bool CTsPlayer::Pause() { return MediaControl(&IMediaControl::Pause); }
+bool CTsPlayer::Pause() {
+    return MediaControl(&IMediaControl::Pause);
+}
 
 bool CTsPlayer::Stop() {
     if (mpGraph == nullptr) {
@@ -150,7 +158,8 @@ int CTsPlayer::GetState() {
         return kGraphUndetermined;
     }
     IMediaControl* control = nullptr;
-    if (FAILED(mpGraph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) || control == nullptr) {
+    if (FAILED(mpGraph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))) ||
+        control == nullptr) {
         mdwLastError = kErrorNoInterface;
         return kGraphUndetermined;
     }
@@ -217,7 +226,8 @@ ITdmbTunerControl* CTsPlayer::TunerControl() {
         return nullptr;
     }
     ITdmbTunerControl* control = nullptr;
-    if (FAILED(mpTuner->QueryInterface(IID_ITdmbTunerControl, reinterpret_cast<void**>(&control))) ||
+    if (FAILED(
+            mpTuner->QueryInterface(IID_ITdmbTunerControl, reinterpret_cast<void**>(&control))) ||
         control == nullptr) {
         mdwLastError = kErrorNoInterface;
         return nullptr;

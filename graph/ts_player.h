@@ -29,7 +29,7 @@ inline constexpr std::uint32_t kAudioSetLevel = 0xA0000300;
 inline constexpr std::uint32_t kAudioMute = 0xA0000308;
 
 class CTsPlayer {
-public:
+  public:
     // `dataCallback` is what the data-acquisition filter calls with every
     // block of MSC data once the receiver filters are connected.
     explicit CTsPlayer(MscDataCallback dataCallback = nullptr) : mpfnDataCallback(dataCallback) {}
@@ -64,7 +64,7 @@ public:
     std::int32_t GraphMode() const { return mnGraphMode; }
     bool Connected() const { return mbConnected != 0; }
 
-private:
+  private:
     bool MediaControl(platform::HRESULT (platform::IMediaControl::*call)());
     ITdmbTunerControl* TunerControl();
 

@@ -57,8 +57,8 @@ bool LinkUnnamed(int fd, int folder, std::string& pattern) {
     static std::atomic<unsigned> counter{0};
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned long value = (static_cast<unsigned long>(::getpid()) << 20) ^ (counter++ * 2654435761u) ^
-                              static_cast<unsigned long>(attempt);
+        unsigned long value = (static_cast<unsigned long>(::getpid()) << 20) ^
+                              (counter++ * 2654435761u) ^ static_cast<unsigned long>(attempt);
         for (std::size_t i = pattern.size() - 6; i < pattern.size(); ++i) {
             pattern[i] = kDigits[value % 36];
             value /= 36;
@@ -105,8 +105,9 @@ bool WriteHostFileAtomically(const std::string& hostPath, std::string_view bytes
     // killed while writing then leaves nothing behind. It gets its hidden
     // name only when complete, just before the rename.
     std::string temp = "." + name + ".tmp-XXXXXX";
-    int fd = CanNameUnnamedFiles() ? ::openat(folderFd.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
-                                   : -1;
+    int fd = CanNameUnnamedFiles()
+                 ? ::openat(folderFd.fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                 : -1;
     const bool unnamed = fd >= 0;
     if (!unnamed) {
         // In the target's folder so that the rename cannot cross file systems.

@@ -72,8 +72,8 @@ IncomingMessage ReadPlainMessage(sd_bus_message* message, bool sent) {
         return BusRefusal{kErrorInvalidArgs,
                           fmt::format("message 0x{:X} is sent only within this process", number)};
     }
-    return InboundSend{nullptr,                     number, static_cast<WPARAM>(wParam),
-                       static_cast<LPARAM>(lParam), 0,      {}};
+    return InboundSend{nullptr, number, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam),
+                       0,       {}};
 }
 
 }  // namespace
@@ -163,8 +163,8 @@ IncomingMessage ReadSendCopyDataCall(sd_bus_message* message) {
         return BusRefusal{kErrorInvalidArgs,
                           fmt::format("byte count {} but {} bytes sent", byteCount, size)};
     }
-    InboundSend inbound{nullptr,                      WM_COPYDATA, static_cast<WPARAM>(wParam), 0,
-                        static_cast<ULONG_PTR>(kind), {}};
+    InboundSend inbound{
+        nullptr, WM_COPYDATA, static_cast<WPARAM>(wParam), 0, static_cast<ULONG_PTR>(kind), {}};
     // An empty array may come with no buffer at all.
     if (size > 0) {
         const auto* first = static_cast<const BYTE*>(bytes);

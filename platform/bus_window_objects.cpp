@@ -79,8 +79,7 @@ int NodeList(const std::set<std::string>& paths, char*** nodes) {
 
 int BusWindowTransport::RegisterObjects(sd_bus* bus) {
     static const sd_bus_vtable kWindowVtable[] = {
-        SD_BUS_VTABLE_START(0),
-        SD_BUS_PROPERTY("Title", "s", GetTitle, 0, 0),
+        SD_BUS_VTABLE_START(0), SD_BUS_PROPERTY("Title", "s", GetTitle, 0, 0),
         SD_BUS_PROPERTY("ClassName", "s", GetClassName, 0, 0),
         SD_BUS_METHOD_WITH_NAMES("Send", "utx",
                                  SD_BUS_PARAM(message) SD_BUS_PARAM(wParam) SD_BUS_PARAM(lParam),
@@ -93,8 +92,7 @@ int BusWindowTransport::RegisterObjects(sd_bus* bus) {
             "Post", "utx", SD_BUS_PARAM(message) SD_BUS_PARAM(wParam) SD_BUS_PARAM(lParam), "", ,
             OnPost, SD_BUS_VTABLE_UNPRIVILEGED | SD_BUS_VTABLE_METHOD_NO_REPLY),
         // Sent on a title object when no window answers to the title any more.
-        SD_BUS_SIGNAL("Gone", "", 0),
-        SD_BUS_VTABLE_END};
+        SD_BUS_SIGNAL("Gone", "", 0), SD_BUS_VTABLE_END};
     static const sd_bus_vtable kWindowsVtable[] = {
         SD_BUS_VTABLE_START(0),
         SD_BUS_METHOD_WITH_NAMES("Find", "ss", SD_BUS_PARAM(title) SD_BUS_PARAM(className), "t",
@@ -279,8 +277,7 @@ void BusWindowTransport::Answer(std::uint64_t id, LRESULT result) {
     sd_bus_message_unref(call.reply);
 }
 
-IncomingMessage BusWindowTransport::AimAtPath(sd_bus_message* message,
-                                              IncomingMessage read) const {
+IncomingMessage BusWindowTransport::AimAtPath(sd_bus_message* message, IncomingMessage read) const {
     if (auto* inbound = std::get_if<InboundSend>(&read)) {
         inbound->window = WindowAt(sd_bus_message_get_path(message));
         if (inbound->window == nullptr) {
@@ -302,13 +299,13 @@ int BusWindowTransport::DeliverCall(sd_bus_message* message, sd_bus_error* error
 
 int BusWindowTransport::OnSend(sd_bus_message* message, void* userdata, sd_bus_error* error) {
     return static_cast<BusWindowTransport*>(userdata)->DeliverCall(message, error,
-                                                                    ReadSendCall(message));
+                                                                   ReadSendCall(message));
 }
 
 int BusWindowTransport::OnSendCopyData(sd_bus_message* message, void* userdata,
                                        sd_bus_error* error) {
     return static_cast<BusWindowTransport*>(userdata)->DeliverCall(message, error,
-                                                                    ReadSendCopyDataCall(message));
+                                                                   ReadSendCopyDataCall(message));
 }
 
 int BusWindowTransport::OnPost(sd_bus_message* message, void* userdata, sd_bus_error* error) {
@@ -334,9 +331,8 @@ int BusWindowTransport::OnFind(sd_bus_message* message, void* userdata, sd_bus_e
     }
     const FindArguments& find = std::get<FindArguments>(read);
     HWND window = self->FrontWindowTitled(find.title, find.className);
-    return sd_bus_reply_method_return(message, "t",
-                                      static_cast<std::uint64_t>(
-                                          reinterpret_cast<std::uintptr_t>(window)));
+    return sd_bus_reply_method_return(
+        message, "t", static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(window)));
 }
 
 int BusWindowTransport::GetTitle(sd_bus*, const char* path, const char*, const char*,

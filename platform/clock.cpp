@@ -35,7 +35,9 @@ const Clock::time_point gStart = Clock::now();
 
 }  // namespace
 
-double TimeScale() { return ScaleSlot().load(std::memory_order_relaxed); }
+double TimeScale() {
+    return ScaleSlot().load(std::memory_order_relaxed);
+}
 
 void CheckEnvironment() {
     (void)TimeScale();
@@ -50,7 +52,8 @@ void SetTimeScaleForTesting(double scale) {
 
 Clock::duration ScaledDuration(DWORD ms) {
     auto ns = static_cast<double>(ms) * 1e6 * TimeScale();
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::nano>(ns));
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::nano>(ns));
 }
 
 void Sleep(DWORD ms) {

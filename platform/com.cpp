@@ -197,8 +197,8 @@ HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& libraryPath) {
     }
     HKEY key = nullptr;
     const std::u16string name = ServerKey(clsid);
-    LONG result = RegCreateKeyEx(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    LONG result = RegCreateKeyEx(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr,
+                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (result != ERROR_SUCCESS) {
         return HRESULT_FROM_WIN32(static_cast<DWORD>(result));
     }

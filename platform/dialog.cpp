@@ -25,8 +25,8 @@ INT_PTR Dialog::DoModal(HWND owner) {
     const std::u16string title(m_template.title);
     m_ended = false;
     m_result = 0;
-    HWND hwnd = Create(className.c_str(), title.c_str(), m_template.style & ~WS_VISIBLE, x, y, width,
-                       height, owner);
+    HWND hwnd = Create(className.c_str(), title.c_str(), m_template.style & ~WS_VISIBLE, x, y,
+                       width, height, owner);
     if (hwnd == nullptr) {
         return -1;
     }

@@ -23,13 +23,21 @@ inline constexpr std::size_t kFormatBufferUnits = 128;
 
 namespace detail {
 
-inline std::string FormatArg(const WCHAR* text) { return text ? ToUtf8(text) : std::string("(null)"); }
-inline std::string FormatArg(WCHAR* text) { return FormatArg(static_cast<const WCHAR*>(text)); }
-inline std::string FormatArg(std::u16string_view text) { return ToUtf8(text); }
-inline std::string FormatArg(const std::u16string& text) { return ToUtf8(text); }
+inline std::string FormatArg(const WCHAR* text) {
+    return text ? ToUtf8(text) : std::string("(null)");
+}
+inline std::string FormatArg(WCHAR* text) {
+    return FormatArg(static_cast<const WCHAR*>(text));
+}
+inline std::string FormatArg(std::u16string_view text) {
+    return ToUtf8(text);
+}
+inline std::string FormatArg(const std::u16string& text) {
+    return ToUtf8(text);
+}
 template <typename T>
-    requires(!std::is_same_v<std::decay_t<T>, const WCHAR*> && !std::is_same_v<std::decay_t<T>, WCHAR*>)
-const T& FormatArg(const T& value) {
+requires(!std::is_same_v<std::decay_t<T>, const WCHAR*> &&
+         !std::is_same_v<std::decay_t<T>, WCHAR*>) const T& FormatArg(const T& value) {
     return value;
 }
 

@@ -62,7 +62,7 @@ bool WaitsFor(const Waiter& waiter, const KernelObject& object) {
 }
 
 class HandleTable {
-public:
+  public:
     HANDLE Insert(std::shared_ptr<KernelObject> object) {
         std::lock_guard lock(m_mutex);
         m_next += 4;
@@ -85,7 +85,7 @@ public:
         return object;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::uintptr_t m_next = 0x100;
     std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> m_objects;
@@ -216,11 +216,17 @@ namespace {
 std::atomic<void (*)()> gThreadExitHook{nullptr};
 }  // namespace
 
-void SetThreadExitHook(void (*hook)()) { gThreadExitHook.store(hook); }
+void SetThreadExitHook(void (*hook)()) {
+    gThreadExitHook.store(hook);
+}
 
-HANDLE InsertHandle(std::shared_ptr<KernelObject> object) { return Table().Insert(std::move(object)); }
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
+    return Table().Insert(std::move(object));
+}
 
-std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) { return Table().Lookup(handle); }
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
+    return Table().Lookup(handle);
+}
 
 }  // namespace detail
 
@@ -231,7 +237,7 @@ using detail::KernelObject;
 thread_local DWORD tLastError = ERROR_SUCCESS;
 
 class Event final : public KernelObject {
-public:
+  public:
     Event(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
     bool IsSignalledFor(DWORD) const override { return m_signalled; }
     bool OnWaitSatisfied(DWORD) override {
@@ -247,14 +253,15 @@ public:
         return rose;
     }
 
-private:
+  private:
     bool m_manualReset;
     bool m_signalled;
 };
 
 class Thread final : public KernelObject {
-public:
-    Thread(LPTHREAD_START_ROUTINE start, void* parameter) : m_start(start), m_parameter(parameter) {}
+  public:
+    Thread(LPTHREAD_START_ROUTINE start, void* parameter)
+        : m_start(start), m_parameter(parameter) {}
     bool IsSignalledFor(DWORD) const override { return m_ended; }
 
     DWORD ExitCode() const {
@@ -266,7 +273,7 @@ public:
 
     DWORD m_id = 0;
 
-private:
+  private:
     LPTHREAD_START_ROUTINE m_start;
     void* m_parameter;
     bool m_ended = false;
@@ -299,8 +306,12 @@ void* Thread::Main(void* raw) {
 
 }  // namespace
 
-DWORD GetLastError() { return tLastError; }
-void SetLastError(DWORD error) { tLastError = error; }
+DWORD GetLastError() {
+    return tLastError;
+}
+void SetLastError(DWORD error) {
+    tLastError = error;
+}
 
 HANDLE CreateEvent(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
     if (name != nullptr) {
@@ -308,7 +319,8 @@ HANDLE CreateEvent(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, L
         return nullptr;
     }
     SetLastError(ERROR_SUCCESS);
-    return detail::InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
+    return detail::InsertHandle(
+        std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
 }
 
 namespace {
@@ -327,10 +339,16 @@ BOOL SetEventState(HANDLE handle, bool signalled) {
 }
 }  // namespace
 
-BOOL SetEvent(HANDLE event) { return SetEventState(event, true); }
-BOOL ResetEvent(HANDLE event) { return SetEventState(event, false); }
+BOOL SetEvent(HANDLE event) {
+    return SetEventState(event, true);
+}
+BOOL ResetEvent(HANDLE event) {
+    return SetEventState(event, false);
+}
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD ms) { return WaitForMultipleObjects(1, &handle, FALSE, ms); }
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms) {
+    return WaitForMultipleObjects(1, &handle, FALSE, ms);
+}
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms) {
     // On the stack: a wait allocates nothing.
@@ -438,17 +456,25 @@ DWORD GetCurrentThreadId() {
     return tThreadId;
 }
 
-void InitializeCriticalSection(CRITICAL_SECTION* section) { section->mutex = new std::recursive_mutex; }
+void InitializeCriticalSection(CRITICAL_SECTION* section) {
+    section->mutex = new std::recursive_mutex;
+}
 
 void DeleteCriticalSection(CRITICAL_SECTION* section) {
     delete section->mutex;
     section->mutex = nullptr;
 }
 
-void EnterCriticalSection(CRITICAL_SECTION* section) { section->mutex->lock(); }
+void EnterCriticalSection(CRITICAL_SECTION* section) {
+    section->mutex->lock();
+}
 
-BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) { return section->mutex->try_lock() ? TRUE : FALSE; }
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) {
+    return section->mutex->try_lock() ? TRUE : FALSE;
+}
 
-void LeaveCriticalSection(CRITICAL_SECTION* section) { section->mutex->unlock(); }
+void LeaveCriticalSection(CRITICAL_SECTION* section) {
+    section->mutex->unlock();
+}
 
 }  // namespace platform

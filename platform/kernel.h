@@ -86,11 +86,12 @@ void LeaveCriticalSection(CRITICAL_SECTION* section);
 
 // Owns one handle and closes it when it goes out of scope.
 class UniqueHandle {
-public:
+  public:
     UniqueHandle() = default;
     explicit UniqueHandle(HANDLE handle) : m_handle(handle) {}
     ~UniqueHandle() { Reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
+    UniqueHandle(UniqueHandle&& other) noexcept
+        : m_handle(std::exchange(other.m_handle, nullptr)) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) {
             Reset(std::exchange(other.m_handle, nullptr));
@@ -110,7 +111,7 @@ public:
     }
     explicit operator bool() const { return m_handle != nullptr; }
 
-private:
+  private:
     HANDLE m_handle = nullptr;
 };
 

@@ -26,7 +26,7 @@
 namespace platform::detail {
 
 class KernelObject {
-public:
+  public:
     virtual ~KernelObject() = default;
     // Both called with the wait lock held, for a wait made by `waiterThread`
     // (which need not be the calling thread: a waiter is satisfied by the
@@ -55,10 +55,10 @@ void WatchThreadEnd();
 // held, after the wait's result is readable, while the wait is still
 // registered (so the notifier is alive).
 class WaitNotifier {
-public:
+  public:
     virtual void Notify() = 0;
 
-protected:
+  protected:
     ~WaitNotifier() = default;
 };
 
@@ -81,7 +81,7 @@ struct Waiter {
 // moment an object is signalled, and `notifier` hears of it. Made and ended on
 // the waiting thread, without the window system's lock held.
 class RegisteredWait {
-public:
+  public:
     // Looks the handles up and takes the objects at once if the wait is
     // satisfied now, else queues it. Result() then tells: WAIT_FAILED (last
     // error set) for bad arguments, a wait result, or WAIT_TIMEOUT while it
@@ -97,7 +97,7 @@ public:
     // at the last moment still counts, since the object was consumed for it.
     DWORD End();
 
-private:
+  private:
     std::array<std::shared_ptr<KernelObject>, MAXIMUM_WAIT_OBJECTS> m_objects;
     Waiter m_waiter;
 };

@@ -35,7 +35,7 @@ void WriteAll(int fd, std::string_view bytes) {
 }
 
 class SdJournalWriter : public JournalWriter {
-public:
+  public:
     void Send(int priority, std::string_view identifier, std::string_view message) override {
         std::array<std::string, 3> fields = {"MESSAGE=" + std::string(message),
                                              "PRIORITY=" + std::to_string(priority),
@@ -57,7 +57,7 @@ std::atomic<JournalWriter*> gJournalWriter{&gSdJournalWriter};
 // Asks for the installed writer at every entry, so that a writer installed
 // after the first line still gets the entries.
 class InstalledJournalWriter : public JournalWriter {
-public:
+  public:
     void Send(int priority, std::string_view identifier, std::string_view message) override {
         gJournalWriter.load(std::memory_order_acquire)->Send(priority, identifier, message);
     }
@@ -96,7 +96,7 @@ const DebugOutputs& Outputs() {
 }
 
 class StandardSink : public LogSink {
-public:
+  public:
     void Write(std::u16string_view text) override {
         const DebugOutputs& outputs = Outputs();
         std::string bytes = ToUtf8(text);
@@ -115,19 +115,27 @@ std::atomic<ScopedMessageBoxCapture*> gMessageBoxCapture{nullptr};
 
 }  // namespace
 
-void DebugOutput(std::u16string_view text) { gSink.load(std::memory_order_acquire)->Write(text); }
+void DebugOutput(std::u16string_view text) {
+    gSink.load(std::memory_order_acquire)->Write(text);
+}
 
 ScopedLogSink::ScopedLogSink(LogSink& sink) : m_previous(gSink.exchange(&sink)) {}
-ScopedLogSink::~ScopedLogSink() { gSink.store(m_previous); }
+ScopedLogSink::~ScopedLogSink() {
+    gSink.store(m_previous);
+}
 
 ScopedJournalWriter::ScopedJournalWriter(JournalWriter& writer)
     : m_previous(gJournalWriter.exchange(&writer)) {}
-ScopedJournalWriter::~ScopedJournalWriter() { gJournalWriter.store(m_previous); }
+ScopedJournalWriter::~ScopedJournalWriter() {
+    gJournalWriter.store(m_previous);
+}
 
 JournalSink::JournalSink(JournalWriter& writer, std::string identifier)
     : m_writer(writer), m_identifier(std::move(identifier)) {}
 
-void JournalSink::Write(std::u16string_view text) { WriteUtf8(ToUtf8(text)); }
+void JournalSink::Write(std::u16string_view text) {
+    WriteUtf8(ToUtf8(text));
+}
 
 // Every write is cut on its own: the next write, maybe another thread's,
 // never continues a line, so the sink keeps no state and needs no lock.
@@ -157,9 +165,9 @@ void JournalSink::Send(std::string_view line) {
 // information. The decoder library reports its failures in Korean.
 int JournalPriority(std::string_view line) {
     static constexpr std::string_view kTroubleWords[] = {
-        "fail",    "error",   "cannot",        "could not",     "couldn't", "not written",
-        "refused", "lost",    "not delivered", "not available", "not found", "did not",
-        "aborted", "lacks",   "out of memory", "실패",          "에러"};
+        "fail",    "error", "cannot",        "could not",     "couldn't",  "not written",
+        "refused", "lost",  "not delivered", "not available", "not found", "did not",
+        "aborted", "lacks", "out of memory", "실패",          "에러"};
     std::string lower(line);
     for (char& c : lower) {
         if (c >= 'A' && c <= 'Z') {
@@ -204,7 +212,9 @@ bool IsJournalStream(const char* journalStream, int fd) {
            static_cast<unsigned long long>(st.st_ino) == inode;
 }
 
-void ConsolePrint(std::string_view text) { WriteAll(1, text); }
+void ConsolePrint(std::string_view text) {
+    WriteAll(1, text);
+}
 
 int MessageBox(HWND /*owner*/, const WCHAR* text, const WCHAR* caption, UINT /*type*/) {
     if (auto* capture = gMessageBoxCapture.load(std::memory_order_acquire)) {
@@ -221,8 +231,11 @@ int MessageBox(HWND /*owner*/, const WCHAR* text, const WCHAR* caption, UINT /*t
     return IDOK;
 }
 
-ScopedMessageBoxCapture::ScopedMessageBoxCapture() : m_previous(gMessageBoxCapture.exchange(this)) {}
-ScopedMessageBoxCapture::~ScopedMessageBoxCapture() { gMessageBoxCapture.store(m_previous); }
+ScopedMessageBoxCapture::ScopedMessageBoxCapture()
+    : m_previous(gMessageBoxCapture.exchange(this)) {}
+ScopedMessageBoxCapture::~ScopedMessageBoxCapture() {
+    gMessageBoxCapture.store(m_previous);
+}
 
 std::vector<std::u16string> ScopedMessageBoxCapture::Texts() const {
     std::lock_guard lock(m_mutex);

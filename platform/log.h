@@ -26,27 +26,27 @@ void DebugOutput(std::u16string_view text);
 // Where debug output goes. Tests install a capturing sink; the default sink
 // writes UTF-8 to stderr or DMBTPEG_LOG.
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
     virtual void Write(std::u16string_view text) = 0;
 };
 
 // Installs `sink` for the whole process until the returned guard is destroyed.
 class ScopedLogSink {
-public:
+  public:
     explicit ScopedLogSink(LogSink& sink);
     ~ScopedLogSink();
     ScopedLogSink(const ScopedLogSink&) = delete;
     ScopedLogSink& operator=(const ScopedLogSink&) = delete;
 
-private:
+  private:
     LogSink* m_previous;
 };
 
 // One journal entry's destination. The default one sends the entry with
 // sd-journal; tests install their own with ScopedJournalWriter.
 class JournalWriter {
-public:
+  public:
     virtual ~JournalWriter() = default;
     // `message` is one line without its line end, UTF-8.
     virtual void Send(int priority, std::string_view identifier, std::string_view message) = 0;
@@ -54,13 +54,13 @@ public:
 
 // Replaces the default sink's journal writer while it lives.
 class ScopedJournalWriter {
-public:
+  public:
     explicit ScopedJournalWriter(JournalWriter& writer);
     ~ScopedJournalWriter();
     ScopedJournalWriter(const ScopedJournalWriter&) = delete;
     ScopedJournalWriter& operator=(const ScopedJournalWriter&) = delete;
 
-private:
+  private:
     JournalWriter* m_previous;
 };
 
@@ -70,12 +70,12 @@ private:
 // it. Empty lines make no entry, so a line end that starts the next write ends
 // that text as on stderr without adding one.
 class JournalSink : public LogSink {
-public:
+  public:
     JournalSink(JournalWriter& writer, std::string identifier);
     void Write(std::u16string_view text) override;
     void WriteUtf8(std::string_view text);
 
-private:
+  private:
     void Send(std::string_view line);
 
     JournalWriter& m_writer;
@@ -102,7 +102,7 @@ int MessageBox(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type);
 // Records the texts of message boxes shown while it lives, instead of printing
 // them; for tests.
 class ScopedMessageBoxCapture {
-public:
+  public:
     ScopedMessageBoxCapture();
     ~ScopedMessageBoxCapture();
     ScopedMessageBoxCapture(const ScopedMessageBoxCapture&) = delete;
@@ -111,7 +111,7 @@ public:
     std::vector<std::u16string> Texts() const;
     void Record(std::u16string_view text);
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::u16string> m_texts;
     ScopedMessageBoxCapture* m_previous;

@@ -30,8 +30,8 @@ std::string EscapeName(const std::u16string& name) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : ToUtf8(name)) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-            c == '-') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '_' || c == '-') {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -43,8 +43,9 @@ std::string EscapeName(const std::u16string& name) {
 }
 
 class FileLock {
-public:
-    FileLock(const std::string& path, int operation) : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  public:
+    FileLock(const std::string& path, int operation)
+        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
         if (m_fd >= 0) {
             while (::flock(m_fd, operation) != 0 && errno == EINTR) {
             }
@@ -59,14 +60,15 @@ public:
     FileLock& operator=(const FileLock&) = delete;
     bool Valid() const { return m_fd >= 0; }
 
-private:
+  private:
     int m_fd;
 };
 
 class Mutex final : public detail::KernelObject, public std::enable_shared_from_this<Mutex> {
-public:
+  public:
     Mutex() = default;
-    Mutex(std::u16string name, std::string path, int fd) : m_name(std::move(name)), m_path(std::move(path)), m_fd(fd) {}
+    Mutex(std::u16string name, std::string path, int fd)
+        : m_name(std::move(name)), m_path(std::move(path)), m_fd(fd) {}
     ~Mutex() override;
 
     // These with the wait lock held.
@@ -86,7 +88,7 @@ public:
     DWORD Owner() const { return m_owner; }
     const std::u16string& Name() const { return m_name; }
 
-private:
+  private:
     std::u16string m_name;
     std::string m_path;
     int m_fd = -1;
@@ -132,7 +134,7 @@ bool Mutex::Release() {
 // Abandons what the thread still owns when it ends. A thread made by
 // CreateThread has done so already, before its handle was signalled.
 class ThreadEndWatch {
-public:
+  public:
     ThreadEndWatch() : m_threadId(GetCurrentThreadId()) {}
     ~ThreadEndWatch() {
         std::lock_guard lock(detail::WaitLock());
@@ -142,7 +144,7 @@ public:
     ThreadEndWatch& operator=(const ThreadEndWatch&) = delete;
     void Touch() {}
 
-private:
+  private:
     const DWORD m_threadId;
 };
 

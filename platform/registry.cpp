@@ -359,8 +359,8 @@ std::optional<HiveValue> ReadValue(HKEY root, std::u16string_view subKey,
 
 }  // namespace
 
-LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
-                    LPSECURITY_ATTRIBUTES, HKEY* result, DWORD* disposition) {
+LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                    HKEY* result, DWORD* disposition) {
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }

@@ -2,10 +2,10 @@
 
 #include <iconv.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -31,8 +31,9 @@ std::string CodePageName(UINT codePage) {
 
 // iconv descriptors carry conversion state, so each thread gets its own.
 class Converter {
-public:
-    Converter(const std::string& to, const std::string& from) : m_cd(iconv_open(to.c_str(), from.c_str())) {}
+  public:
+    Converter(const std::string& to, const std::string& from)
+        : m_cd(iconv_open(to.c_str(), from.c_str())) {}
     ~Converter() {
         if (Valid()) {
             iconv_close(m_cd);
@@ -45,7 +46,7 @@ public:
     iconv_t Get() const { return m_cd; }
     void Reset() { iconv(m_cd, nullptr, nullptr, nullptr, nullptr); }
 
-private:
+  private:
     iconv_t m_cd;
 };
 
@@ -63,13 +64,13 @@ Converter& ConverterFor(const std::string& to, const std::string& from) {
     return *slot;
 }
 
-
 // Runs iconv step by step, never giving it more room than the destination has
 // left, so a full destination always ends on a character boundary. `onInvalid`
 // handles a sequence iconv rejects: it writes the replacement (returns false
 // when that does not fit) and skips the input it stands for.
 template <typename Unit, typename OnInvalid>
-std::size_t Convert(Converter& conv, std::string_view input, std::span<Unit> out, OnInvalid onInvalid) {
+std::size_t Convert(Converter& conv, std::string_view input, std::span<Unit> out,
+                    OnInvalid onInvalid) {
     char* in = const_cast<char*>(input.data());
     std::size_t inLeft = input.size();
     std::size_t written = 0;
@@ -168,7 +169,9 @@ std::string ToUtf8(std::u16string_view text) {
     return out;
 }
 
-std::u16string FromUtf8(std::string_view text) { return ToWide(text, CP_UTF8); }
+std::u16string FromUtf8(std::string_view text) {
+    return ToWide(text, CP_UTF8);
+}
 
 std::size_t WideLength(const WCHAR* text) {
     if (text == nullptr) {

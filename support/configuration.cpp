@@ -13,7 +13,8 @@ struct Priority {
 };
 
 constexpr Priority kPriorities[] = {
-    {u"Highest", 247}, {u"AboveNormal", 248}, {u"Normal", 248}, {u"BelowNormal", 248}, {u"Video", 247},
+    {u"Highest", 247},     {u"AboveNormal", 248}, {u"Normal", 248},
+    {u"BelowNormal", 248}, {u"Video", 247},
 };
 
 }  // namespace
@@ -24,13 +25,15 @@ void SetDShowThreadPriority(bool enable) {
         return;
     }
     HKEY key = nullptr;
-    if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority", 0, nullptr,
-                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority", 0,
+                       nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                       nullptr) != ERROR_SUCCESS) {
         DebugPrintf(u"[TDMBPlayer] Couldn't create registry key\r\n");
         return;
     }
     for (const Priority& p : kPriorities) {
-        RegSetValueEx(key, p.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&p.value), sizeof p.value);
+        RegSetValueEx(key, p.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&p.value),
+                      sizeof p.value);
     }
     RegCloseKey(key);
 }

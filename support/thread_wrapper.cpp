@@ -24,7 +24,8 @@ int cThread::Create1(DWORD creationFlags, std::size_t stackSize, LPSECURITY_ATTR
     DebugPrintf(u" ****************cThread::Create OK!******************* \r\n");
     std::lock_guard starting(mStartLock);
     DWORD id = 0;
-    HANDLE thread = CreateThread(security, stackSize, &cThread::ThreadStart1, this, creationFlags, &id);
+    HANDLE thread =
+        CreateThread(security, stackSize, &cThread::ThreadStart1, this, creationFlags, &id);
     mdwThreadId = id;
     mhThread = thread;
     return thread != nullptr ? 1 : 0;
@@ -37,7 +38,8 @@ int cThread::Create2(DWORD creationFlags, std::size_t stackSize, LPSECURITY_ATTR
     }
     std::lock_guard starting(mStartLock);
     DWORD id = 0;
-    HANDLE thread = CreateThread(security, stackSize, &cThread::ThreadStart2, this, creationFlags, &id);
+    HANDLE thread =
+        CreateThread(security, stackSize, &cThread::ThreadStart2, this, creationFlags, &id);
     mdwThreadId = id;
     mhThread2 = thread;
     return thread != nullptr ? 1 : 0;

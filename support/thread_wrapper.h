@@ -10,7 +10,7 @@
 #include "platform/kernel.h"
 
 class cThread {
-public:
+  public:
     cThread() = default;
     virtual ~cThread() = default;
     cThread(const cThread&) = delete;
@@ -22,8 +22,10 @@ public:
     // Start Run1 (Run2) on a new thread. Returns 1 when a thread was started,
     // 0 when one is recorded already (whether or not it still runs) or the
     // thread could not be created.
-    int Create1(platform::DWORD creationFlags, std::size_t stackSize, platform::LPSECURITY_ATTRIBUTES security);
-    int Create2(platform::DWORD creationFlags, std::size_t stackSize, platform::LPSECURITY_ATTRIBUTES security);
+    int Create1(platform::DWORD creationFlags, std::size_t stackSize,
+                platform::LPSECURITY_ATTRIBUTES security);
+    int Create2(platform::DWORD creationFlags, std::size_t stackSize,
+                platform::LPSECURITY_ATTRIBUTES security);
 
     // The recorded threads; none is null. The owner closes a handle and sets
     // it back to null when it has stopped the thread.
@@ -31,7 +33,7 @@ public:
     std::atomic<platform::HANDLE> mhThread2{nullptr};
     std::atomic<platform::DWORD> mdwThreadId{0};
 
-private:
+  private:
     // Held while a thread is created and its handle recorded, and taken by
     // the new thread before its body runs, so a body that ends at once still
     // finds its handle recorded.

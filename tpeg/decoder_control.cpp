@@ -14,7 +14,9 @@ constexpr std::uint32_t kTdcConfig[3] = {0x20000, 0x4000, 1};
 // Every application the service knows.
 constexpr std::uint32_t kAllParsers = 0x7FFF;
 
-void Log(const char16_t* text) { DebugPrintf(u"%s\r\n", text); }
+void Log(const char16_t* text) {
+    DebugPrintf(u"%s\r\n", text);
+}
 
 }  // namespace
 

@@ -12,21 +12,51 @@ namespace {
 // Answers of a library that is not there: every call reports failure in the
 // terms the service tests for.
 namespace missing {
-std::int32_t InitTDC(const std::uint32_t*) { return 0; }
-std::uintptr_t GetTpegQueue() { return 0; }
-std::int32_t GetTDCState() { return 0; }
-std::int32_t StartTDCDecode() { return 0; }
-std::int32_t StopTDCDecode() { return 0; }
-std::intptr_t FillMSCData(std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) { return 0; }
-std::int32_t Fail() { return -1; }
-std::int32_t InitTpegLibrary(std::uintptr_t) { return -1; }
-std::int32_t RegisterEventHandler(TpegEventCallback) { return -1; }
-std::int32_t SetValue(std::int32_t) { return -1; }
-std::int32_t SetTransferDataPath(const char16_t*) { return -1; }
-std::int32_t SetSelectParser(std::uint32_t) { return -1; }
-std::int32_t SetTDCQueue(std::uintptr_t) { return -1; }
-const char16_t* GetTransferDataPath() { return nullptr; }
-std::int32_t TTBEventComplete(std::uintptr_t, std::uint32_t) { return -1; }
+std::int32_t InitTDC(const std::uint32_t*) {
+    return 0;
+}
+std::uintptr_t GetTpegQueue() {
+    return 0;
+}
+std::int32_t GetTDCState() {
+    return 0;
+}
+std::int32_t StartTDCDecode() {
+    return 0;
+}
+std::int32_t StopTDCDecode() {
+    return 0;
+}
+std::intptr_t FillMSCData(std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
+    return 0;
+}
+std::int32_t Fail() {
+    return -1;
+}
+std::int32_t InitTpegLibrary(std::uintptr_t) {
+    return -1;
+}
+std::int32_t RegisterEventHandler(TpegEventCallback) {
+    return -1;
+}
+std::int32_t SetValue(std::int32_t) {
+    return -1;
+}
+std::int32_t SetTransferDataPath(const char16_t*) {
+    return -1;
+}
+std::int32_t SetSelectParser(std::uint32_t) {
+    return -1;
+}
+std::int32_t SetTDCQueue(std::uintptr_t) {
+    return -1;
+}
+const char16_t* GetTransferDataPath() {
+    return nullptr;
+}
+std::int32_t TTBEventComplete(std::uintptr_t, std::uint32_t) {
+    return -1;
+}
 }  // namespace missing
 
 template <typename F>
@@ -112,4 +142,6 @@ const DecoderLibrary& Decoders() {
     return libraries;
 }
 
-void SetDecoderLibrary(const DecoderLibrary* library) { gOverride.store(library, std::memory_order_release); }
+void SetDecoderLibrary(const DecoderLibrary* library) {
+    gOverride.store(library, std::memory_order_release);
+}

@@ -65,7 +65,8 @@ TEST_F(MainWindow, ShutdownBeforeTheStartStepReleasesEmptyHandlesWithoutHarm) {
     EXPECT_TRUE(m_decoders.CallsOf("StopTpegDecoder").empty());
     EXPECT_EQ(m_decoders.Calls(), (std::vector<std::string>{"UninitTpegLibrary", "UninitTDC"}));
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0, KEY_ALL_ACCESS, &key),
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0,
+                           KEY_ALL_ACCESS, &key),
               ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(WaitUntil([&] { return SuspendAcks(navApp) == 1; }));
 }
@@ -79,8 +80,8 @@ TEST_F(MainWindow, ShutdownOfARunningServiceStopsDecodersGraphAndWorkerInOrder) 
     m_log.Clear();
     gbServiceClosing = 1;
     m_main->ShutdownService();
-    EXPECT_EQ(m_decoders.Calls(), (std::vector<std::string>{"StopTpegDecoder", "StopTDCDecode", "UninitTpegLibrary",
-                                                           "UninitTDC"}));
+    EXPECT_EQ(m_decoders.Calls(), (std::vector<std::string>{"StopTpegDecoder", "StopTDCDecode",
+                                                            "UninitTpegLibrary", "UninitTDC"}));
     std::string log = LogText();
     EXPECT_LT(log.find("Stop TDC Decoder"), log.find("[Lumo DMB] mhThread! \r\n"));
     EXPECT_EQ(m_main->mhThread.load(), nullptr);

@@ -6,7 +6,7 @@ using testsupport::NavAppStandIn;
 namespace {
 
 class Protocol : public testsupport::ServiceTest {
-protected:
+  protected:
     bool QuitRequested() {
         MSG msg;
         return PeekMessage(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) && msg.message == WM_QUIT;
@@ -29,8 +29,10 @@ TEST_F(Protocol, CloseBeforeTheStartStepEndsAServiceThatOwnsNothing) {
 TEST_F(Protocol, SecondEndRequestOnlyWritesItsLine) {
     Open();
     m_main->MainWindowProc(WM_NAVAPP_REQUEST, kNavAppEnd, 0);
-    EXPECT_NE(LogText().find("\r\n ##### ROVANGO END !!! ##### \r\nROVAN_END\r\n[Lumo DMB] DestoryWindow Call!"),
-              std::string::npos);
+    EXPECT_NE(
+        LogText().find(
+            "\r\n ##### ROVANGO END !!! ##### \r\nROVAN_END\r\n[Lumo DMB] DestoryWindow Call!"),
+        std::string::npos);
     m_log.Clear();
     m_decoders.ClearCalls();
     EXPECT_EQ(m_main->MainWindowProc(WM_NAVAPP_REQUEST, kNavAppEnd, 0), 0);
@@ -80,7 +82,8 @@ TEST_F(Protocol, VendorMessagesAreRegisteredOnceAndOnlyTheResetIsLogged) {
     m_main->MainWindowProc(reset, 0, 0);
     m_main->MainWindowProc(TCC_TDMB_AUDIOCHANGE_MSG.load(), 1, 2);
     m_main->MainWindowProc(TCC_TDMB_RECONFIG_MSG.load(), 1, 2);
-    EXPECT_EQ(m_log.Lines(), std::vector<std::u16string>{u"[TDMBPlayer] TCC_TDMB_RESET_CHANNEL_MSG\r\n"});
+    EXPECT_EQ(m_log.Lines(),
+              std::vector<std::u16string>{u"[TDMBPlayer] TCC_TDMB_RESET_CHANNEL_MSG\r\n"});
     EXPECT_EQ(gbServiceClosing.load(), 0);
     EXPECT_EQ(TCC_TDMB_RESET_CHANNEL_MSG.load(), reset);
 }

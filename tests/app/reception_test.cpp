@@ -6,7 +6,7 @@ using testsupport::NavAppStandIn;
 namespace {
 
 class Reception : public testsupport::ServiceTest {
-protected:
+  protected:
     Reception() { WriteScanFile({testsupport::TpegService(0xF1E00448, 183008, 5)}); }
 };
 
@@ -21,8 +21,9 @@ TEST_F(Reception, StartStepBuildsTunesRunsAndAnnouncesReception) {
     EXPECT_NE(log.find("[ZQ DMB] S_CH_READ = 1 \r\n"), std::string::npos);
     EXPECT_NE(log.find("[TDMBPlayer] mChannelInfo : TPEG\r\n"), std::string::npos);
     EXPECT_NE(log.find("[DMB] Start Tpeg Decoder2\r\n"), std::string::npos);
-    EXPECT_EQ(m_device.Commands(), (std::vector<std::string>{"set 0 82 0 0", "set 1 183008 0 0",
-                                                            "set 3 -236977080 5 0", "get 2 0 0 0", "get 4 0 0 0"}));
+    EXPECT_EQ(m_device.Commands(),
+              (std::vector<std::string>{"set 0 82 0 0", "set 1 183008 0 0", "set 3 -236977080 5 0",
+                                        "get 2 0 0 0", "get 4 0 0 0"}));
     EXPECT_EQ(main.mTsPlayer.GetState(), kGraphRunning);
     EXPECT_EQ(StateMessages(navApp, 1), 1u);
     EXPECT_EQ(main.mbTuningPass.load(), 0);
@@ -35,11 +36,14 @@ TEST_F(Reception, MismatchingTunerIsRetriedWithOneLinePerPass) {
     Open();
     m_device.SetFrequencyOffset(8);
     m_main->OnServiceTimer(ID_TIMER_START);
-    ASSERT_TRUE(WaitUntil([&] { return LogCount("[TDMBPlayer] Frequency is different(183016, 183008)\r\n") >= 3; }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return LogCount("[TDMBPlayer] Frequency is different(183016, 183008)\r\n") >= 3; }));
     EXPECT_EQ(m_main->mbDecoderRunning.load(), 0);
     m_device.SetFrequencyOffset(0);
     m_device.SetServiceOffset(1);
-    ASSERT_TRUE(WaitUntil([&] { return LogCount("[TDMBPlayer] Channel is diff(-236977079, -236977080)(5, 5)") >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return LogCount("[TDMBPlayer] Channel is diff(-236977079, -236977080)(5, 5)") >= 2;
+    }));
     m_device.SetServiceOffset(0);
     ASSERT_TRUE(WaitForTuned());
 }

@@ -21,10 +21,10 @@
 #include "platform/window.h"
 #include "tests/support/fake_decoders.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/nav_app.h"
 #include "tests/support/temp_dir.h"
 #include "tpeg/tpeg_events.h"
-#include "tests/support/log_capture.h"
 
 namespace testsupport {
 
@@ -40,7 +40,7 @@ inline ChannelInfo TpegService(std::uint32_t id = 0xF1E00448, std::int32_t frequ
 }
 
 class ServiceTest : public testing::Test {
-protected:
+  protected:
     ServiceTest() {
         platform::SetTimeScaleForTesting(0.01);
         gbReceptionOn = 1;
@@ -85,9 +85,12 @@ protected:
     // in between), until the worker's pass has started the decoders and
     // ended: the notification is sent and the signal poll armed by then.
     bool WaitForTuned() {
-        return WaitUntil([&] { return m_main->mbDecoderRunning.load() == 1 && m_main->mbTuningPass.load() == 0; });
+        return WaitUntil([&] {
+            return m_main->mbDecoderRunning.load() == 1 && m_main->mbTuningPass.load() == 0;
+        });
     }
-    bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    bool WaitUntil(const std::function<bool()>& done,
+                   std::chrono::seconds limit = std::chrono::seconds(20)) {
         auto deadline = std::chrono::steady_clock::now() + limit;
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) {
@@ -114,7 +117,8 @@ protected:
     std::size_t LogCount(const std::string& line) const {
         std::string text = LogText();
         std::size_t n = 0;
-        for (std::size_t pos = text.find(line); pos != std::string::npos; pos = text.find(line, pos + 1)) {
+        for (std::size_t pos = text.find(line); pos != std::string::npos;
+             pos = text.find(line, pos + 1)) {
             ++n;
         }
         return n;

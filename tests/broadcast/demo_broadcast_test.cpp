@@ -426,8 +426,8 @@ TEST(BroadcastBuilder, StreamShapesOnAirDecodeAsTheFirstOrTheDirectedService) {
         std::ofstream(dir / "shapes.txt")
             << "frames 400\nensemble 201008 0xE00C \"Test 12B\"\nsubchannel 7 eep 64 2\n"
                "tpeg 0xF1E00448 \"Traffic\" 7 0x101 content \""
-            << (dir / "content")
-            << "\" service2 9.9.9 encrypted 3 damaged 4 oversized 5" << directory << "\n";
+            << (dir / "content") << "\" service2 9.9.9 encrypted 3 damaged 4 oversized 5"
+            << directory << "\n";
         ASSERT_EQ(RunBuilder({"--config", dir / "shapes.txt", dir / "out", "--quiet"}), 0);
         Reception reception;
         Receive(dir / "out/201008.eti", reception);

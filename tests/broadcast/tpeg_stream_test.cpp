@@ -168,9 +168,10 @@ TEST(TpegStream, EachServiceIsMappedByItsOwnSniAndOnlyOneIsDecoded) {
     const Bytes sniB =
         Transport(1, Service(0xB, 0, Component(0, Sni({{5, kCttAid}, {6, kRtmAid}}))));
     const Bytes dataA = Transport(1, Service(0xA, 0, Component(5, OneMessage(1, "A rtm"))));
-    const Bytes dataB = Transport(1, Service(0xB, 0,
-                                             Cat({Component(5, OneMessage(1, "B ctt")),
-                                                  Component(6, OneMessage(1, "B rtm"))})));
+    const Bytes dataB = Transport(
+        1,
+        Service(0xB, 0,
+                Cat({Component(5, OneMessage(1, "B ctt")), Component(6, OneMessage(1, "B rtm"))})));
 
     {
         SCOPED_TRACE("no stream directory: the first service with an SNI");
@@ -198,8 +199,7 @@ TEST(TpegStream, EachServiceIsMappedByItsOwnSniAndOnlyOneIsDecoded) {
 TEST(TpegStream, HeaderClaimingMoreThanArrivesYieldsToTheNextGoodFrame) {
     const Bytes sni = Transport(1, Service(1, 0, Component(0, Sni({{5, kRtmAid}}))));
     // The header holds and claims 60000 bytes; only the frame's own few arrive.
-    const Bytes cut =
-        Transport(1, Service(1, 0, Component(5, OneMessage(1, "cut off"))), 60000);
+    const Bytes cut = Transport(1, Service(1, 0, Component(5, OneMessage(1, "cut off"))), 60000);
     ASSERT_LT(cut.size(), 100u);
     const Bytes good = Transport(1, Service(1, 0, Component(5, OneMessage(2, "next"))));
 

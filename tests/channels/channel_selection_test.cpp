@@ -7,12 +7,13 @@
 #include "platform/log.h"
 #include "tests/support/log_capture.h"
 
-using testsupport::CapturingLogSink;
 using platform::ScopedLogSink;
+using testsupport::CapturingLogSink;
 
 namespace {
 
-ChannelInfo Service(std::uint32_t id, std::int32_t type = kServiceTypeData, std::string_view label = "") {
+ChannelInfo Service(std::uint32_t id, std::int32_t type = kServiceTypeData,
+                    std::string_view label = "") {
     ChannelInfo e{};
     e.dwServiceId = id;
     e.dwServiceType = type;
@@ -22,7 +23,7 @@ ChannelInfo Service(std::uint32_t id, std::int32_t type = kServiceTypeData, std:
 }
 
 class Selection : public testing::Test {
-protected:
+  protected:
     std::size_t UsidLines() const {
         std::size_t n = 0;
         for (const auto& line : m_log.Lines()) {
@@ -92,7 +93,7 @@ TEST_F(Selection, OnlyDataServicesWithTpegIdentifiersAreCandidates) {
 }
 
 class UpdateChannel : public Selection {
-protected:
+  protected:
     UpdateChannel() {
         platform::InitializeCriticalSection(&m_lock);
         m_event = platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr);
@@ -102,7 +103,9 @@ protected:
         platform::DeleteCriticalSection(&m_lock);
     }
     ChannelSelection Target() { return {m_list, m_info, m_state, m_label, m_lock, m_event}; }
-    bool EventSet() const { return platform::WaitForSingleObject(m_event, 0) == platform::WAIT_OBJECT_0; }
+    bool EventSet() const {
+        return platform::WaitForSingleObject(m_event, 0) == platform::WAIT_OBJECT_0;
+    }
 
     ChannelInfo m_info{};
     std::atomic<std::uint8_t> m_state{kChannelInvalid};
@@ -112,7 +115,8 @@ protected:
 };
 
 TEST_F(UpdateChannel, ChoosesLogsTheLabelAndRaisesTheRequest) {
-    m_list.Append(Service(0xF1E00448, kServiceTypeData, std::string("TPEG") + std::string(16, '\0')));
+    m_list.Append(
+        Service(0xF1E00448, kServiceTypeData, std::string("TPEG") + std::string(16, '\0')));
     UpdateChannelInfo(Target());
     EXPECT_EQ(m_state.load(), kChannelValid);
     EXPECT_EQ(m_info.dwServiceId, 0xF1E00448u);
@@ -163,8 +167,9 @@ TEST(ReportChannels, LogsEntriesAndTheAnnouncedCount) {
     list.Append(Service(1));
     list.mdwChannelCount = 5;
     ReportChannels(list);
-    EXPECT_EQ(log.Lines(), (std::vector<std::u16string>{u"[ZQ DMB] S_CH_READ = 1 \r\n",
-                                                        u"[ZQ DMB] mChannel.mdwChannelCount = 5 \r\n"}));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<std::u16string>{u"[ZQ DMB] S_CH_READ = 1 \r\n",
+                                           u"[ZQ DMB] mChannel.mdwChannelCount = 5 \r\n"}));
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ TEST(ScanFileSave, KilledAtRandomMomentsLeavesOneWholeList) {
         CChannelList loaded;
         ASSERT_TRUE(loaded.Load()) << "kill " << kill << ": no scan file";
         const std::string text = loaded.Serialize();
-        ASSERT_TRUE(text == whole[0] || text == whole[1]) << "kill " << kill << ": a list neither saved";
+        ASSERT_TRUE(text == whole[0] || text == whole[1])
+            << "kill " << kill << ": a list neither saved";
         ++seen[text == whole[0] ? 0 : 1];
     }
     std::size_t leftovers = 0;
@@ -53,8 +54,8 @@ TEST(ScanFileSave, KilledAtRandomMomentsLeavesOneWholeList) {
     RecordProperty("short_list", seen[0]);
     RecordProperty("long_list", seen[1]);
     RecordProperty("temporaries_left", static_cast<int>(leftovers));
-    std::printf("kills %d: short list %d, long list %d, temporaries left %zu\n", kKills, seen[0], seen[1],
-                leftovers);
+    std::printf("kills %d: short list %d, long list %d, temporaries left %zu\n", kKills, seen[0],
+                seen[1], leftovers);
     EXPECT_LT(leftovers, static_cast<std::size_t>(kKills / 10));
     EXPECT_GT(seen[0], 0);
     EXPECT_GT(seen[1], 0);

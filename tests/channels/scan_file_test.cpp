@@ -10,8 +10,8 @@
 
 #include "channels/channel_list.h"
 #include "platform/log.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

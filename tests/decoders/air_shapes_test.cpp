@@ -347,7 +347,8 @@ TEST_F(FecFromTheFic, AFecPacketsLengthCodeIsNotTrusted) {
     bool damaged = false;
     for (Bytes& block : blocks) {
         for (std::size_t at = 0; at + 24 <= block.size();) {
-            const std::uint16_t address = static_cast<std::uint16_t>(((block[at] & 3) << 8) | block[at + 1]);
+            const std::uint16_t address =
+                static_cast<std::uint16_t>(((block[at] & 3) << 8) | block[at + 1]);
             const std::size_t counter = (block[at] >> 2) & 0x0F;
             if (address == 1022) {
                 if (counter == 0) {

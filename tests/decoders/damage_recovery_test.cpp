@@ -12,8 +12,8 @@
 namespace {
 
 using testsupport::Bytes;
-using testsupport::MessageFrames;
 using testsupport::DecoderHarness;
+using testsupport::MessageFrames;
 using testsupport::MscStream;
 
 constexpr std::size_t kSdi = 1;

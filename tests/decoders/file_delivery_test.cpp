@@ -17,9 +17,9 @@
 namespace {
 
 using testsupport::Bytes;
-using testsupport::MessageFrames;
 using testsupport::DecoderHarness;
 using testsupport::MessageFile;
+using testsupport::MessageFrames;
 using testsupport::MscStream;
 
 constexpr std::size_t kNws = 3;

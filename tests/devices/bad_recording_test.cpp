@@ -8,8 +8,8 @@
 #include "platform/text.h"
 #include "tests/support/device_plugin.h"
 #include "tests/support/eti_recording.h"
-#include "tests/support/time_scale.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/time_scale.h"
 
 using testsupport::CapturingLogSink;
 

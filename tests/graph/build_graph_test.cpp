@@ -17,7 +17,7 @@ using testsupport::FakeDevice;
 namespace {
 
 class GraphBuildStep : public testing::Test {
-protected:
+  protected:
     GraphBuildStep() {
         InitializeCriticalSection(&m_lock);
         m_passEnd = CreateEvent(nullptr, TRUE, FALSE, nullptr);
@@ -30,7 +30,9 @@ protected:
         CloseHandle(m_passEnd);
         DeleteCriticalSection(&m_lock);
     }
-    GraphBuild State() { return {m_player, m_channelState, m_tuningPass, m_passEnd, m_lock, 2, 86, 1}; }
+    GraphBuild State() {
+        return {m_player, m_channelState, m_tuningPass, m_passEnd, m_lock, 2, 86, 1};
+    }
 
     FakeDevice m_device;
     CTsPlayer m_player;

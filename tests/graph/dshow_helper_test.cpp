@@ -17,7 +17,7 @@ ULONG References(IUnknown* object) {
 }
 
 class Helper : public testing::Test {
-protected:
+  protected:
     Helper() {
         CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                          reinterpret_cast<void**>(m_graph.GetAddressOf()));
@@ -60,7 +60,8 @@ TEST_F(Helper, UnknownClassPrintsItsNameAndLeavesTheSlotEmpty) {
     const CLSID unknown{0x12345678, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
     testing::internal::CaptureStdout();
     EXPECT_FALSE(m_helper.CreateFilter(unknown, "Mystery", &m_data));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "DShowHelper::CreateFilter() Mystery creation failed");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "DShowHelper::CreateFilter() Mystery creation failed");
     EXPECT_EQ(m_data, nullptr);
 }
 
@@ -102,7 +103,9 @@ TEST_F(Helper, RefusedConnectionIsAFailure) {
 TEST_F(Helper, AudioLevelIsClampedToTheTable) {
     EXPECT_TRUE(m_helper.SetAudioLevel(200));
     ComPtr<IBasicAudio> audio;
-    ASSERT_EQ(m_graph->QueryInterface(IID_IBasicAudio, reinterpret_cast<void**>(audio.GetAddressOf())), S_OK);
+    ASSERT_EQ(
+        m_graph->QueryInterface(IID_IBasicAudio, reinterpret_cast<void**>(audio.GetAddressOf())),
+        S_OK);
     long volume = 1;
     audio->get_Volume(&volume);
     EXPECT_EQ(volume, 0);
@@ -116,7 +119,9 @@ TEST_F(Helper, AudioLevelIsClampedToTheTable) {
 TEST_F(Helper, VideoWindowIsHiddenAndDetachedWithoutARenderer) {
     EXPECT_TRUE(m_helper.DetachVideoWindow());
     ComPtr<IVideoWindow> video;
-    ASSERT_EQ(m_graph->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(video.GetAddressOf())), S_OK);
+    ASSERT_EQ(
+        m_graph->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(video.GetAddressOf())),
+        S_OK);
     long visible = OATRUE;
     video->get_Visible(&visible);
     EXPECT_EQ(visible, OAFALSE);

@@ -10,10 +10,12 @@ using testsupport::FakeDevice;
 
 namespace {
 
-std::intptr_t Feed(std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) { return 0; }
+std::intptr_t Feed(std::uintptr_t, std::uintptr_t, std::uintptr_t, std::uintptr_t) {
+    return 0;
+}
 
 class Player : public testing::Test {
-protected:
+  protected:
     ~Player() override {
         m_player.StopGraph();
         m_player.DisconnectFilters();

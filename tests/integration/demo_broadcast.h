@@ -37,7 +37,8 @@ inline std::map<std::uint16_t, std::set<std::string>> BroadcastMessages(const st
     }
     broadcast::DataGroupAssembler assembler(0x100);
     broadcast::TpegServiceDecoder decoder;
-    for (auto frame = reader.Next(); frame.status != broadcast::EtiReadStatus::End; frame = reader.Next()) {
+    for (auto frame = reader.Next(); frame.status != broadcast::EtiReadStatus::End;
+         frame = reader.Next()) {
         const auto* stream = frame.frame.FindStream(3);
         if (frame.status != broadcast::EtiReadStatus::Frame || stream == nullptr) {
             continue;

@@ -36,7 +36,8 @@ class DemoServiceTest : public BusTest {
         BusTest::SetUp();
         ChildProcess builder("dmbtpeg-mkbroadcast", {"--demo", m_env.Root("air"), "--quiet"});
         ASSERT_EQ(builder.Wait(kServicePatience), 0) << builder.Errors();
-        ChildProcess device("dmbtpeg-device", {"init", m_env.Root("unit"), "--scan", m_env.Root("air")});
+        ChildProcess device("dmbtpeg-device",
+                            {"init", m_env.Root("unit"), "--scan", m_env.Root("air")});
         ASSERT_EQ(device.Wait(kServicePatience), 0) << device.Errors();
     }
     void TearDown() override {
@@ -64,8 +65,8 @@ class DemoServiceTest : public BusTest {
         m_service = std::make_unique<ChildProcess>(program, std::vector<std::string>{}, env);
     }
     std::unique_ptr<ChildProcess> StartNavigationApplication() {
-        auto navmon = std::make_unique<ChildProcess>("dmbtpeg-navmon", std::vector<std::string>{"--json"},
-                                                     ServiceEnv());
+        auto navmon = std::make_unique<ChildProcess>(
+            "dmbtpeg-navmon", std::vector<std::string>{"--json"}, ServiceEnv());
         EXPECT_TRUE(WaitUntil([] { return platform::FindWindow(nullptr, u"Rovan") != nullptr; },
                               kServicePatience));
         return navmon;
@@ -78,7 +79,8 @@ class DemoServiceTest : public BusTest {
         return service;
     }
     static std::size_t States(const ChildProcess& navmon, int state) {
-        return Occurrences(navmon.Output(), "{\"event\":\"state\",\"state\":" + std::to_string(state) + "}");
+        return Occurrences(navmon.Output(),
+                           "{\"event\":\"state\",\"state\":" + std::to_string(state) + "}");
     }
 
     ServiceEnvironment m_env;

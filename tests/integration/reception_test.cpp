@@ -123,8 +123,7 @@ tpeg 0xF1E00445 "TPEG Traffic 10B" 6 0x101 sid 1.10.8 name "Demo TPEG 10B" perio
 // time before the alert expires, with its AID moved to the news file by configuration: the
 // announced file holds the alert exactly as its analysis describes it.
 TEST_F(ReceptionOnBus, IndependentEncodersServiceReachesTheFileItsAidIsConfiguredFor) {
-    const std::filesystem::path sample = std::filesystem::path(DMBTPEG_TESTDATA_DIR) /
-                                         "tpeg-tisa" /
+    const std::filesystem::path sample = std::filesystem::path(DMBTPEG_TESTDATA_DIR) / "tpeg-tisa" /
                                          "TPEG_EAW_for_37A128001FE00BB8_20210504T092224.tpeg";
     if (!std::filesystem::exists(sample)) {
         GTEST_SKIP() << "independent TPEG samples not found at " << sample.parent_path();

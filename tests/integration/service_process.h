@@ -15,7 +15,7 @@
 namespace testsupport {
 
 class ServiceEnvironment {
-public:
+  public:
     ServiceEnvironment() {
         std::filesystem::create_directories(m_root / "SDMMC Disk/SysData");
         std::filesystem::create_directories(m_root / "Nand");
@@ -29,7 +29,8 @@ public:
                 {"DMBTPEG_LOG", m_root / "service.log"}};
     }
     std::unique_ptr<ChildProcess> StartService(double timeScale = 0.02) const {
-        return std::make_unique<ChildProcess>("dmbtpegd", std::vector<std::string>{}, Env(timeScale));
+        return std::make_unique<ChildProcess>("dmbtpegd", std::vector<std::string>{},
+                                              Env(timeScale));
     }
     std::string Log() const {
         std::ifstream in(m_root / "service.log", std::ios::binary);
@@ -37,7 +38,8 @@ public:
         s << in.rdbuf();
         return s.str();
     }
-    bool WaitForLog(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(30)) const {
+    bool WaitForLog(const std::string& text,
+                    std::chrono::milliseconds limit = std::chrono::seconds(30)) const {
         auto deadline = std::chrono::steady_clock::now() + limit;
         while (Log().find(text) == std::string::npos) {
             if (std::chrono::steady_clock::now() > deadline) {
@@ -50,7 +52,7 @@ public:
     std::string Root(const std::string& name) const { return m_root / name; }
     const std::string& RuntimeDir() const { return m_runtime.Path(); }
 
-private:
+  private:
     TempDir m_root;
     TempDir m_runtime;
 };

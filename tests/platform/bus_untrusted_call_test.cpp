@@ -14,9 +14,9 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "tests/support/bus_test.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/message_thread.h"
 #include "tests/support/time_scale.h"
-#include "tests/support/log_capture.h"
 
 using testsupport::CapturingLogSink;
 

@@ -8,10 +8,10 @@
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
 #include "platform/filter_graph.h"
-#include "tests/platform/plugin/test_plugin_interface.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/thread_priority.h"
+#include "tests/platform/plugin/test_plugin_interface.h"
 #include "tests/support/temp_dir.h"
 
 using namespace platform;
@@ -192,7 +192,8 @@ TEST(ComRegistry, ClassesAndThreadPrioritiesComeFromTheDeviceRegistry) {
     testsupport::ScopedEnv env("DMBTPEG_ROOT", root.Path());
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     ASSERT_EQ(RegisterInprocServer(kCounterClsid, COM_TEST_PLUGIN_PATH), S_OK);
-    EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidToWideString(kCounterClsid) + u"\\InprocServer32", u""),
+    EXPECT_EQ(RegGetString(HKEY_CLASSES_ROOT,
+                           u"CLSID\\" + GuidToWideString(kCounterClsid) + u"\\InprocServer32", u""),
               FromUtf8(COM_TEST_PLUGIN_PATH));
 
     ComPtr<ICounter> counter;
@@ -203,11 +204,12 @@ TEST(ComRegistry, ClassesAndThreadPrioritiesComeFromTheDeviceRegistry) {
     counter = nullptr;
 
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority", 0, nullptr, 0,
-                             KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority",
+                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     DWORD normal = 248;
-    RegSetValueEx(key, u"Normal", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&normal), sizeof normal);
+    RegSetValueEx(key, u"Normal", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&normal),
+                  sizeof normal);
     RegCloseKey(key);
     EXPECT_EQ(ConfiguredThreadPriority(u"Normal"), 248u);
     EXPECT_FALSE(ConfiguredThreadPriority(u"Video").has_value());

@@ -63,7 +63,8 @@ TEST(DebugPrintf, WritesOneCallPerLineWithItsOwnLineEnds) {
 
 TEST(MessageBox, CaptureRecordsTheTextAndReturnsOk) {
     ScopedMessageBoxCapture capture;
-    EXPECT_EQ(MessageBox(nullptr, u"scan file version is invalid. Please, scan channels again.", nullptr, MB_OK),
+    EXPECT_EQ(MessageBox(nullptr, u"scan file version is invalid. Please, scan channels again.",
+                         nullptr, MB_OK),
               IDOK);
     ASSERT_EQ(capture.Texts().size(), 1u);
     EXPECT_EQ(capture.Texts()[0], u"scan file version is invalid. Please, scan channels again.");

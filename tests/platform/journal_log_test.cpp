@@ -16,7 +16,7 @@ using namespace platform;
 namespace {
 
 class CapturingJournal : public JournalWriter {
-public:
+  public:
     void Send(int priority, std::string_view identifier, std::string_view message) override {
         std::lock_guard lock(m_mutex);
         m_entries.push_back(std::to_string(priority) + " " + std::string(identifier) + " " +
@@ -27,7 +27,7 @@ public:
         return m_entries;
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_entries;
 };
@@ -60,20 +60,19 @@ TEST(JournalSink, OneEntryPerLineReadingAsOnStderrWithoutTheLineEnd) {
 }
 
 TEST(JournalPriority, LinesReportingTroubleAreWarnings) {
-    for (const char* line : {"TPEG data file not written: /x/a.tpg (error 28)",
-                             "[Lumo DMB] FAIL to create a thread. ",
-                             "dmbtpeg: cannot save registry hive /x",
-                             "[TDMBPlayer] Couldn't create registry key",
-                             "TPEG file not delivered: [Rovan] did not answer",
-                             "Thread priority 3 (nice -5) refused; keeping the current one",
-                             "[Lumo DMB] bus connection lost: the service ends to be started again",
-                             "[Lumo DMB] channel scan aborted: the channel list is kept",
-                             "Tpeg Decoder SetTSP 실패"}) {
+    for (const char* line :
+         {"TPEG data file not written: /x/a.tpg (error 28)", "[Lumo DMB] FAIL to create a thread. ",
+          "dmbtpeg: cannot save registry hive /x", "[TDMBPlayer] Couldn't create registry key",
+          "TPEG file not delivered: [Rovan] did not answer",
+          "Thread priority 3 (nice -5) refused; keeping the current one",
+          "[Lumo DMB] bus connection lost: the service ends to be started again",
+          "[Lumo DMB] channel scan aborted: the channel list is kept",
+          "Tpeg Decoder SetTSP 실패"}) {
         EXPECT_EQ(JournalPriority(line), LOG_WARNING) << line;
     }
-    for (const char* line : {"TPEG data file written: /x/a.tpg (312 bytes)",
-                             "[Lumo DMB TEPG] Auto Scan Start! ", "Tpeg data file folder 생성완료",
-                             ""}) {
+    for (const char* line :
+         {"TPEG data file written: /x/a.tpg (312 bytes)", "[Lumo DMB TEPG] Auto Scan Start! ",
+          "Tpeg data file folder 생성완료", ""}) {
         EXPECT_EQ(JournalPriority(line), LOG_INFO) << line;
     }
 }

@@ -20,11 +20,11 @@ using namespace platform;
 namespace {
 
 class ScopedTimeScale {
-public:
+  public:
     explicit ScopedTimeScale(double scale) : m_old(TimeScale()) { SetTimeScaleForTesting(scale); }
     ~ScopedTimeScale() { SetTimeScaleForTesting(m_old); }
 
-private:
+  private:
     double m_old;
 };
 
@@ -58,7 +58,7 @@ bool AllBlocked(const std::vector<std::atomic<pid_t>*>& tids) {
 
 // Joins the threads however the test ends; their waits are bounded.
 class JoinAtEnd {
-public:
+  public:
     explicit JoinAtEnd(std::vector<std::thread>& threads) : m_threads(threads) {}
     ~JoinAtEnd() {
         for (auto& thread : m_threads) {
@@ -70,7 +70,7 @@ public:
     JoinAtEnd(const JoinAtEnd&) = delete;
     JoinAtEnd& operator=(const JoinAtEnd&) = delete;
 
-private:
+  private:
     std::vector<std::thread>& m_threads;
 };
 
@@ -259,7 +259,9 @@ TEST(Handles, LastErrorIsPerThread) {
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
 }
 
-DWORD ReturnParameter(void* parameter) { return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(parameter)); }
+DWORD ReturnParameter(void* parameter) {
+    return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(parameter));
+}
 
 DWORD WaitForEvent(void* parameter) {
     WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE);
@@ -268,7 +270,8 @@ DWORD WaitForEvent(void* parameter) {
 
 TEST(Threads, HandleIsSignalledWithTheExitCodeWhenTheThreadEnds) {
     DWORD id = 0;
-    UniqueHandle thread(CreateThread(nullptr, 0, &ReturnParameter, reinterpret_cast<void*>(42), 0, &id));
+    UniqueHandle thread(
+        CreateThread(nullptr, 0, &ReturnParameter, reinterpret_cast<void*>(42), 0, &id));
     ASSERT_TRUE(thread);
     EXPECT_NE(id, 0u);
     EXPECT_EQ(WaitForSingleObject(thread.Get(), INFINITE), WAIT_OBJECT_0);

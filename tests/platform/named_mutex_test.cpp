@@ -16,7 +16,7 @@ using testsupport::ChildProcess;
 namespace {
 
 class NamedMutex : public testing::Test {
-protected:
+  protected:
     testsupport::TempDir m_runtime;
     testsupport::ScopedEnv m_env{"DMBTPEG_RUNTIME_DIR", m_runtime.Path()};
 };
@@ -37,7 +37,8 @@ TEST_F(NamedMutex, SecondCreateInTheSameProcessReportsAlreadyExists) {
 }
 
 TEST_F(NamedMutex, IsSeenFromAnotherProcessUntilThatProcessEnds) {
-    ChildProcess holder("platform_helper", {"mutex", "DmbTpeg"}, {{"DMBTPEG_RUNTIME_DIR", m_runtime.Path()}});
+    ChildProcess holder("platform_helper", {"mutex", "DmbTpeg"},
+                        {{"DMBTPEG_RUNTIME_DIR", m_runtime.Path()}});
     ASSERT_TRUE(holder.WaitForOutput("held 0\n", std::chrono::seconds(20))) << holder.Errors();
 
     HANDLE mine = CreateMutex(nullptr, TRUE, u"DmbTpeg");

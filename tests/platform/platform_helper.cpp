@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
         ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
         class PrintingJournal : public platform::JournalWriter {
-        public:
+          public:
             void Send(int priority, std::string_view identifier,
                       std::string_view message) override {
                 std::printf("%d %.*s %.*s\n", priority, static_cast<int>(identifier.size()),

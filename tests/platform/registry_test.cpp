@@ -13,9 +13,9 @@
 #include "platform/registry.h"
 #include "platform/registry_hive.h"
 #include "platform/text.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/log_capture.h"
 
 using testsupport::CapturingLogSink;
 

@@ -130,11 +130,12 @@ TEST(StreamingThread, TakesTheConfiguredPriorityOnlyWhenOneIsConfigured) {
     testsupport::TempDir root;
     testsupport::ScopedEnv env("DMBTPEG_ROOT", root.Path());
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority", 0,
-                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority",
+                             0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const DWORD lowest = 255;
-    RegSetValueEx(key, u"Normal", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&lowest), sizeof lowest);
+    RegSetValueEx(key, u"Normal", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&lowest),
+                  sizeof lowest);
     RegCloseKey(key);
     std::atomic<int> configured{-100};
     std::atomic<int> unconfigured{-100};

@@ -18,7 +18,9 @@ TEST(CodePage, KoreanLabelIsReadAsCp949) {
 
 TEST(CodePage, InvalidAndTruncatedBytesBecomeReplacementCharacters) {
     // 0xFF is no lead byte in CP949; a lead byte at the very end has no trail.
-    std::string bytes = "A\xff" "B\xb1";
+    std::string bytes =
+        "A\xff"
+        "B\xb1";
     EXPECT_EQ(ToWide(bytes), u"A\uFFFDB\uFFFD");
 }
 

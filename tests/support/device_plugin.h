@@ -112,8 +112,7 @@ class ReceiverGraph {
         m_tunerFilter->FindPin(u"DOut", out.GetAddressOf());
         m_dataFilter->FindPin(u"Data In", in.GetAddressOf());
         acquisition->SetDataCallback(&BlockRecorder::Callback, nullptr);
-        m_ready =
-            out && in && m_graph->Connect(out.Get(), in.Get()) == platform::S_OK;
+        m_ready = out && in && m_graph->Connect(out.Get(), in.Get()) == platform::S_OK;
     }
     ~ReceiverGraph() {
         if (m_control) {

@@ -8,7 +8,9 @@ namespace {
 
 std::atomic<FakeDecoders*> gCurrent{nullptr};
 
-std::string Args() { return ""; }
+std::string Args() {
+    return "";
+}
 template <typename T, typename... Rest>
 std::string Args(T first, Rest... rest) {
     std::string s = std::to_string(first);
@@ -18,30 +20,48 @@ std::string Args(T first, Rest... rest) {
 
 template <typename R, typename... A>
 R Call(const char* name, A... args) {
-    std::string call = sizeof...(A) == 0 ? std::string(name) : std::string(name) + "(" + Args(args...) + ")";
+    std::string call =
+        sizeof...(A) == 0 ? std::string(name) : std::string(name) + "(" + Args(args...) + ")";
     return static_cast<R>(FakeDecoders::Current().Answer(name, call));
 }
 
 }  // namespace
 
 FakeDecoders::FakeDecoders() {
-    m_defaults = {{"InitTDC", 1},        {"GetTpegQueue", 0x5150}, {"GetTDCState", 1},  {"StartTDCDecode", 1},
-                  {"StopTDCDecode", 1},  {"FillMSCData", 0},       {"UninitTDC", 0},    {"InitTpegLibrary", 0},
-                  {"SetLogLevel", 0},    {"GetTSP", 0},            {"SetTSP", 0},       {"SetTransferDataPath", 0},
-                  {"SetSelectParser", 0}, {"SetPoiOpsFlag", 0},    {"SetTDCQueue", 0},  {"StartTpegDecoder", 0},
-                  {"StopTpegDecoder", 0}, {"TTBEventComplete", 0}, {"UninitTpegLibrary", 0},
+    m_defaults = {{"InitTDC", 1},
+                  {"GetTpegQueue", 0x5150},
+                  {"GetTDCState", 1},
+                  {"StartTDCDecode", 1},
+                  {"StopTDCDecode", 1},
+                  {"FillMSCData", 0},
+                  {"UninitTDC", 0},
+                  {"InitTpegLibrary", 0},
+                  {"SetLogLevel", 0},
+                  {"GetTSP", 0},
+                  {"SetTSP", 0},
+                  {"SetTransferDataPath", 0},
+                  {"SetSelectParser", 0},
+                  {"SetPoiOpsFlag", 0},
+                  {"SetTDCQueue", 0},
+                  {"StartTpegDecoder", 0},
+                  {"StopTpegDecoder", 0},
+                  {"TTBEventComplete", 0},
+                  {"UninitTpegLibrary", 0},
                   {"RegisterEventHandler", 0}};
     m_table = DecoderLibrary{
-        .InitTDC = [](const std::uint32_t* c) { return Call<std::int32_t>("InitTDC", c[0], c[1], c[2]); },
+        .InitTDC =
+            [](const std::uint32_t* c) { return Call<std::int32_t>("InitTDC", c[0], c[1], c[2]); },
         .GetTpegQueue = [] { return Call<std::uintptr_t>("GetTpegQueue"); },
         .GetTDCState = [] { return Call<std::int32_t>("GetTDCState"); },
         .StartTDCDecode = [] { return Call<std::int32_t>("StartTDCDecode"); },
         .StopTDCDecode = [] { return Call<std::int32_t>("StopTDCDecode"); },
-        .FillMSCData = [](std::uintptr_t a, std::uintptr_t b, std::uintptr_t c, std::uintptr_t d) {
-            return Call<std::intptr_t>("FillMSCData", a, b, c, d);
-        },
+        .FillMSCData =
+            [](std::uintptr_t a, std::uintptr_t b, std::uintptr_t c, std::uintptr_t d) {
+                return Call<std::intptr_t>("FillMSCData", a, b, c, d);
+            },
         .UninitTDC = [] { return Call<std::int32_t>("UninitTDC"); },
-        .InitTpegLibrary = [](std::uintptr_t w) { return Call<std::int32_t>("InitTpegLibrary", w); },
+        .InitTpegLibrary =
+            [](std::uintptr_t w) { return Call<std::int32_t>("InitTpegLibrary", w); },
         .RegisterEventHandler =
             [](TpegEventCallback cb) {
                 Current().RememberCallback(cb);
@@ -52,7 +72,8 @@ FakeDecoders::FakeDecoders() {
         .SetTSP = [](std::int32_t v) { return Call<std::int32_t>("SetTSP", v); },
         .SetTransferDataPath =
             [](const char16_t* p) {
-                return Call<std::int32_t>("SetTransferDataPath", p != nullptr && p == std::u16string(u"\\TPEGDATA"));
+                return Call<std::int32_t>("SetTransferDataPath",
+                                          p != nullptr && p == std::u16string(u"\\TPEGDATA"));
             },
         .SetSelectParser = [](std::uint32_t m) { return Call<std::int32_t>("SetSelectParser", m); },
         .SetPoiOpsFlag = [](std::int32_t f) { return Call<std::int32_t>("SetPoiOpsFlag", f); },
@@ -64,7 +85,10 @@ FakeDecoders::FakeDecoders() {
                 Call<int>("GetTransferDataPath");
                 return Current().DataPath();
             },
-        .TTBEventComplete = [](std::uintptr_t p, std::uint32_t c) { return Call<std::int32_t>("TTBEventComplete", p, c); },
+        .TTBEventComplete =
+            [](std::uintptr_t p, std::uint32_t c) {
+                return Call<std::int32_t>("TTBEventComplete", p, c);
+            },
         .UninitTpegLibrary = [] { return Call<std::int32_t>("UninitTpegLibrary"); },
     };
     gCurrent.store(this);

@@ -14,7 +14,7 @@
 namespace testsupport {
 
 class FakeDecoders {
-public:
+  public:
     // Installs the fake for the whole process while it lives. Every function
     // answers success by default (InitTDC 1, GetTDCState 1, StartTDCDecode and
     // StopTDCDecode 1, GetTSP 0, GetTpegQueue 0x5150, the TPEG library 0,
@@ -42,7 +42,7 @@ public:
     void RememberCallback(TpegEventCallback callback);
     const char16_t* DataPath() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_calls;
     std::map<std::string, std::deque<long long>> m_scripts;

@@ -106,10 +106,9 @@ inline Bytes MessageFile(std::size_t app, std::uint8_t version,
     Bytes file;
     broadcast::AppendMessageFileHeader(static_cast<std::uint32_t>(messages.size()), file);
     for (std::size_t i = 0; i < messages.size(); ++i) {
-        broadcast::AppendMessageFileEntry(
-            {static_cast<std::uint32_t>(i + 1), version, kFarExpiry, messages[i],
-             broadcast::TpegApplications()[app].aid},
-            file);
+        broadcast::AppendMessageFileEntry({static_cast<std::uint32_t>(i + 1), version, kFarExpiry,
+                                           messages[i], broadcast::TpegApplications()[app].aid},
+                                          file);
     }
     return file;
 }

@@ -12,8 +12,9 @@ namespace {
 constexpr UINT kStop = WM_USER + 0x3F0;
 
 class RecordingWindow : public Window {
-public:
-    explicit RecordingWindow(std::function<void(const ReceivedMessage&)> record) : m_record(std::move(record)) {}
+  public:
+    explicit RecordingWindow(std::function<void(const ReceivedMessage&)> record)
+        : m_record(std::move(record)) {}
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == kStop) {
@@ -38,7 +39,7 @@ public:
         return Window::WindowProc(message, wParam, lParam);
     }
 
-private:
+  private:
     std::function<void(const ReceivedMessage&)> m_record;
 };
 

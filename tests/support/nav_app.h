@@ -25,7 +25,7 @@ struct ReceivedMessage {
 };
 
 class NavAppStandIn {
-public:
+  public:
     explicit NavAppStandIn(const char16_t* title = u"Rovan");
     ~NavAppStandIn();
     NavAppStandIn(const NavAppStandIn&) = delete;
@@ -36,7 +36,7 @@ public:
     // Runs on the stand-in's thread while it handles each message.
     void OnMessage(std::function<void(const ReceivedMessage&)> hook);
 
-private:
+  private:
     void Run(const char16_t* title);
 
     mutable std::mutex m_mutex;

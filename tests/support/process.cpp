@@ -78,8 +78,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     int rc = ::posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
@@ -98,7 +100,9 @@ ChildProcess::~ChildProcess() {
     ::rmdir(dir.c_str());
 }
 
-bool ChildProcess::Running() { return !Wait(std::chrono::milliseconds(0)).has_value(); }
+bool ChildProcess::Running() {
+    return !Wait(std::chrono::milliseconds(0)).has_value();
+}
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -123,8 +127,12 @@ void ChildProcess::Signal(int signal) {
     }
 }
 
-std::string ChildProcess::Output() const { return ReadFile(m_outPath); }
-std::string ChildProcess::Errors() const { return ReadFile(m_errPath); }
+std::string ChildProcess::Output() const {
+    return ReadFile(m_outPath);
+}
+std::string ChildProcess::Errors() const {
+    return ReadFile(m_errPath);
+}
 
 bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
     auto deadline = std::chrono::steady_clock::now() + timeout;

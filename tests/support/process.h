@@ -17,7 +17,7 @@ namespace testsupport {
 std::string BinDir();
 
 class ChildProcess {
-public:
+  public:
     // Starts `program` (a path, or a name looked up in BinDir()) with `args`.
     // `env` entries are added to (or replace those of) this process's
     // environment. Standard output and error go to files readable through
@@ -40,7 +40,7 @@ public:
     // Waits until Output() contains `text`.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
 
-private:
+  private:
     pid_t m_pid = -1;
     std::optional<int> m_status;
     std::string m_outPath;

@@ -6,8 +6,8 @@
 #include "platform/log.h"
 #include "platform/registry.h"
 #include "support/configuration.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
 
 using testsupport::CapturingLogSink;
 
@@ -18,15 +18,15 @@ namespace {
 constexpr std::u16string_view kPriorityKey = u"SOFTWARE\\Microsoft\\DirectShow\\ThreadPriority";
 
 class Configuration : public testing::Test {
-protected:
+  protected:
     testsupport::TempDir m_root;
     testsupport::ScopedEnv m_env{"DMBTPEG_ROOT", m_root.Path()};
 };
 
 TEST_F(Configuration, WritesTheFivePrioritiesAndKeepsOtherValuesUntilShutdown) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kPriorityKey.data(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                             nullptr),
+    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kPriorityKey.data(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                             nullptr, &key, nullptr),
               ERROR_SUCCESS);
     DWORD old = 1;
     RegSetValueEx(key, u"Highest", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old), sizeof old);
@@ -44,9 +44,11 @@ TEST_F(Configuration, WritesTheFivePrioritiesAndKeepsOtherValuesUntilShutdown) {
     SetDShowThreadPriority(false);
     EXPECT_FALSE(RegGetDword(HKEY_LOCAL_MACHINE, kPriorityKey, u"Other").has_value());
     HKEY parent = nullptr;
-    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0, KEY_ALL_ACCESS, &parent),
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\DirectShow", 0,
+                           KEY_ALL_ACCESS, &parent),
               ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft", 0, KEY_ALL_ACCESS, &parent), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft", 0, KEY_ALL_ACCESS, &parent),
+              ERROR_SUCCESS);
     RegCloseKey(parent);
 }
 

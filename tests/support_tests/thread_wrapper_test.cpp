@@ -13,7 +13,7 @@ using namespace platform;
 namespace {
 
 class Worker : public cThread {
-public:
+  public:
     Worker() { m_release = CreateEvent(nullptr, TRUE, FALSE, nullptr); }
     ~Worker() override {
         SetEvent(m_release);
@@ -43,9 +43,11 @@ public:
     std::atomic<bool> m_sawOwnHandle{false};
 };
 
-const std::u16string kCreate1Call = u" ****************cThread::Create1 Call******************* \r\n";
+const std::u16string kCreate1Call =
+    u" ****************cThread::Create1 Call******************* \r\n";
 const std::u16string kCreateOk = u" ****************cThread::Create OK!******************* \r\n";
-const std::u16string kCreate2Call = u" *****************cThread::Create2 Call***************** \r\n";
+const std::u16string kCreate2Call =
+    u" *****************cThread::Create2 Call***************** \r\n";
 
 TEST(ThreadWrapper, SecondCreateWhileAThreadIsRecordedIsRefusedWithOnlyItsCallLine) {
     CapturingLogSink log;

@@ -3,10 +3,10 @@
 #include "platform/log.h"
 #include "platform/message_queue.h"
 #include "tests/support/fake_decoders.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/nav_app.h"
 #include "tpeg/decoder_control.h"
 #include "tpeg/tpeg_events.h"
-#include "tests/support/log_capture.h"
 
 using testsupport::CapturingLogSink;
 
@@ -16,7 +16,7 @@ using testsupport::FakeDecoders;
 namespace {
 
 class DecoderControl : public testing::Test {
-protected:
+  protected:
     DecoderControl() { WM_DMBANTLV = RegisterWindowMessage(u"WM_DMBANTLV"); }
 
     std::vector<std::u16string> Log() const { return m_log.Lines(); }
@@ -33,8 +33,9 @@ protected:
 TEST_F(DecoderControl, InitChainsBothLibrariesInOrder) {
     EXPECT_EQ(InitDecoders(m_state), 1);
     EXPECT_EQ(m_decoders.Calls(),
-              (std::vector<std::string>{"InitTDC(131072,16384,1)", "InitTpegLibrary(16962)", "RegisterEventHandler",
-                                        "SetLogLevel(0)", "GetTSP", "SetTransferDataPath(1)", "SetSelectParser(32767)",
+              (std::vector<std::string>{"InitTDC(131072,16384,1)", "InitTpegLibrary(16962)",
+                                        "RegisterEventHandler", "SetLogLevel(0)", "GetTSP",
+                                        "SetTransferDataPath(1)", "SetSelectParser(32767)",
                                         "SetPoiOpsFlag(1)", "GetTpegQueue", "SetTDCQueue(20816)"}));
     EXPECT_EQ(m_decoders.EventCallback(), &OnDecoderEvent);
     EXPECT_EQ(Log(), std::vector<std::u16string>{u"Tpeg data file folder 생성완료\r\n"});
@@ -50,7 +51,8 @@ TEST_F(DecoderControl, InitStopsAtTheFirstFailureWithItsLine) {
     const Case cases[] = {
         {"InitTDC", 0, nullptr, "InitTDC(131072,16384,1)"},
         {"InitTpegLibrary", 1, u"Tpeg decoder 초기화 에러\r\n", "InitTpegLibrary(16962)"},
-        {"RegisterEventHandler", -1, u"Tpeg Decoder RegisterEvent 실패\r\n", "RegisterEventHandler"},
+        {"RegisterEventHandler", -1, u"Tpeg Decoder RegisterEvent 실패\r\n",
+         "RegisterEventHandler"},
         {"SetLogLevel", 2, u"Tpeg Decoder SetLogLevel 실패\r\n", "SetLogLevel(0)"},
         {"SetTransferDataPath", 1, u"Tpeg data file folder 생성에러\r\n", "SetTransferDataPath(1)"},
     };
@@ -92,7 +94,8 @@ TEST_F(DecoderControl, StartNotifiesAndArmsTheSignalRepeats) {
     EXPECT_EQ(m_running.load(), 1);
     EXPECT_EQ(m_reportSignal.load(), 1);
     EXPECT_EQ(m_signalReport.load(), 0);
-    EXPECT_EQ(Log(), (std::vector<std::u16string>{u"[DMB] Start Tpeg Decoder\r\n", u"[DMB] Start Tpeg Decoder2\r\n"}));
+    EXPECT_EQ(Log(), (std::vector<std::u16string>{u"[DMB] Start Tpeg Decoder\r\n",
+                                                  u"[DMB] Start Tpeg Decoder2\r\n"}));
     ASSERT_EQ(navApp.Messages().size(), 1u);
     EXPECT_EQ(navApp.Messages()[0].message, WM_DMBANTLV.load());
     EXPECT_EQ(navApp.Messages()[0].wParam, 1u);
@@ -109,7 +112,8 @@ TEST_F(DecoderControl, TdcStateDecidesWhetherDecodingStarts) {
         std::size_t queries;
         bool starts;
     };
-    const Case cases[] = {{{1}, 1, true}, {{2, 2}, 2, true}, {{2, 1}, 2, false}, {{3, 3}, 2, false}};
+    const Case cases[] = {
+        {{1}, 1, true}, {{2, 2}, 2, true}, {{2, 1}, 2, false}, {{3, 3}, 2, false}};
     for (const Case& c : cases) {
         FakeDecoders decoders;
         m_log.Clear();
@@ -151,7 +155,8 @@ TEST_F(DecoderControl, StopStopsTheTdcDecoderOnlyAfterTheTpegDecoder) {
     m_decoders.ClearCalls();
     StopDecoders(m_state);
     EXPECT_EQ(m_decoders.Calls(), (std::vector<std::string>{"StopTpegDecoder", "StopTDCDecode"}));
-    EXPECT_EQ(Log(), (std::vector<std::u16string>{u"Stop Tpeg Decoder\r\n", u"Stop TDC Decoder\r\n"}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::u16string>{u"Stop Tpeg Decoder\r\n", u"Stop TDC Decoder\r\n"}));
     EXPECT_EQ(m_running.load(), 1) << "the flag stays until the next initialisation";
 }
 

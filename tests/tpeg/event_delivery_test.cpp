@@ -8,9 +8,9 @@
 #include "platform/message_queue.h"
 #include "platform/window.h"
 #include "tests/support/fake_decoders.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/nav_app.h"
 #include "tpeg/tpeg_events.h"
-#include "tests/support/log_capture.h"
 
 using testsupport::CapturingLogSink;
 
@@ -21,7 +21,7 @@ using testsupport::NavAppStandIn;
 namespace {
 
 class EventDelivery : public testing::Test {
-protected:
+  protected:
     std::vector<std::u16string> Log() const { return m_log.Lines(); }
 
     FakeDecoders m_decoders;
@@ -70,8 +70,9 @@ TEST_F(EventDelivery, EveryFileEventAnnouncesItsPathAndKind) {
         }
         expected.push_back(std::u16string(row.path) + u"\r\n");
         EXPECT_EQ(Log(), expected) << row.code;
-        EXPECT_EQ(m_decoders.CallsOf("TTBEventComplete"),
-                  std::vector<std::string>{"TTBEventComplete(119," + std::to_string(row.code) + ")"});
+        EXPECT_EQ(
+            m_decoders.CallsOf("TTBEventComplete"),
+            std::vector<std::string>{"TTBEventComplete(119," + std::to_string(row.code) + ")"});
     }
     EXPECT_EQ(navApp.Messages().size(), std::size(rows));
     EXPECT_EQ(navApp.Messages()[0].byteCount, 42u);
@@ -112,7 +113,8 @@ TEST_F(EventDelivery, MissingDataFolderDeliversNothing) {
 
 TEST_F(EventDelivery, PathThatDoesNotFitIsRefusedNotTruncated) {
     NavAppStandIn navApp;
-    std::u16string folder(248, u'F');  // 248 + 1 + 11 ("TPCTTL3.BIN") = 260 units: no room for the terminator
+    std::u16string folder(
+        248, u'F');  // 248 + 1 + 11 ("TPCTTL3.BIN") = 260 units: no room for the terminator
     m_decoders.SetDataPath(folder.c_str());
     OnTpegEvent(6124, 3);
     EXPECT_TRUE(navApp.Messages().empty());
@@ -129,7 +131,7 @@ TEST_F(EventDelivery, PathThatDoesNotFitIsRefusedNotTruncated) {
 }
 
 class MainWindow : public Window {
-public:
+  public:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == WM_TPEG_EVENT) {
             return OnTpegEvent(wParam, lParam);
@@ -173,7 +175,8 @@ TEST_F(EventDelivery, DecoderThreadWaitsUntilItsEventIsAnnouncedAndAcknowledged)
 TEST_F(EventDelivery, NotifyNavAppSendsTheStateOrLogsItsAbsence) {
     const UINT message = RegisterWindowMessage(u"WM_DMBANTLV");
     NotifyNavApp(message, 0);
-    EXPECT_EQ(Log(), std::vector<std::u16string>{u"DMANTLV error - application not found [Rovan]\r\n"});
+    EXPECT_EQ(Log(),
+              std::vector<std::u16string>{u"DMANTLV error - application not found [Rovan]\r\n"});
 
     NavAppStandIn navApp;
     NotifyNavApp(message, 0);

@@ -25,7 +25,9 @@ constexpr char kPluginName[] = "libtdmbdevices.so";
 
 // The plugin registers its own path, so the registry names the installed
 // library wherever the tree lives.
-fs::path PluginPath() { return platform::PrivateLibraryPath(kPluginName); }
+fs::path PluginPath() {
+    return platform::PrivateLibraryPath(kPluginName);
+}
 
 bool SetValue(std::u16string_view key, std::u16string_view name, platform::DWORD type,
               const void* data, platform::DWORD size, std::string& error) {

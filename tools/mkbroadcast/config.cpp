@@ -5,12 +5,12 @@
 #include <set>
 #include <vector>
 
+#include "broadcast/data_group.h"
 #include "broadcast/eti.h"
 #include "broadcast/fic.h"
 #include "broadcast/fig.h"
 #include "broadcast/packet.h"
 #include "broadcast/packet_fec.h"
-#include "broadcast/data_group.h"
 
 namespace mkbroadcast {
 namespace {
@@ -444,8 +444,8 @@ class Parser {
     }
 
     // Options shaping the sub-channel as broadcasters do, beyond what the demo needs.
-    static bool AirShapeOption(const std::string& key, const std::string& value,
-                               TpegSource& source, std::string& error) {
+    static bool AirShapeOption(const std::string& key, const std::string& value, TpegSource& source,
+                               std::string& error) {
         std::uint64_t n = 0;
         if (key == "repeat") {
             if (!ParseNumber(value, 15, n)) {

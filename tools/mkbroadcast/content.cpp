@@ -117,8 +117,8 @@ std::vector<std::vector<std::uint8_t>> ContentSource::Bodies(std::size_t app,
                     std::to_string((app * 37 + period * 11 + line) % 997) + " delay " +
                     std::to_string((period + line) % 30) + " min\n";
         }
-        bodies.push_back(Body(std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                        text.size())));
+        bodies.push_back(
+            Body(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
     }
     return bodies;
 }
@@ -131,8 +131,8 @@ const ApplicationContent& ContentSource::At(std::size_t app, std::uint32_t frame
     ApplicationContent content;
     // Once round the 256 values per recording, so the loop back to the first period is a step
     // forwards too; a recording of more than 256 periods counts on by one.
-    content.version = static_cast<std::uint8_t>(
-        1 + (m_periods <= 256 ? period * 256 / m_periods : period));
+    content.version =
+        static_cast<std::uint8_t>(1 + (m_periods <= 256 ? period * 256 / m_periods : period));
     content.expiry = m_expiry;
     std::vector<std::vector<std::uint8_t>> bodies = Bodies(app, period);
     const std::size_t before = Bodies(app, (period + m_periods - 1) % m_periods).size();

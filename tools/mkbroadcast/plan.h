@@ -26,10 +26,10 @@ struct TpegSource {
     std::string streamFile;
     std::size_t packetSize = 96;
     // Shapes of the sub-channel a decoder meets on air.
-    std::uint8_t repeat = 0;         // extra copies of every data group (repetition index)
-    std::size_t segmentSize = 0;     // split transport frames into segments of this size; 0 off
-    bool dgFlag = false;             // no data groups: the stream directly in the packets
-    std::uint16_t sharedAddress = 0; // another data service's MOT data groups here; 0 none
+    std::uint8_t repeat = 0;          // extra copies of every data group (repetition index)
+    std::size_t segmentSize = 0;      // split transport frames into segments of this size; 0 off
+    bool dgFlag = false;              // no data groups: the stream directly in the packets
+    std::uint16_t sharedAddress = 0;  // another data service's MOT data groups here; 0 none
     // Shapes of the TPEG stream itself.
     TpegStreamShape shape;
 };

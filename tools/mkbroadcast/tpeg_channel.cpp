@@ -48,8 +48,8 @@ void TpegChannel::AppendToSubChannel(const std::vector<std::uint8_t>& transport)
                                    m_queue);
         return;
     }
-    const std::size_t pieceSize = m_source.segmentSize != 0 ? m_source.segmentSize
-                                                            : transport.size();
+    const std::size_t pieceSize =
+        m_source.segmentSize != 0 ? m_source.segmentSize : transport.size();
     const std::span<const std::uint8_t> all(transport);
     for (std::size_t at = 0, segment = 0; at < all.size(); at += pieceSize, ++segment) {
         const std::size_t take = std::min(pieceSize, all.size() - at);
