@@ -8,11 +8,11 @@ CTEST_ARGS ?=
 # What the build, the tests and the demo use, and nothing else (README.md says
 # what each test-only package is for).
 DEB_PACKAGES := g++ make cmake ninja-build pkg-config \
-    libfmt-dev libsystemd-dev libfec-dev \
+    libfmt-dev libsystemd-dev libfec-dev libfftw3-dev \
     googletest libgtest-dev libbenchmark-dev \
     dbus-daemon systemd python3 \
     clang libclang-rt-dev clang-format \
-    dablin \
+    dablin welle.io \
     debhelper dpkg-dev fakeroot lintian
 
 .PHONY: all deps build test test-asan test-tsan bench demo soak fuzz-smoke fuzz deb install-test format format-check clean

@@ -3,7 +3,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "broadcast/check_pattern.h"
 #include "broadcast/crc.h"
+#include "broadcast/dab_modulator.h"
+#include "broadcast/ensemble.h"
+#include "broadcast/eti.h"
+#include "broadcast/iq_signal.h"
 #include "broadcast/packet.h"
 #include "broadcast/tpeg_frame.h"
 #include "broadcast/tpeg_frame_finder.h"
@@ -26,6 +31,56 @@ void BM_Crc16(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_Crc16)->Arg(22)->Arg(94)->Arg(4096);
+
+// One 96 ms transmission frame of DAB mode I per iteration, from four ETI frames of a full
+// multiplex (864 CUs in three sub-channels) to u8 samples; Arg(1) adds white noise.
+void BM_ModulateSignal(benchmark::State& state) {
+    const std::vector<broadcast::SubChannel> subChannels{broadcast::UepSubChannel(1, 0, 35),
+                                                         broadcast::EepSubChannel(2, 96, 384, 3),
+                                                         broadcast::EepSubChannel(3, 384, 640, 3)};
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (std::uint32_t n = 0; n < 4; ++n) {
+        std::vector<std::vector<std::uint8_t>> payloads;
+        std::vector<broadcast::EtiStream> streams;
+        for (const auto& sc : subChannels) {
+            payloads.emplace_back(sc.StreamLengthWords() * 8u);
+            broadcast::FillCheckPattern(n, payloads.back());
+        }
+        for (std::size_t i = 0; i < subChannels.size(); ++i) {
+            const auto& sc = subChannels[i];
+            streams.push_back(
+                {sc.id, sc.startAddress,
+                 broadcast::EtiProtection(sc.shortForm, sc.option, sc.protectionLevel),
+                 payloads[i]});
+        }
+        const std::vector<std::uint8_t> fic(96, 0x5A);
+        broadcast::EtiFrameContent content;
+        content.frameNumber = n;
+        content.fic = fic;
+        content.streams = streams;
+        frames.emplace_back(broadcast::kEtiFrameSize);
+        broadcast::WriteEtiFrame(content, frames.back());
+    }
+    broadcast::DabModulator modulator;
+    broadcast::Impairments impairments;
+    if (state.range(0) != 0) {
+        impairments.snrDb = 10;
+    }
+    broadcast::RadioPath path(impairments);
+    std::vector<std::complex<float>> received;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    for (auto _ : state) {
+        for (const auto& frame : frames) {
+            modulator.Add(broadcast::ParseEtiFrame(frame).frame, error);
+        }
+        path.Process(modulator.Samples(), received);
+        bytes.clear();
+        broadcast::AppendSamples(received, broadcast::IqFormat::U8, bytes);
+        benchmark::DoNotOptimize(bytes.data());
+    }
+}
+BENCHMARK(BM_ModulateSignal)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_ParsePackets(benchmark::State& state) {
     std::uint8_t continuity = 0;

@@ -125,6 +125,7 @@ EtiReadResult EtiReader::Next() {
     const EtiFrameResult parsed = ParseEtiFrame(std::span(m_frame).first(size));
     result.error = parsed.error;
     result.frame = parsed.frame;
+    result.bytes = std::span(m_frame).first(size);
     if (parsed.error == EtiError::None) {
         ++m_good;
         result.status = EtiReadStatus::Frame;

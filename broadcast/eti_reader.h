@@ -27,7 +27,8 @@ enum class EtiReadStatus {
 struct EtiReadResult {
     EtiReadStatus status = EtiReadStatus::End;
     EtiError error = EtiError::None;
-    EtiFrameView frame;  // valid until the next Next, Rewind or Close
+    EtiFrameView frame;                   // valid until the next Next, Rewind or Close
+    std::span<const std::uint8_t> bytes;  // the frame as read, as long as frame
 };
 
 // Reads an ETI recording frame by frame, detecting its framing from the first frame. Bad frames

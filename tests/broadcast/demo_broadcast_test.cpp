@@ -32,18 +32,6 @@ using namespace std::chrono_literals;
 constexpr std::uint32_t kPreferredSid = 0xF1E00448;
 constexpr std::uint32_t kFallbackSid = 0xF1E00445;
 
-std::string FindOnPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::stringstream folders(path != nullptr ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');) {
-        const std::filesystem::path candidate = std::filesystem::path(folder) / name;
-        if (!folder.empty() && std::filesystem::exists(candidate)) {
-            return candidate.string();
-        }
-    }
-    return {};
-}
-
 int RunBuilder(const std::vector<std::string>& args, std::string* errors = nullptr) {
     testsupport::ChildProcess builder(testsupport::BinDir() + "/dmbtpeg-mkbroadcast", args);
     const auto status = builder.Wait(120s);
@@ -306,8 +294,8 @@ TEST_F(DemoBroadcast, PacketFecRepairsDamageOnTheFallbackEnsemble) {
 }
 
 TEST_F(DemoBroadcast, IndependentDecoderReadsOurEnsemble) {
-    const std::string dablin = FindOnPath("dablin");
-    const std::string timeout = FindOnPath("timeout");
+    const std::string dablin = testsupport::FindOnPath("dablin");
+    const std::string timeout = testsupport::FindOnPath("timeout");
     if (dablin.empty() || timeout.empty()) {
         GTEST_SKIP() << "dablin (Debian package dablin) is not installed: the ETI files cannot "
                         "be checked by an independent decoder";

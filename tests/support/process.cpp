@@ -39,6 +39,18 @@ std::string BinDir() {
     return exe.substr(0, exe.rfind('/'));
 }
 
+std::string FindOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path != nullptr ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = folder + "/" + name;
+        if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::map<std::string, std::string>& env) {
     std::string path = program.find('/') == std::string::npos ? BinDir() + "/" + program : program;

@@ -16,6 +16,9 @@ namespace testsupport {
 // the project is built.
 std::string BinDir();
 
+// The full path of a program found on PATH, or empty.
+std::string FindOnPath(const std::string& name);
+
 class ChildProcess {
   public:
     // Starts `program` (a path, or a name looked up in BinDir()) with `args`.

@@ -222,10 +222,10 @@ class Parser {
         if (w.size() < fixed || !ParseNumber(w[1], 0xFFFFFFFF, sid) ||
             !ParseNumber(w[3], 63, sub) ||
             (tpeg && (!ParseNumber(w[4], 1021, address) || address == 0)) ||
-            (!tpeg && w.size() != fixed)) {
+            (!tpeg && w.size() != fixed && (w.size() != fixed + 1 || w[fixed] != "pattern"))) {
             error = tpeg ? "expected: tpeg SID \"LABEL\" SUBCHANNEL ADDRESS [sid A.B.C] [name "
                            "\"TEXT\"] [period FRAMES] [content FOLDER] [packet SIZE]"
-                         : "expected: " + w[0] + " SID \"LABEL\" SUBCHANNEL";
+                         : "expected: " + w[0] + " SID \"LABEL\" SUBCHANNEL [pattern]";
             return false;
         }
         if (!Label(w[2], error)) {
@@ -254,6 +254,9 @@ class Parser {
         service.longSid = sid > 0xFFFF;
         service.label = w[2];
         service.subChannelId = static_cast<std::uint8_t>(sub);
+        if (!tpeg && w.size() > fixed) {
+            Current().patternSubChannels.push_back(static_cast<std::uint8_t>(sub));
+        }
         if (w[0] == "audio") {
             service.kind = bc::ServiceKind::Audio;
             service.componentType = bc::kAsctyMpegLayer2;

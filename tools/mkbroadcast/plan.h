@@ -45,6 +45,8 @@ struct EnsemblePlan {
     // The date and time (FIG 0/10) of the first frame, in milliseconds since 1970 UTC; none sent
     // without it.
     std::optional<std::int64_t> firstFrameUtcMs;
+    // Audio or video sub-channels that carry the check pattern instead of zero filler.
+    std::vector<std::uint8_t> patternSubChannels;
 };
 
 // The packet-mode component that carries a TPEG source: the service's primary component, or a

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "broadcast/check_pattern.h"
 #include "broadcast/eti.h"
 #include "broadcast/fic.h"
 #include "broadcast/fig.h"
@@ -127,6 +128,9 @@ bool WriteEnsemble(const EnsemblePlan& plan, std::uint32_t frames, const std::st
         for (std::size_t i = 0; i < channels.size(); ++i) {
             if (channels[i]) {
                 channels[i]->Fill(n, payloads[i]);
+            } else if (std::find(plan.patternSubChannels.begin(), plan.patternSubChannels.end(),
+                                 ensemble.subChannels[i].id) != plan.patternSubChannels.end()) {
+                bc::FillCheckPattern(n, payloads[i]);
             }
         }
         bc::EtiFrameContent content;
