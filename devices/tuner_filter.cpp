@@ -6,8 +6,6 @@
 #include <memory>
 
 #include "broadcast/msc_data_path.h"
-#include "devices/broadcast_folder.h"
-#include "devices/ensemble_probe.h"
 #include "devices/fault_plan.h"
 #include "devices/frequency_table.h"
 #include "devices/lock_time.h"
@@ -266,11 +264,11 @@ HRESULT TunerFilter::ScanStep(TunerParam& record) {
     }
     WaitForLock();
     record.word[1] = 0;
-    const std::string path = RecordingPath(frequency);
-    if (!RecordingExists(path) || SignalSwitchedOff()) {
+    const std::string path = m_reception->Locate(frequency);
+    if (path.empty() || !m_reception->SignalOn(path)) {
         return S_OK;
     }
-    const EnsembleProbe probe = ProbeEnsemble(path);
+    const EnsembleProbe probe = m_reception->Probe(path);
     if (!probe.readable || probe.goodFrames == 0) {
         LogLine("scan: " + std::to_string(frequency) + ".eti holds no valid frame");
         return S_OK;
@@ -296,8 +294,8 @@ void TunerFilter::RetuneLocked() {
     m_tunedFrequency = 0;
     m_tunedService = 0;
     m_tunedSubChannel = 0;
-    const std::string path = RecordingPath(m_requestedFrequency);
-    if (!RecordingExists(path)) {
+    const std::string path = m_reception->Locate(m_requestedFrequency);
+    if (path.empty()) {
         return;
     }
     m_tunedFrequency = m_requestedFrequency;
@@ -305,7 +303,7 @@ void TunerFilter::RetuneLocked() {
     if (m_requestedService == 0) {
         return;
     }
-    const EnsembleProbe probe = ProbeEnsemble(path);
+    const EnsembleProbe probe = m_reception->Probe(path);
     // The sub-channel picks the component when the service has several (TPEG beside a
     // programme's audio).
     const bool validSubChannel = m_requestedSubChannel >= 0 && m_requestedSubChannel < 64;
@@ -334,13 +332,13 @@ bool TunerFilter::FramesArrive(const Tuning& tuning) const {
             return reading.periodsSinceReceived < kSignalLossPeriods;
         }
     }
-    return ProbeEnsemble(tuning.path, kSignalLossPeriods).goodFrames > 0;
+    return m_reception->Probe(tuning.path, kSignalLossPeriods).goodFrames > 0;
 }
 
 HRESULT TunerFilter::GetSignal(TunerParam& record) {
     const Tuning tuning = CurrentTuning();
-    const bool present = !tuning.path.empty() && RecordingExists(tuning.path) &&
-                         !SignalSwitchedOff() && FramesArrive(tuning);
+    const bool present =
+        !tuning.path.empty() && m_reception->SignalOn(tuning.path) && FramesArrive(tuning);
     SignalReading reading = m_meter.Read();
     if (reading.generation != tuning.generation) {
         reading = SignalReading{};
@@ -390,7 +388,7 @@ void TunerFilter::StopStreaming() {
 }
 
 void TunerFilter::Stream(StreamingThread& thread, ComPtr<IMscBlockSink> sink) {
-    EnsemblePlayer player;
+    const std::unique_ptr<FramePlayer> player = m_reception->NewPlayer();
     const Clock::duration period = ScaledDuration(kFramePeriodMs);
     Clock::time_point start = Clock::now();
     std::int64_t periods = 0;
@@ -399,7 +397,7 @@ void TunerFilter::Stream(StreamingThread& thread, ComPtr<IMscBlockSink> sink) {
         if (m_tuningGeneration.load() != tuning.generation) {
             tuning = CurrentTuning();
         }
-        const PlayedFrame frame = player.PlayFrame(tuning);
+        const PlayedFrame frame = player->PlayFrame(tuning);
         m_meter.Record(tuning.generation, frame.outcome);
         if (frame.hasBlock && sink && frame.time) {
             // The ensemble's time goes first, so that the TDC library has it before the

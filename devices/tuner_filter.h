@@ -1,5 +1,5 @@
-// The virtual T-DMB tuner: output pin "DOut" and ITdmbTunerControl over the
-// broadcast folder (broadcast_folder.h).
+// The T-DMB tuner: output pin "DOut" and ITdmbTunerControl over its reception
+// (reception.h): the broadcast folder's ETI recordings, or a radio signal.
 //
 // A frequency tune and a scan step take the lock time (lock_time.h) before
 // they answer, without holding the lock that signal queries and streaming
@@ -7,7 +7,7 @@
 // back 0, a service its ensemble's FIC does not list reads back 0/0, and a
 // listed service reads back its FIC sub-channel, so a mismatch shows the
 // caller the tune did not take. While the filter runs, a streaming thread
-// plays the tuned recording at one frame per 24 ms (time-scaled, due times
+// plays the tuned ensemble at one frame per 24 ms (time-scaled, due times
 // counted from the start so it never drifts) and hands the tuned
 // sub-channel's bytes of each frame to the filter connected to "DOut". A
 // retune takes effect at the next frame after the lock time. Pause and Stop
@@ -25,6 +25,7 @@
 
 #include "devices/ensemble_player.h"
 #include "devices/msc_block_sink.h"
+#include "devices/reception.h"
 #include "devices/signal_meter.h"
 #include "graph/device_interfaces.h"
 #include "platform/com_ptr.h"
@@ -77,6 +78,7 @@ class TunerFilter final : public platform::FilterBase, public ITdmbTunerControl 
     void StopStreaming();
     void Stream(platform::StreamingThread& thread, platform::ComPtr<IMscBlockSink> sink);
 
+    const std::unique_ptr<Reception> m_reception = MakeReception();
     mutable std::mutex m_tuneLock;
     std::span<const std::int32_t> m_frequencies;
     std::int32_t m_country = 0;
