@@ -75,7 +75,11 @@ class IqFileSource : public IqSource {
                 break;
             }
             if (m_position >= m_usable) {
-                m_position = 0;  // the loop, leaving out a partial trailing sample
+                // The loop, leaving out a partial trailing sample; a file
+                // still being written plays on to its new end next time.
+                m_position = 0;
+                RefreshSize();
+                continue;
             }
             const std::size_t want = std::min(
                 {(out.size() - produced) * bytesPerSample, m_usable - m_position, kChunkBytes});
@@ -89,7 +93,8 @@ class IqFileSource : public IqSource {
                 m_error = m_path + ": " + std::strerror(errno);
                 break;
             }
-            if (got == 0) {
+            const std::size_t whole = static_cast<std::size_t>(got) / bytesPerSample;
+            if (whole == 0) {
                 // Shortened under us: play what is left of it from the start.
                 RefreshSize();
                 if (++emptyReads > 1) {
@@ -99,7 +104,6 @@ class IqFileSource : public IqSource {
                 continue;
             }
             emptyReads = 0;
-            const std::size_t whole = static_cast<std::size_t>(got) / bytesPerSample;
             m_samples.clear();
             broadcast::ReadSamples(std::span(m_bytes.data(), whole * bytesPerSample), m_format,
                                    m_samples);

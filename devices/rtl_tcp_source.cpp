@@ -64,6 +64,12 @@ bool SetNonBlocking(int fd) {
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+// As written in a source: an IPv6 host in brackets.
+std::string Address(const std::string& host, const std::string& port) {
+    return "rtl_tcp:" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+           port;
+}
+
 UniqueFd Connect(const std::string& host, const std::string& port, std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -71,7 +77,7 @@ UniqueFd Connect(const std::string& host, const std::string& port, std::string& 
     addrinfo* found = nullptr;
     const int lookup = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
     if (lookup != 0) {
-        error = "rtl_tcp:" + host + ":" + port + ": " + ::gai_strerror(lookup);
+        error = Address(host, port) + ": " + ::gai_strerror(lookup);
         return {};
     }
     std::string why = "no address";
@@ -104,7 +110,7 @@ UniqueFd Connect(const std::string& host, const std::string& port, std::string& 
     }
     ::freeaddrinfo(found);
     if (!connected) {
-        error = "rtl_tcp:" + host + ":" + port + ": " + why;
+        error = Address(host, port) + ": " + why;
     }
     return connected;
 }
@@ -202,7 +208,7 @@ class RtlTcpSource : public IqSource {
     }
 
     std::string Describe() const override {
-        std::string text = m_host.empty() ? "rtl_tcp" : "rtl_tcp:" + m_host + ":" + m_port;
+        std::string text = m_host.empty() ? "rtl_tcp" : Address(m_host, m_port);
         text += " (tuner type " + std::to_string(m_header.tunerType);
         if (m_frequencyKhz != 0) {
             text += ", " + std::to_string(m_frequencyKhz) + " kHz";
@@ -216,7 +222,7 @@ class RtlTcpSource : public IqSource {
     bool Fail(const std::string& why, std::string& error) {
         m_socket.Reset();
         m_error = why;
-        error = (m_host.empty() ? "rtl_tcp: " : "rtl_tcp:" + m_host + ":" + m_port + ": ") + why;
+        error = (m_host.empty() ? "rtl_tcp" : Address(m_host, m_port)) + ": " + why;
         return false;
     }
 
