@@ -172,8 +172,10 @@ class RtlTcpSource : public IqSource {
 
     std::size_t Read(std::span<std::complex<float>> out) override {
         if (!m_socket) {
-            m_error = "not connected to the server";
-            return 0;
+            if (m_error.empty()) {
+                m_error = "not connected to the server";
+            }
+            return 0;  // keeping why the connection went
         }
         const auto deadline = Clock::now() + std::chrono::milliseconds(kIqReadWaitMs);
         std::size_t produced = 0;
