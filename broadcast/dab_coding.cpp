@@ -266,6 +266,95 @@ void Puncture(std::span<const std::uint8_t> mother, const ProtectionProfile& pro
     out.insert(out.end(), profile.paddingBits, 0);
 }
 
+void Depuncture(std::span<const std::int8_t> received, const ProtectionProfile& profile,
+                std::vector<std::int8_t>& mother) {
+    mother.assign(4 * (profile.InputBits() + 6), 0);
+    std::size_t at = 0;
+    std::size_t in = 0;
+    auto take = [&] { return in < received.size() ? received[in++] : std::int8_t{0}; };
+    for (std::size_t r = 0; r < profile.runCount; ++r) {
+        const auto& vector = PuncturingVector(profile.runs[r].vector);
+        for (std::size_t i = 0; i < profile.runs[r].blocks * 128u; ++i, ++at) {
+            if (vector[i % 32] != 0) {
+                mother[at] = take();
+            }
+        }
+    }
+    for (std::uint8_t keep : TailPuncturingVector()) {
+        if (keep != 0) {
+            mother[at] = take();
+        }
+        ++at;
+    }
+}
+
+void ViterbiDecoder::Decode(std::span<const std::int8_t> mother, std::vector<std::uint8_t>& bits) {
+    // The four code bits (first generator highest) leaving each 7-bit register state.
+    static const auto kOutput = [] {
+        constexpr std::array<unsigned, 4> kGenerators{0133, 0171, 0145, 0133};
+        std::array<std::uint8_t, 128> table{};
+        for (unsigned reg = 0; reg < 128; ++reg) {
+            for (unsigned g : kGenerators) {
+                table[reg] =
+                    static_cast<std::uint8_t>(table[reg] << 1 | (std::popcount(reg & g) & 1));
+            }
+        }
+        return table;
+    }();
+    bits.clear();
+    const std::size_t steps = mother.size() / 4;
+    if (steps <= 6) {
+        return;
+    }
+    m_decisions.resize(steps);
+    // A state is the six newest input bits, the newest highest, as in the encoder's register.
+    // Metrics are kept relative to state 0: the spread of a K=7 trellis stays within a few
+    // thousand for 8-bit soft values, far inside int16.
+    std::array<std::int16_t, 64> metric;
+    metric.fill(-4096);
+    metric[0] = 0;
+    std::array<int, 64> next{};
+    for (std::size_t t = 0; t < steps; ++t) {
+        const std::int8_t* s = mother.data() + 4 * t;
+        std::array<int, 16> branch{};
+        for (unsigned c = 0; c < 16; ++c) {
+            branch[c] = ((c & 8) != 0 ? -s[0] : s[0]) + ((c & 4) != 0 ? -s[1] : s[1]) +
+                        ((c & 2) != 0 ? -s[2] : s[2]) + ((c & 1) != 0 ? -s[3] : s[3]);
+        }
+        std::uint64_t decisions = 0;
+        for (unsigned state = 0; state < 64; ++state) {
+            const unsigned newest = (state >> 5) << 6;
+            const unsigned from = (state & 31) << 1;
+            const int stay = metric[from] + branch[kOutput[newest | from]];
+            const int other = metric[from | 1] + branch[kOutput[newest | from | 1]];
+            if (other > stay) {
+                decisions |= std::uint64_t{1} << state;
+                next[state] = other;
+            } else {
+                next[state] = stay;
+            }
+        }
+        const int reference = next[0];
+        for (unsigned state = 0; state < 64; ++state) {
+            metric[state] = static_cast<std::int16_t>(next[state] - reference);
+        }
+        m_decisions[t] = decisions;
+    }
+    bits.resize(steps - 6);
+    unsigned state = 0;  // the tail returns the encoder to zero
+    for (std::size_t t = steps; t-- > 0;) {
+        if (t < bits.size()) {
+            bits[t] = static_cast<std::uint8_t>(state >> 5);
+        }
+        state = ((state & 31) << 1) | static_cast<unsigned>((m_decisions[t] >> state) & 1);
+    }
+}
+
+std::mutex& FftwPlannerMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 const std::array<std::int16_t, kCarriers>& CarrierOfSymbol() {
     static const auto kTable = MakeCarrierOfSymbol();
     return kTable;

@@ -1,0 +1,551 @@
+#include "broadcast/dab_receiver.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+#include <vector>
+
+#include "broadcast/crc.h"
+#include "broadcast/dab_coding.h"
+
+namespace broadcast {
+namespace {
+
+using namespace dab;
+
+constexpr double kTwoPi = 2 * std::numbers::pi;
+constexpr std::size_t kDataSymbols = kSymbols - 1;
+constexpr std::size_t kFicBits = kCifsPerFrame * kFicCodedBits;
+// FFT windows start this far into the guard interval: echoes arrive late, so taking the
+// window early keeps it clear of the next symbol while clock drift moves it a little.
+constexpr double kBackoff = 32;
+// Samples kept beyond a frame's ends for timing corrections.
+constexpr std::int64_t kMargin = 4096;
+// The phase reference's correlation peak over the mean of the impulse response: a signal
+// gives hundreds or more, noise rarely above ten.
+constexpr double kMinPeakQuality = 30;
+// Null detection: the dip's power against the symbol after it.
+constexpr double kMaxNullRatio = 0.3;
+constexpr int kMissesBeforeSearch = 3;
+constexpr double kMaxClockPpm = 300;
+// Soft values: the mean differential magnitude maps to this, leaving headroom for strong
+// carriers; a carrier's weight grows with its power, which is what a fading channel needs.
+constexpr float kSoftScale = 64;
+// Unused FFT bins well clear of the ensemble's edges: noise alone.
+constexpr std::size_t kNoiseBinFirst = 800;
+constexpr std::size_t kNoiseBinLast = 1248;
+// Any larger sample component is a broken input, not a signal at the promised level.
+constexpr float kMaxComponent = 1000;
+
+int SignedBin(std::size_t bin) {
+    return bin < kFftSize / 2 ? static_cast<int>(bin) : static_cast<int>(bin) - int{kFftSize};
+}
+
+double WrapHalfCarrier(double hz) {
+    return hz - 1000.0 * std::round(hz / 1000.0);
+}
+
+// The phase reference's differences between neighbouring carriers: they survive a timing
+// error (a phase ramp over the carriers), so they find a whole-carrier offset before timing.
+const std::array<std::complex<float>, kFftSize>& ReferenceDifferences() {
+    static const auto kTable = [] {
+        std::array<std::complex<float>, kFftSize> table{};
+        const auto& prs = PhaseReference();
+        for (int k = -767; k <= 768; ++k) {
+            if (k != 0 && k != 1) {
+                table[FftBin(k)] = prs[FftBin(k)] * std::conj(prs[FftBin(k - 1)]);
+            }
+        }
+        return table;
+    }();
+    return kTable;
+}
+
+std::int8_t Soft(float value) {
+    if (!(std::abs(value) < 127.0f)) {  // NaN too
+        return value > 0 ? std::int8_t{127} : value < 0 ? std::int8_t{-127} : std::int8_t{0};
+    }
+    return static_cast<std::int8_t>(std::lrint(value));
+}
+
+}  // namespace
+
+struct DabReceiver::Impl {
+    Impl() {
+        std::lock_guard lock(FftwPlannerMutex());
+        fftIn = fftwf_alloc_complex(kFftSize);
+        fftOut = fftwf_alloc_complex(kFftSize);
+        forward = fftwf_plan_dft_1d(int{kFftSize}, fftIn, fftOut, FFTW_FORWARD, FFTW_ESTIMATE);
+        backward = fftwf_plan_dft_1d(int{kFftSize}, fftIn, fftOut, FFTW_BACKWARD, FFTW_ESTIMATE);
+    }
+    ~Impl() {
+        std::lock_guard lock(FftwPlannerMutex());
+        fftwf_destroy_plan(forward);
+        fftwf_destroy_plan(backward);
+        fftwf_free(fftIn);
+        fftwf_free(fftOut);
+    }
+
+    enum class State { Searching, Locking, Locked };
+
+    void Reset();
+    void RestartDeinterleaver() { filled = 0; }
+    const std::complex<float>* At(std::int64_t from, std::size_t count) const;
+    double Ratio() const { return 1.0 / (1.0 + clockPpm * 1e-6); }
+    bool Acquire();
+    bool ProcessFrame(const std::function<void(const ReceivedCif&)>& sink);
+    void Miss();
+    bool FractionalOffset(double base, double& hz) const;
+    bool Transform(double position, std::int64_t reference, std::complex<float>* out);
+    int CoarseShift(const std::complex<float>* spectrum, int range) const;
+    bool Correlate(const std::complex<float>* spectrum, double& offset);
+    bool Demodulate(double base);
+    void DecodeCif(std::size_t cif, const std::function<void(const ReceivedCif&)>& sink);
+    void Trim();
+
+    fftwf_complex* fftIn = nullptr;
+    fftwf_complex* fftOut = nullptr;
+    fftwf_plan forward = nullptr;
+    fftwf_plan backward = nullptr;
+
+    // Input not yet used; buffer[0] is sample bufferStart of the stream.
+    std::vector<std::complex<float>> buffer;
+    std::int64_t bufferStart = 0;
+    std::vector<double> energy;  // prefix sums for null detection
+
+    State state = State::Searching;
+    std::int64_t searchFrom = 0;
+    double frameStart = 0;  // where the next frame's null symbol is expected
+    double frequencyHz = 0;
+    double clockPpm = 0;
+    int misses = 0;
+    ReceiverStatus status;
+
+    std::array<std::complex<float>, kFftSize> previous{}, current{};
+    std::vector<std::int8_t> soft = std::vector<std::int8_t>(kDataSymbols * kSymbolBits);
+    std::vector<std::int8_t> mother;
+    std::vector<std::uint8_t> bits, fic, frame;
+    ViterbiDecoder viterbi;
+
+    std::optional<SubChannel> selected;
+    std::optional<ProtectionProfile> profile;
+    // The last kInterleavingDepth received CIFs of the sub-channel, newest at `newest`.
+    std::array<std::vector<std::int8_t>, kInterleavingDepth> history;
+    std::size_t newest = 0;
+    std::size_t filled = 0;
+    std::vector<std::int8_t> deinterleaved;
+};
+
+void DabReceiver::Impl::Reset() {
+    buffer.clear();
+    bufferStart = 0;
+    state = State::Searching;
+    searchFrom = 0;
+    frameStart = 0;
+    frequencyHz = 0;
+    clockPpm = 0;
+    misses = 0;
+    status = {};
+    RestartDeinterleaver();
+}
+
+const std::complex<float>* DabReceiver::Impl::At(std::int64_t from, std::size_t count) const {
+    if (from < bufferStart ||
+        from + static_cast<std::int64_t>(count) > bufferStart + std::ssize(buffer)) {
+        return nullptr;
+    }
+    return buffer.data() + (from - bufferStart);
+}
+
+// Looks for a null symbol in one frame's worth of samples (and a symbol after it): the window
+// of kNullSamples whose power is lowest against the symbol that follows.
+bool DabReceiver::Impl::Acquire() {
+    searchFrom = std::max(searchFrom, bufferStart);
+    constexpr std::size_t kLength = kFrameSamples + kNullSamples + kSymbolSamples;
+    const std::complex<float>* x = At(searchFrom, kLength);
+    if (x == nullptr) {
+        return false;
+    }
+    energy.resize(kLength + 1);
+    energy[0] = 0;
+    for (std::size_t i = 0; i < kLength; ++i) {
+        energy[i + 1] = energy[i] + std::norm(x[i]);
+    }
+    const double mean = energy[kLength] / kLength;
+    double bestRatio = kMaxNullRatio;
+    std::optional<std::size_t> best;
+    for (std::size_t p = 0; p <= kFrameSamples; ++p) {
+        const double dip = (energy[p + kNullSamples] - energy[p]) / kNullSamples;
+        const double after =
+            (energy[p + kNullSamples + kSymbolSamples] - energy[p + kNullSamples]) / kSymbolSamples;
+        // The symbol after must carry signal, so silence or a fade is no null symbol.
+        if (after > 0.5 * mean && after > 0 && dip < bestRatio * after) {
+            bestRatio = dip / after;
+            best = p;
+        }
+    }
+    if (!best) {
+        searchFrom += kFrameSamples;
+        return true;
+    }
+    frameStart = static_cast<double>(searchFrom + static_cast<std::int64_t>(*best));
+    state = State::Locking;
+    return true;
+}
+
+// The carrier offset modulo the carrier spacing, from the guard intervals against the ends of
+// their symbols, with the whole-carrier part taken from the running estimate.
+bool DabReceiver::Impl::FractionalOffset(double base, double& hz) const {
+    const double ratio = Ratio();
+    std::complex<double> sum;
+    for (std::size_t s = 0; s < kSymbols; ++s) {
+        const auto at =
+            std::llround(base + static_cast<double>(kNullSamples + s * kSymbolSamples) * ratio);
+        const std::complex<float>* x = At(at, kSymbolSamples);
+        if (x == nullptr) {
+            return false;
+        }
+        std::complex<float> part;
+        // The guard's first quarter carries the previous symbol's echoes; leave it out.
+        for (std::size_t i = kGuardSamples / 4; i < kGuardSamples; ++i) {
+            part += x[i] * std::conj(x[i + kFftSize]);
+        }
+        sum += std::complex<double>(part);
+    }
+    if (!(std::abs(sum) > 0) || !std::isfinite(std::abs(sum))) {
+        return false;
+    }
+    const double fraction = -std::arg(sum) * kSampleRate / (kTwoPi * kFftSize);
+    hz = frequencyHz + WrapHalfCarrier(fraction - frequencyHz);
+    return true;
+}
+
+// The spectrum of the FFT window at a fractional position: mixed down by the frequency
+// estimate (phase counted from sample `reference`) and turned so that it is the spectrum of a
+// window at exactly that position. Differential demodulation then sees no phase steps from
+// rounding positions as the clock offset moves the symbols.
+bool DabReceiver::Impl::Transform(double position, std::int64_t reference,
+                                  std::complex<float>* out) {
+    const auto start = static_cast<std::int64_t>(std::floor(position));
+    const std::complex<float>* x = At(start, kFftSize);
+    if (x == nullptr) {
+        return false;
+    }
+    const double step = -kTwoPi * frequencyHz / kSampleRate;
+    std::complex<double> rotor =
+        std::polar(1.0, std::fmod(step * static_cast<double>(start - reference), kTwoPi));
+    const std::complex<double> advance = std::polar(1.0, step);
+    for (std::size_t i = 0; i < kFftSize; ++i) {
+        const std::complex<float> y = x[i] * std::complex<float>(rotor);
+        fftIn[i][0] = y.real();
+        fftIn[i][1] = y.imag();
+        rotor *= advance;
+    }
+    fftwf_execute(forward);
+    const double fraction = position - static_cast<double>(start);
+    const double ramp = kTwoPi * fraction / kFftSize;
+    std::complex<double> turn = std::polar(1.0, ramp * -double{kFftSize / 2});
+    const std::complex<double> turnStep = std::polar(1.0, ramp);
+    for (std::size_t n = 0; n < kFftSize; ++n) {  // bins from -1024 upwards
+        const std::size_t bin = (n + kFftSize / 2) % kFftSize;
+        out[bin] = std::complex<float>(fftOut[bin][0], fftOut[bin][1]) * std::complex<float>(turn);
+        turn *= turnStep;
+    }
+    return true;
+}
+
+int DabReceiver::Impl::CoarseShift(const std::complex<float>* spectrum, int range) const {
+    const auto& reference = ReferenceDifferences();
+    std::array<std::complex<float>, kFftSize> differences;
+    for (std::size_t bin = 0; bin < kFftSize; ++bin) {
+        differences[bin] = spectrum[bin] * std::conj(spectrum[(bin + kFftSize - 1) % kFftSize]);
+    }
+    int best = 0;
+    float bestScore = -1;
+    for (int shift = -range; shift <= range; ++shift) {
+        std::complex<float> sum;
+        for (int k = -767; k <= 768; ++k) {
+            sum += differences[FftBin(k + shift) % kFftSize] * std::conj(reference[FftBin(k)]);
+        }
+        if (std::abs(sum) > bestScore) {
+            bestScore = std::abs(sum);
+            best = shift;
+        }
+    }
+    return best;
+}
+
+// The channel's impulse response from the phase reference; offset: where its strongest path
+// stands from the window's start, in samples. False when no phase reference is there.
+bool DabReceiver::Impl::Correlate(const std::complex<float>* spectrum, double& offset) {
+    const auto& reference = PhaseReference();
+    for (std::size_t bin = 0; bin < kFftSize; ++bin) {
+        const std::complex<float> z = spectrum[bin] * std::conj(reference[bin]);
+        fftIn[bin][0] = z.real();
+        fftIn[bin][1] = z.imag();
+    }
+    fftwf_execute(backward);
+    auto power = [&](std::size_t n) {
+        const auto& v = fftOut[n % kFftSize];
+        return double{v[0]} * v[0] + double{v[1]} * v[1];
+    };
+    double total = 0;
+    double peak = -1;
+    std::size_t at = 0;
+    for (std::size_t n = 0; n < kFftSize; ++n) {
+        const double p = power(n);
+        total += p;
+        if (p > peak) {
+            peak = p;
+            at = n;
+        }
+    }
+    if (!(peak > kMinPeakQuality * total / kFftSize)) {
+        return false;
+    }
+    // A parabola through the magnitudes around the peak for the fraction of a sample.
+    const double left = std::sqrt(power(at + kFftSize - 1));
+    const double middle = std::sqrt(peak);
+    const double right = std::sqrt(power(at + 1));
+    const double curvature = left - 2 * middle + right;
+    const double fraction = curvature < 0 ? 0.5 * (left - right) / curvature : 0;
+    offset = SignedBin(at) + std::clamp(fraction, -0.5, 0.5);
+    return std::isfinite(offset);
+}
+
+// All symbols of the frame whose null starts at base into soft bits, frequency de-interleaved.
+bool DabReceiver::Impl::Demodulate(double base) {
+    const double ratio = Ratio();
+    const auto reference = static_cast<std::int64_t>(std::floor(base));
+    const auto& carrierOf = CarrierOfSymbol();
+    double signal = 0;
+    double noise = 0;
+    for (std::size_t s = 0; s < kSymbols; ++s) {
+        const double position =
+            base + static_cast<double>(kNullSamples + kGuardSamples + s * kSymbolSamples) * ratio -
+            kBackoff;
+        if (!Transform(position, reference, current.data())) {
+            return false;
+        }
+        if (s > 0) {
+            float magnitude = 0;
+            for (std::size_t n = 0; n < kCarriers; ++n) {
+                const std::size_t bin = FftBin(carrierOf[n]);
+                magnitude += std::abs(current[bin] * std::conj(previous[bin]));
+                signal += std::norm(current[bin]);
+            }
+            for (std::size_t bin = kNoiseBinFirst; bin <= kNoiseBinLast; ++bin) {
+                noise += std::norm(current[bin]);
+            }
+            const float scale = magnitude > 0 ? kSoftScale * kCarriers / magnitude : 0;
+            std::int8_t* out = soft.data() + (s - 1) * kSymbolBits;
+            for (std::size_t n = 0; n < kCarriers; ++n) {
+                const std::size_t bin = FftBin(carrierOf[n]);
+                const std::complex<float> y = current[bin] * std::conj(previous[bin]) * scale;
+                out[n] = Soft(y.real());
+                out[n + kCarriers] = Soft(y.imag());
+            }
+        }
+        std::swap(previous, current);
+    }
+    const double noisePerBin = noise / (kNoiseBinLast - kNoiseBinFirst + 1);
+    const double signalPerBin = signal / kCarriers - noisePerBin;
+    if (std::isfinite(signalPerBin) && signalPerBin > 0) {
+        const double snr = noisePerBin > 0 ? 10 * std::log10(signalPerBin / noisePerBin) : 60.0;
+        const double clamped = std::clamp(snr, -20.0, 60.0);
+        status.snrDb = status.frames == 0 ? clamped : 0.7 * status.snrDb + 0.3 * clamped;
+    }
+    return true;
+}
+
+void DabReceiver::Impl::Miss() {
+    RestartDeinterleaver();         // a lost frame would mix logical frames
+    if (state == State::Locking) {  // a dip, but no phase reference after it
+        state = State::Searching;
+        searchFrom = static_cast<std::int64_t>(frameStart) + std::int64_t{kNullSamples};
+        return;
+    }
+    frameStart += static_cast<double>(kFrameSamples) * Ratio();
+    if (++misses >= kMissesBeforeSearch) {
+        state = State::Searching;
+        status.synced = false;
+        searchFrom = static_cast<std::int64_t>(frameStart);
+    }
+}
+
+bool DabReceiver::Impl::ProcessFrame(const std::function<void(const ReceivedCif&)>& sink) {
+    const double length = static_cast<double>(kFrameSamples) * Ratio();
+    // Timing corrections move the frame by at most a few thousand samples either way; At()
+    // refuses anything outside the input kept.
+    if (bufferStart + std::ssize(buffer) <
+        static_cast<std::int64_t>(frameStart + length) + kMargin) {
+        return false;
+    }
+    double base = frameStart;
+    const double before = frequencyHz;
+    bool found = false;
+    for (int pass = 0; pass < 3; ++pass) {
+        double hz = 0;
+        if (!FractionalOffset(base, hz)) {
+            break;
+        }
+        frequencyHz = hz;
+        const auto reference = static_cast<std::int64_t>(std::floor(base));
+        const double position =
+            base + static_cast<double>(kNullSamples + kGuardSamples) * Ratio() - kBackoff;
+        if (!Transform(position, reference, current.data())) {
+            break;
+        }
+        const int shift = CoarseShift(current.data(), state == State::Locked ? 2 : 35);
+        if (shift != 0) {
+            frequencyHz += 1000.0 * shift;
+            Transform(position, reference, current.data());
+        }
+        double offset = 0;
+        found = Correlate(current.data(), offset);
+        if (!found) {
+            break;
+        }
+        const double error = offset - kBackoff;
+        base += error;
+        if (std::abs(error) < 2) {
+            break;
+        }
+    }
+    if (!found || !Demodulate(base)) {
+        frequencyHz = state == State::Locked ? before : 0;
+        Miss();
+        return true;
+    }
+    if (state == State::Locked) {
+        // A second-order loop on the frame timing: the step needed now says how far the
+        // clock estimate is off.
+        const double error = base - frameStart;
+        clockPpm = std::clamp(clockPpm - 0.5e6 * error / static_cast<double>(kFrameSamples),
+                              -kMaxClockPpm, kMaxClockPpm);
+    } else {
+        RestartDeinterleaver();
+    }
+    state = State::Locked;
+    misses = 0;
+    status.synced = true;
+    for (std::size_t cif = 0; cif < kCifsPerFrame; ++cif) {
+        DecodeCif(cif, sink);
+    }
+    ++status.frames;
+    frameStart = base + length;
+    return true;
+}
+
+void DabReceiver::Impl::DecodeCif(std::size_t cif,
+                                  const std::function<void(const ReceivedCif&)>& sink) {
+    Depuncture(std::span(soft).subspan(cif * kFicCodedBits, kFicCodedBits), FicProfile(), mother);
+    viterbi.Decode(mother, bits);
+    Disperse(bits);
+    fic.clear();
+    Pack(bits, fic);
+    for (std::size_t fib = 0; fib < 3; ++fib) {
+        const auto bytes = std::span(fic).subspan(fib * 32, 32);
+        const bool good = Crc16(bytes.first(30)) == (bytes[30] << 8 | bytes[31]);
+        ++(good ? status.fibsGood : status.fibsBad);
+    }
+
+    ReceivedCif received{fic, {}};
+    if (selected && profile) {
+        const std::size_t size = selected->sizeCu * kCuBits;
+        newest = (newest + 1) % kInterleavingDepth;
+        std::copy_n(soft.begin() + static_cast<std::ptrdiff_t>(kFicBits + cif * kCifBits +
+                                                               selected->startAddress * kCuBits),
+                    size, history[newest].begin());
+        filled = std::min(filled + 1, kInterleavingDepth);
+        if (filled == kInterleavingDepth) {
+            // Bit i of a logical frame went out InterleavingDelay(i) CIFs after it: the frame
+            // sent 15 CIFs ago is complete now.
+            for (std::size_t i = 0; i < size; ++i) {
+                deinterleaved[i] =
+                    history[(newest + 1 + InterleavingDelay(i)) % kInterleavingDepth][i];
+            }
+            Depuncture(deinterleaved, *profile, mother);
+            viterbi.Decode(mother, bits);
+            Disperse(bits);
+            frame.clear();
+            Pack(bits, frame);
+            received.subChannel = frame;
+        }
+    }
+    sink(received);
+}
+
+void DabReceiver::Impl::Trim() {
+    std::int64_t keep =
+        (state == State::Searching ? searchFrom : static_cast<std::int64_t>(frameStart)) -
+        2 * kMargin;
+    keep = std::min(keep, bufferStart + std::ssize(buffer));
+    // Erase in large steps only, so that small blocks do not move the buffer each time.
+    if (keep - bufferStart > std::int64_t{kFrameSamples}) {
+        buffer.erase(buffer.begin(), buffer.begin() + (keep - bufferStart));
+        bufferStart = keep;
+    }
+}
+
+DabReceiver::DabReceiver() : m_impl(std::make_unique<Impl>()) {}
+DabReceiver::~DabReceiver() = default;
+
+void DabReceiver::Reset() {
+    m_impl->Reset();
+}
+
+void DabReceiver::SelectSubChannel(const std::optional<SubChannel>& subChannel) {
+    Impl& impl = *m_impl;
+    impl.selected.reset();
+    impl.profile.reset();
+    impl.RestartDeinterleaver();
+    if (!subChannel) {
+        return;
+    }
+    const auto profile = SubChannelProfile(*subChannel);
+    if (!profile || subChannel->startAddress + subChannel->sizeCu > kCifCus ||
+        profile->OutputBits() != subChannel->sizeCu * kCuBits) {
+        return;
+    }
+    impl.selected = subChannel;
+    impl.profile = profile;
+    for (auto& cif : impl.history) {
+        cif.assign(subChannel->sizeCu * kCuBits, 0);
+    }
+    impl.deinterleaved.assign(subChannel->sizeCu * kCuBits, 0);
+}
+
+void DabReceiver::Push(std::span<const std::complex<float>> samples,
+                       const std::function<void(const ReceivedCif&)>& sink) {
+    Impl& impl = *m_impl;
+    impl.buffer.reserve(impl.buffer.size() + samples.size());
+    for (const auto& s : samples) {
+        // Non-finite or absurd values would poison every sum they enter.
+        auto clean = [](float v) {
+            return std::isfinite(v) ? std::clamp(v, -kMaxComponent, kMaxComponent) : 0.0f;
+        };
+        impl.buffer.emplace_back(clean(s.real()), clean(s.imag()));
+    }
+    for (;;) {
+        const bool progress =
+            impl.state == Impl::State::Searching ? impl.Acquire() : impl.ProcessFrame(sink);
+        if (!progress) {
+            break;
+        }
+    }
+    impl.Trim();
+}
+
+ReceiverStatus DabReceiver::Status() const {
+    ReceiverStatus status = m_impl->status;
+    status.frequencyOffsetHz = m_impl->frequencyHz;
+    status.clockOffsetPpm = m_impl->clockPpm;
+    return status;
+}
+
+}  // namespace broadcast
