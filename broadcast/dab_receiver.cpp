@@ -523,7 +523,6 @@ void DabReceiver::SelectSubChannel(const std::optional<SubChannel>& subChannel) 
 void DabReceiver::Push(std::span<const std::complex<float>> samples,
                        const std::function<void(const ReceivedCif&)>& sink) {
     Impl& impl = *m_impl;
-    impl.buffer.reserve(impl.buffer.size() + samples.size());
     for (const auto& s : samples) {
         // Non-finite or absurd values would poison every sum they enter.
         auto clean = [](float v) {
