@@ -289,56 +289,58 @@ void Depuncture(std::span<const std::int8_t> received, const ProtectionProfile& 
 }
 
 void ViterbiDecoder::Decode(std::span<const std::int8_t> mother, std::vector<std::uint8_t>& bits) {
-    // The four code bits (first generator highest) leaving each 7-bit register state.
-    static const auto kOutput = [] {
+    // A state is the six newest input bits, the newest highest, as in the encoder's register.
+    // States j and j + 32 both come from 2j and 2j + 1 (a butterfly). All four generators tap
+    // the newest and the oldest register bit, so flipping either flips all four code bits:
+    // the butterfly's four branches share one metric up to its sign. kSign holds, per code
+    // bit, +1 or -1 for the branch from 2j into j.
+    static const auto kSign = [] {
         constexpr std::array<unsigned, 4> kGenerators{0133, 0171, 0145, 0133};
-        std::array<std::uint8_t, 128> table{};
-        for (unsigned reg = 0; reg < 128; ++reg) {
-            for (unsigned g : kGenerators) {
-                table[reg] =
-                    static_cast<std::uint8_t>(table[reg] << 1 | (std::popcount(reg & g) & 1));
+        std::array<std::array<std::int16_t, 32>, 4> sign{};
+        for (unsigned j = 0; j < 32; ++j) {
+            for (std::size_t g = 0; g < 4; ++g) {
+                const bool one = (std::popcount((2 * j) & kGenerators[g]) & 1) != 0;
+                sign[g][j] = one ? -1 : 1;
             }
         }
-        return table;
+        return sign;
     }();
     bits.clear();
     const std::size_t steps = mother.size() / 4;
     if (steps <= 6) {
         return;
     }
-    m_decisions.resize(steps);
-    // A state is the six newest input bits, the newest highest, as in the encoder's register.
-    // Metrics are kept relative to state 0: the spread of a K=7 trellis stays within a few
+    m_decisions.resize(steps * 64);
+    // Metrics stay relative to state 0: the spread of a K=7 trellis stays within a few
     // thousand for 8-bit soft values, far inside int16.
-    std::array<std::int16_t, 64> metric;
+    alignas(32) std::array<std::int16_t, 64> metric;
     metric.fill(-4096);
     metric[0] = 0;
-    std::array<int, 64> next{};
+    alignas(32) std::array<std::int16_t, 64> next;
+    alignas(32) std::array<std::int16_t, 32> even, odd, branch;
     for (std::size_t t = 0; t < steps; ++t) {
         const std::int8_t* s = mother.data() + 4 * t;
-        std::array<int, 16> branch{};
-        for (unsigned c = 0; c < 16; ++c) {
-            branch[c] = ((c & 8) != 0 ? -s[0] : s[0]) + ((c & 4) != 0 ? -s[1] : s[1]) +
-                        ((c & 2) != 0 ? -s[2] : s[2]) + ((c & 1) != 0 ? -s[3] : s[3]);
+        for (unsigned j = 0; j < 32; ++j) {
+            branch[j] = static_cast<std::int16_t>(kSign[0][j] * s[0] + kSign[1][j] * s[1] +
+                                                  kSign[2][j] * s[2] + kSign[3][j] * s[3]);
+            even[j] = metric[2 * j];
+            odd[j] = metric[2 * j + 1];
         }
-        std::uint64_t decisions = 0;
-        for (unsigned state = 0; state < 64; ++state) {
-            const unsigned newest = (state >> 5) << 6;
-            const unsigned from = (state & 31) << 1;
-            const int stay = metric[from] + branch[kOutput[newest | from]];
-            const int other = metric[from | 1] + branch[kOutput[newest | from | 1]];
-            if (other > stay) {
-                decisions |= std::uint64_t{1} << state;
-                next[state] = other;
-            } else {
-                next[state] = stay;
-            }
+        std::uint8_t* decisions = m_decisions.data() + 64 * t;
+        for (unsigned j = 0; j < 32; ++j) {
+            const int a = even[j] + branch[j];
+            const int b = odd[j] - branch[j];
+            const int c = even[j] - branch[j];
+            const int d = odd[j] + branch[j];
+            next[j] = static_cast<std::int16_t>(b > a ? b : a);
+            next[j + 32] = static_cast<std::int16_t>(d > c ? d : c);
+            decisions[j] = b > a;
+            decisions[j + 32] = d > c;
         }
-        const int reference = next[0];
-        for (unsigned state = 0; state < 64; ++state) {
-            metric[state] = static_cast<std::int16_t>(next[state] - reference);
+        const std::int16_t reference = next[0];
+        for (unsigned i = 0; i < 64; ++i) {
+            metric[i] = static_cast<std::int16_t>(next[i] - reference);
         }
-        m_decisions[t] = decisions;
     }
     bits.resize(steps - 6);
     unsigned state = 0;  // the tail returns the encoder to zero
@@ -346,7 +348,7 @@ void ViterbiDecoder::Decode(std::span<const std::int8_t> mother, std::vector<std
         if (t < bits.size()) {
             bits[t] = static_cast<std::uint8_t>(state >> 5);
         }
-        state = ((state & 31) << 1) | static_cast<unsigned>((m_decisions[t] >> state) & 1);
+        state = ((state & 31) << 1) | m_decisions[64 * t + state];
     }
 }
 

@@ -94,7 +94,7 @@ class ViterbiDecoder {
     void Decode(std::span<const std::int8_t> mother, std::vector<std::uint8_t>& bits);
 
   private:
-    std::vector<std::uint64_t> m_decisions;  // per step, one bit per state: which predecessor
+    std::vector<std::uint8_t> m_decisions;  // per step and state: which predecessor won
 };
 
 // Time interleaving: bit i of a sub-channel's coded CIF is sent DelayOf(i) CIFs late.

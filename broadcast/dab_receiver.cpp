@@ -32,9 +32,10 @@ constexpr double kMinPeakQuality = 30;
 constexpr double kMaxNullRatio = 0.3;
 constexpr int kMissesBeforeSearch = 3;
 constexpr double kMaxClockPpm = 300;
-// Soft values: the mean differential magnitude maps to this, leaving headroom for strong
-// carriers; a carrier's weight grows with its power, which is what a fading channel needs.
-constexpr float kSoftScale = 64;
+// Soft values: the symbol's mean |re| + |im| of the differential products maps to this, so a
+// typical value is half of it, with headroom for strong carriers. A carrier's weight grows
+// with its power, which is what a frequency-selective channel needs.
+constexpr float kSoftScale = 90;
 // Unused FFT bins well clear of the ensemble's edges: noise alone.
 constexpr std::size_t kNoiseBinFirst = 800;
 constexpr std::size_t kNoiseBinLast = 1248;
@@ -65,11 +66,34 @@ const std::array<std::complex<float>, kFftSize>& ReferenceDifferences() {
     return kTable;
 }
 
+// Rounds towards zero, which costs a soft decoder nothing; NaN cannot reach here but would
+// come out as a weak -127 rather than undefined behaviour.
 std::int8_t Soft(float value) {
-    if (!(std::abs(value) < 127.0f)) {  // NaN too
-        return value > 0 ? std::int8_t{127} : value < 0 ? std::int8_t{-127} : std::int8_t{0};
+    value = value > -127.0f ? value : -127.0f;
+    value = value < 127.0f ? value : 127.0f;
+    return static_cast<std::int8_t>(value);
+}
+
+// out[i] = in[i] * rotor * advance^i, in plain arithmetic (complex<float> multiplication
+// checks for infinities on every product and keeps the loop from vectorising).
+template <typename In, typename Out>
+void MixDown(const In* in, std::complex<float> rotor, std::complex<float> advance, Out* out,
+             std::size_t count = kFftSize) {
+    float rr = rotor.real();
+    float ri = rotor.imag();
+    const float ar = advance.real();
+    const float ai = advance.imag();
+    for (std::size_t i = 0; i < count; ++i) {
+        const float* x = reinterpret_cast<const float*>(in + i);
+        float* y = reinterpret_cast<float*>(out + i);
+        const float xr = x[0];
+        const float xi = x[1];
+        y[0] = xr * rr - xi * ri;
+        y[1] = xr * ri + xi * rr;
+        const float nr = rr * ar - ri * ai;
+        ri = rr * ai + ri * ar;
+        rr = nr;
     }
-    return static_cast<std::int8_t>(std::lrint(value));
 }
 
 }  // namespace
@@ -126,6 +150,7 @@ struct DabReceiver::Impl {
     ReceiverStatus status;
 
     std::array<std::complex<float>, kFftSize> previous{}, current{};
+    std::array<std::complex<float>, kCarriers> products{};
     std::vector<std::int8_t> soft = std::vector<std::int8_t>(kDataSymbols * kSymbolBits);
     std::vector<std::int8_t> mother;
     std::vector<std::uint8_t> bits, fic, frame;
@@ -235,26 +260,18 @@ bool DabReceiver::Impl::Transform(double position, std::int64_t reference,
     if (x == nullptr) {
         return false;
     }
+    // Rotors in float drift by about 1e-4 over one window, far below what matters here.
     const double step = -kTwoPi * frequencyHz / kSampleRate;
-    std::complex<double> rotor =
-        std::polar(1.0, std::fmod(step * static_cast<double>(start - reference), kTwoPi));
-    const std::complex<double> advance = std::polar(1.0, step);
-    for (std::size_t i = 0; i < kFftSize; ++i) {
-        const std::complex<float> y = x[i] * std::complex<float>(rotor);
-        fftIn[i][0] = y.real();
-        fftIn[i][1] = y.imag();
-        rotor *= advance;
-    }
+    const std::complex<float> first(
+        std::polar(1.0, std::fmod(step * static_cast<double>(start - reference), kTwoPi)));
+    MixDown(x, first, std::complex<float>(std::polar(1.0, step)), fftIn);
     fftwf_execute(forward);
-    const double fraction = position - static_cast<double>(start);
-    const double ramp = kTwoPi * fraction / kFftSize;
-    std::complex<double> turn = std::polar(1.0, ramp * -double{kFftSize / 2});
-    const std::complex<double> turnStep = std::polar(1.0, ramp);
-    for (std::size_t n = 0; n < kFftSize; ++n) {  // bins from -1024 upwards
-        const std::size_t bin = (n + kFftSize / 2) % kFftSize;
-        out[bin] = std::complex<float>(fftOut[bin][0], fftOut[bin][1]) * std::complex<float>(turn);
-        turn *= turnStep;
-    }
+    const double ramp = kTwoPi * (position - static_cast<double>(start)) / kFftSize;
+    // Bins from -1024 upwards: the negative half first.
+    const std::complex<float> turnStep(std::polar(1.0, ramp));
+    MixDown(fftOut + kFftSize / 2, std::complex<float>(std::polar(1.0, ramp * -1024.0)), turnStep,
+            out + kFftSize / 2, kFftSize / 2);
+    MixDown(fftOut, std::complex<float>(1, 0), turnStep, out, kFftSize / 2);
     return true;
 }
 
@@ -332,22 +349,28 @@ bool DabReceiver::Impl::Demodulate(double base) {
             return false;
         }
         if (s > 0) {
+            // Differential products in carrier order; their mean L1 magnitude sets the scale.
             float magnitude = 0;
             for (std::size_t n = 0; n < kCarriers; ++n) {
                 const std::size_t bin = FftBin(carrierOf[n]);
-                magnitude += std::abs(current[bin] * std::conj(previous[bin]));
-                signal += std::norm(current[bin]);
+                const float cr = current[bin].real();
+                const float ci = current[bin].imag();
+                const float pr = previous[bin].real();
+                const float pi = previous[bin].imag();
+                const float yr = cr * pr + ci * pi;
+                const float yi = ci * pr - cr * pi;
+                products[n] = {yr, yi};
+                magnitude += std::abs(yr) + std::abs(yi);
+                signal += cr * cr + ci * ci;
             }
             for (std::size_t bin = kNoiseBinFirst; bin <= kNoiseBinLast; ++bin) {
                 noise += std::norm(current[bin]);
             }
-            const float scale = magnitude > 0 ? kSoftScale * kCarriers / magnitude : 0;
+            const float scale = magnitude > 1e-20f ? kSoftScale * kCarriers / magnitude : 0;
             std::int8_t* out = soft.data() + (s - 1) * kSymbolBits;
             for (std::size_t n = 0; n < kCarriers; ++n) {
-                const std::size_t bin = FftBin(carrierOf[n]);
-                const std::complex<float> y = current[bin] * std::conj(previous[bin]) * scale;
-                out[n] = Soft(y.real());
-                out[n + kCarriers] = Soft(y.imag());
+                out[n] = Soft(products[n].real() * scale);
+                out[n + kCarriers] = Soft(products[n].imag() * scale);
             }
         }
         std::swap(previous, current);
@@ -523,12 +546,14 @@ void DabReceiver::SelectSubChannel(const std::optional<SubChannel>& subChannel) 
 void DabReceiver::Push(std::span<const std::complex<float>> samples,
                        const std::function<void(const ReceivedCif&)>& sink) {
     Impl& impl = *m_impl;
-    for (const auto& s : samples) {
-        // Non-finite or absurd values would poison every sum they enter.
-        auto clean = [](float v) {
-            return std::isfinite(v) ? std::clamp(v, -kMaxComponent, kMaxComponent) : 0.0f;
-        };
-        impl.buffer.emplace_back(clean(s.real()), clean(s.imag()));
+    // Non-finite or absurd values would poison every sum they enter.
+    const std::size_t at = impl.buffer.size();
+    impl.buffer.resize(at + samples.size());
+    const float* in = reinterpret_cast<const float*>(samples.data());
+    float* out = reinterpret_cast<float*>(impl.buffer.data() + at);
+    for (std::size_t i = 0; i < 2 * samples.size(); ++i) {
+        const float v = in[i] == in[i] ? in[i] : 0.0f;  // NaN
+        out[i] = v < -kMaxComponent ? -kMaxComponent : v > kMaxComponent ? kMaxComponent : v;
     }
     for (;;) {
         const bool progress =
