@@ -28,10 +28,13 @@ constexpr std::int64_t kMargin = 4096;
 // The phase reference's correlation peak over the mean of the impulse response: a signal
 // gives hundreds or more, noise rarely above ten.
 constexpr double kMinPeakQuality = 30;
-// Null detection: the dip's power against the symbol after it.
-constexpr double kMaxNullRatio = 0.3;
+constexpr double kEarlyPathLevel = 0.1;
+// Null detection: the dip's power against the symbol after it (noise alone gives 1; a null
+// symbol at 0 dB SNR about 0.6).
+constexpr double kMaxNullRatio = 0.75;
 constexpr int kMissesBeforeSearch = 3;
 constexpr double kMaxClockPpm = 300;
+constexpr double kMaxClockStep = 64;  // samples per frame, beyond 300 ppm
 // Soft values: the symbol's mean |re| + |im| of the differential products maps to this, so a
 // typical value is half of it, with headroom for strong carriers. A carrier's weight grows
 // with its power, which is what a frequency-selective channel needs.
@@ -147,6 +150,7 @@ struct DabReceiver::Impl {
     double frequencyHz = 0;
     double clockPpm = 0;
     int misses = 0;
+    int lockedFrames = 0;  // since the last acquisition
     ReceiverStatus status;
 
     std::array<std::complex<float>, kFftSize> previous{}, current{};
@@ -324,9 +328,19 @@ bool DabReceiver::Impl::Correlate(const std::complex<float>* spectrum, double& o
     if (!(peak > kMinPeakQuality * total / kFftSize)) {
         return false;
     }
-    // A parabola through the magnitudes around the peak for the fraction of a sample.
+    // With several strong paths (a single-frequency network) the windows must start ahead of
+    // the earliest, so that the later ones fall into the guard interval rather than into the
+    // next symbol: take the earliest path within 10 dB of the strongest.
+    for (std::size_t back = kGuardSamples - 2 * kBackoff; back > 0; --back) {
+        const std::size_t n = (at + kFftSize - back) % kFftSize;
+        if (power(n) > kEarlyPathLevel * peak) {
+            at = n;
+            break;
+        }
+    }
+    // A parabola through the magnitudes around the path for the fraction of a sample.
     const double left = std::sqrt(power(at + kFftSize - 1));
-    const double middle = std::sqrt(peak);
+    const double middle = std::sqrt(power(at));
     const double right = std::sqrt(power(at + 1));
     const double curvature = left - 2 * middle + right;
     const double fraction = curvature < 0 ? 0.5 * (left - right) / curvature : 0;
@@ -446,12 +460,21 @@ bool DabReceiver::Impl::ProcessFrame(const std::function<void(const ReceivedCif&
     }
     if (state == State::Locked) {
         // A second-order loop on the frame timing: the step needed now says how far the
-        // clock estimate is off.
+        // clock estimate is off. A larger step is no clock: samples lost on the way in, or
+        // the strongest path changing.
+        // The gain drops once settled: the peak's interpolation is off by up to a tenth of a
+        // sample depending on where between samples the peak falls, which would otherwise
+        // make the estimate wander by a few ppm.
         const double error = base - frameStart;
-        clockPpm = std::clamp(clockPpm - 0.5e6 * error / static_cast<double>(kFrameSamples),
-                              -kMaxClockPpm, kMaxClockPpm);
+        const double gain = ++lockedFrames < 8 ? 0.5 : 0.15;
+        if (std::abs(error) < kMaxClockStep) {
+            clockPpm =
+                std::clamp(clockPpm - gain * 1e6 * error / static_cast<double>(kFrameSamples),
+                           -kMaxClockPpm, kMaxClockPpm);
+        }
     } else {
         RestartDeinterleaver();
+        lockedFrames = 0;
     }
     state = State::Locked;
     misses = 0;
