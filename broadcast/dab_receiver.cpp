@@ -178,6 +178,7 @@ void DabReceiver::Impl::Reset() {
     frequencyHz = 0;
     clockPpm = 0;
     misses = 0;
+    lockedFrames = 0;
     status = {};
     RestartDeinterleaver();
 }
@@ -461,10 +462,9 @@ bool DabReceiver::Impl::ProcessFrame(const std::function<void(const ReceivedCif&
     if (state == State::Locked) {
         // A second-order loop on the frame timing: the step needed now says how far the
         // clock estimate is off. A larger step is no clock: samples lost on the way in, or
-        // the strongest path changing.
-        // The gain drops once settled: the peak's interpolation is off by up to a tenth of a
-        // sample depending on where between samples the peak falls, which would otherwise
-        // make the estimate wander by a few ppm.
+        // the strongest path changing. The gain drops once settled, as the peak's
+        // interpolation is off by up to a tenth of a sample depending on where between
+        // samples the peak falls, which would make the estimate wander by a few ppm.
         const double error = base - frameStart;
         const double gain = ++lockedFrames < 8 ? 0.5 : 0.15;
         if (std::abs(error) < kMaxClockStep) {

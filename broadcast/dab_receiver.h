@@ -49,7 +49,9 @@ class DabReceiver {
     // protection the tables lack or that leaves the CIF is treated as none.
     void SelectSubChannel(const std::optional<SubChannel>& subChannel);
     // Samples at 2.048 MS/s (level as ReadSamples returns: power about 1), in blocks of any
-    // size. Calls sink once per decoded CIF, in order; the spans live until sink returns.
+    // size. Calls sink once per decoded CIF, in order; the spans live until sink returns, and
+    // sink must not call back into the receiver. CIFs of a frame that failed to demodulate
+    // are left out (the sub-channel's de-interleaver then starts again).
     void Push(std::span<const std::complex<float>> samples,
               const std::function<void(const ReceivedCif&)>& sink);
     ReceiverStatus Status() const;
