@@ -6,6 +6,7 @@
 #include "broadcast/check_pattern.h"
 #include "broadcast/crc.h"
 #include "broadcast/dab_modulator.h"
+#include "broadcast/dab_receiver.h"
 #include "broadcast/ensemble.h"
 #include "broadcast/eti.h"
 #include "broadcast/iq_signal.h"
@@ -32,14 +33,11 @@ void BM_Crc16(benchmark::State& state) {
 }
 BENCHMARK(BM_Crc16)->Arg(22)->Arg(94)->Arg(4096);
 
-// One 96 ms transmission frame of DAB mode I per iteration, from four ETI frames of a full
-// multiplex (864 CUs in three sub-channels) to u8 samples; Arg(1) adds white noise.
-void BM_ModulateSignal(benchmark::State& state) {
-    const std::vector<broadcast::SubChannel> subChannels{broadcast::UepSubChannel(1, 0, 35),
-                                                         broadcast::EepSubChannel(2, 96, 384, 3),
-                                                         broadcast::EepSubChannel(3, 384, 640, 3)};
+// ETI frames of an ensemble whose sub-channels carry the check pattern.
+std::vector<std::vector<std::uint8_t>> EtiFrames(
+    const std::vector<broadcast::SubChannel>& subChannels, std::uint32_t count) {
     std::vector<std::vector<std::uint8_t>> frames;
-    for (std::uint32_t n = 0; n < 4; ++n) {
+    for (std::uint32_t n = 0; n < count; ++n) {
         std::vector<std::vector<std::uint8_t>> payloads;
         std::vector<broadcast::EtiStream> streams;
         for (const auto& sc : subChannels) {
@@ -61,6 +59,16 @@ void BM_ModulateSignal(benchmark::State& state) {
         frames.emplace_back(broadcast::kEtiFrameSize);
         broadcast::WriteEtiFrame(content, frames.back());
     }
+    return frames;
+}
+
+// One 96 ms transmission frame of DAB mode I per iteration, from four ETI frames of a full
+// multiplex (864 CUs in three sub-channels) to u8 samples; Arg(1) adds white noise.
+void BM_ModulateSignal(benchmark::State& state) {
+    const auto frames =
+        EtiFrames({broadcast::UepSubChannel(1, 0, 35), broadcast::EepSubChannel(2, 96, 384, 3),
+                   broadcast::EepSubChannel(3, 384, 640, 3)},
+                  4);
     broadcast::DabModulator modulator;
     broadcast::Impairments impairments;
     if (state.range(0) != 0) {
@@ -81,6 +89,44 @@ void BM_ModulateSignal(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ModulateSignal)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// One 96 ms transmission frame per iteration through the receiver, synchronised, with noise
+// and a carrier offset, FIC and one 64 kbit/s sub-channel decoded.
+void BM_ReceiveSignal(benchmark::State& state) {
+    const auto subChannel = broadcast::EepSubChannel(1, 0, 64, 3);
+    const auto frames = EtiFrames({subChannel}, 32);
+    broadcast::DabModulator modulator;
+    broadcast::Impairments impairments;
+    impairments.snrDb = 10;
+    impairments.frequencyOffsetHz = 1234;
+    broadcast::RadioPath path(impairments);
+    std::vector<std::vector<std::complex<float>>> signal;
+    std::string error;
+    for (const auto& frame : frames) {
+        modulator.Add(broadcast::ParseEtiFrame(frame).frame, error);
+        if (modulator.FrameReady()) {
+            signal.emplace_back();
+            path.Process(modulator.Samples(), signal.back());
+        }
+    }
+    broadcast::DabReceiver receiver;
+    receiver.SelectSubChannel(subChannel);
+    std::size_t cifs = 0;
+    const auto sink = [&](const broadcast::ReceivedCif&) { ++cifs; };
+    for (const auto& frame : signal) {  // settle sync and fill the de-interleaver
+        receiver.Push(frame, sink);
+    }
+    std::size_t next = 0;
+    for (auto _ : state) {
+        receiver.Push(signal[next], sink);
+        next = (next + 1) % signal.size();
+    }
+    if (!receiver.Status().synced) {
+        state.SkipWithError("receiver lost sync");
+    }
+    state.counters["cifs"] = static_cast<double>(cifs);
+}
+BENCHMARK(BM_ReceiveSignal)->Unit(benchmark::kMillisecond);
 
 void BM_ParsePackets(benchmark::State& state) {
     std::uint8_t continuity = 0;

@@ -266,6 +266,97 @@ void Puncture(std::span<const std::uint8_t> mother, const ProtectionProfile& pro
     out.insert(out.end(), profile.paddingBits, 0);
 }
 
+void Depuncture(std::span<const std::int8_t> received, const ProtectionProfile& profile,
+                std::vector<std::int8_t>& mother) {
+    mother.assign(4 * (profile.InputBits() + 6), 0);
+    std::size_t at = 0;
+    std::size_t in = 0;
+    auto take = [&] { return in < received.size() ? received[in++] : std::int8_t{0}; };
+    for (std::size_t r = 0; r < profile.runCount; ++r) {
+        const auto& vector = PuncturingVector(profile.runs[r].vector);
+        for (std::size_t i = 0; i < profile.runs[r].blocks * 128u; ++i, ++at) {
+            if (vector[i % 32] != 0) {
+                mother[at] = take();
+            }
+        }
+    }
+    for (std::uint8_t keep : TailPuncturingVector()) {
+        if (keep != 0) {
+            mother[at] = take();
+        }
+        ++at;
+    }
+}
+
+void ViterbiDecoder::Decode(std::span<const std::int8_t> mother, std::vector<std::uint8_t>& bits) {
+    // A state is the six newest input bits, the newest highest, as in the encoder's register.
+    // States j and j + 32 both come from 2j and 2j + 1 (a butterfly). All four generators tap
+    // the newest and the oldest register bit, so flipping either flips all four code bits:
+    // the butterfly's four branches share one metric up to its sign. kSign holds, per code
+    // bit, +1 or -1 for the branch from 2j into j.
+    static const auto kSign = [] {
+        constexpr std::array<unsigned, 4> kGenerators{0133, 0171, 0145, 0133};
+        std::array<std::array<std::int16_t, 32>, 4> sign{};
+        for (unsigned j = 0; j < 32; ++j) {
+            for (std::size_t g = 0; g < 4; ++g) {
+                const bool one = (std::popcount((2 * j) & kGenerators[g]) & 1) != 0;
+                sign[g][j] = one ? -1 : 1;
+            }
+        }
+        return sign;
+    }();
+    bits.clear();
+    const std::size_t steps = mother.size() / 4;
+    if (steps <= 6) {
+        return;
+    }
+    m_decisions.resize(steps * 64);
+    // Metrics stay relative to state 0: the spread of a K=7 trellis stays within a few
+    // thousand for 8-bit soft values, far inside int16.
+    alignas(32) std::array<std::int16_t, 64> metric;
+    metric.fill(-4096);
+    metric[0] = 0;
+    alignas(32) std::array<std::int16_t, 64> next;
+    alignas(32) std::array<std::int16_t, 32> even, odd, branch;
+    for (std::size_t t = 0; t < steps; ++t) {
+        const std::int8_t* s = mother.data() + 4 * t;
+        for (unsigned j = 0; j < 32; ++j) {
+            branch[j] = static_cast<std::int16_t>(kSign[0][j] * s[0] + kSign[1][j] * s[1] +
+                                                  kSign[2][j] * s[2] + kSign[3][j] * s[3]);
+            even[j] = metric[2 * j];
+            odd[j] = metric[2 * j + 1];
+        }
+        std::uint8_t* decisions = m_decisions.data() + 64 * t;
+        for (unsigned j = 0; j < 32; ++j) {
+            const int a = even[j] + branch[j];
+            const int b = odd[j] - branch[j];
+            const int c = even[j] - branch[j];
+            const int d = odd[j] + branch[j];
+            next[j] = static_cast<std::int16_t>(b > a ? b : a);
+            next[j + 32] = static_cast<std::int16_t>(d > c ? d : c);
+            decisions[j] = b > a;
+            decisions[j + 32] = d > c;
+        }
+        const std::int16_t reference = next[0];
+        for (unsigned i = 0; i < 64; ++i) {
+            metric[i] = static_cast<std::int16_t>(next[i] - reference);
+        }
+    }
+    bits.resize(steps - 6);
+    unsigned state = 0;  // the tail returns the encoder to zero
+    for (std::size_t t = steps; t-- > 0;) {
+        if (t < bits.size()) {
+            bits[t] = static_cast<std::uint8_t>(state >> 5);
+        }
+        state = ((state & 31) << 1) | m_decisions[64 * t + state];
+    }
+}
+
+std::mutex& FftwPlannerMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 const std::array<std::int16_t, kCarriers>& CarrierOfSymbol() {
     static const auto kTable = MakeCarrierOfSymbol();
     return kTable;

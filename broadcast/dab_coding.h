@@ -4,6 +4,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -79,6 +80,23 @@ std::optional<ProtectionProfile> SubChannelProfile(const SubChannel& subChannel)
 void Puncture(std::span<const std::uint8_t> mother, const ProtectionProfile& profile,
               std::vector<std::uint8_t>& out);
 
+// The inverse of Puncture for soft values (positive for a 0 bit): the mother code with each
+// punctured bit as 0, an erasure that favours neither value. Padding is skipped, and missing
+// input reads as erasures.
+void Depuncture(std::span<const std::int8_t> received, const ProtectionProfile& profile,
+                std::vector<std::int8_t>& mother);
+
+// Soft-decision Viterbi decoding of the mother code, ending in the zero state after the tail.
+// Keeps its decision memory between calls, so decoding allocates only when blocks grow.
+class ViterbiDecoder {
+  public:
+    // mother: 4 soft values per input bit and the 24 of the tail; bits: the input bits.
+    void Decode(std::span<const std::int8_t> mother, std::vector<std::uint8_t>& bits);
+
+  private:
+    std::vector<std::uint8_t> m_decisions;  // per step and state: which predecessor won
+};
+
 // Time interleaving: bit i of a sub-channel's coded CIF is sent DelayOf(i) CIFs late.
 constexpr std::size_t InterleavingDelay(std::size_t bit) {
     constexpr std::array<std::uint8_t, 16> kDelay{0, 8, 4, 12, 2, 10, 6, 14,
@@ -97,5 +115,8 @@ constexpr std::size_t FftBin(int carrier) {
 
 // The phase reference symbol, indexed by FFT bin (unused bins zero).
 const std::array<std::complex<float>, kFftSize>& PhaseReference();
+
+// FFTW's planner is not thread-safe: every plan in the process is made and destroyed under it.
+std::mutex& FftwPlannerMutex();
 
 }  // namespace broadcast::dab

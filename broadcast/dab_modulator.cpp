@@ -17,12 +17,6 @@ namespace {
 
 using namespace dab;
 
-// FFTW's planner is not thread-safe; plans are made and destroyed under one lock.
-std::mutex& PlannerMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
 // The sub-channel an ETI stream describes: bitrate from its length, coding from its TPL.
 bool DescribeStream(const EtiStreamView& stream, SubChannel& subChannel) {
     subChannel.id = stream.subChannelId;
@@ -70,14 +64,14 @@ struct SubChannelCoder {
 struct DabModulator::Impl {
     Impl() {
         Disperse(filler);  // unused capacity carries the dispersal sequence, not a flat run
-        std::lock_guard lock(PlannerMutex());
+        std::lock_guard lock(FftwPlannerMutex());
         fftIn = fftwf_alloc_complex(kFftSize);
         fftOut = fftwf_alloc_complex(kFftSize);
         plan = fftwf_plan_dft_1d(static_cast<int>(kFftSize), fftIn, fftOut, FFTW_BACKWARD,
                                  FFTW_ESTIMATE);
     }
     ~Impl() {
-        std::lock_guard lock(PlannerMutex());
+        std::lock_guard lock(FftwPlannerMutex());
         fftwf_destroy_plan(plan);
         fftwf_free(fftIn);
         fftwf_free(fftOut);
