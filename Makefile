@@ -57,9 +57,10 @@ test-tsan: deps
 	    ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 # The service's story with real processes; BROADCAST=DIR plays your own ETI
-# recordings (named by frequency in kHz) instead of the demo broadcast.
+# recordings (named by frequency in kHz) instead of the demo broadcast, RF=1
+# sends the demo broadcast as a radio signal to the SDR tuner.
 demo: build
-	@python3 tools/demo/dmbtpeg-demo --bin build/bin $(if $(BROADCAST),--broadcast $(BROADCAST))
+	@python3 tools/demo/dmbtpeg-demo --bin build/bin $(if $(BROADCAST),--broadcast $(BROADCAST)) $(if $(RF),--rf)
 
 # The service from the ASan+UBSan build under a seeded random schedule of
 # disturbances for SOAK_MINUTES; SOAK_SEED repeats a schedule (docs/soak.md).

@@ -18,7 +18,7 @@ endforeach()
 # The platform library needs nothing of the project; the others need the
 # platform library beside them.
 set_target_properties(platform PROPERTIES INSTALL_RPATH "")
-foreach(library platform Tdcdec Tpegdec_tdc tdmbdevices)
+foreach(library platform Tdcdec Tpegdec_tdc tdmbdevices tdmbsdr)
     if(TARGET ${library})
         if(NOT library STREQUAL "platform")
             set_target_properties(${library} PROPERTIES INSTALL_RPATH "\$ORIGIN")

@@ -42,11 +42,20 @@ def run(env, *argv):
     return result.stdout
 
 
-def prepare_broadcast(bin_dir, work, env, recordings=None):
+def prepare_broadcast(bin_dir, work, env, recordings=None, rf=False):
     """Lays out WORK/broadcast (the demo broadcast, or links to RECORDINGS'
-    ETI files) and WORK/device with its channel list; answers both paths."""
+    ETI files) and WORK/device with its channel list; answers both paths.
+    With RF the demo broadcast is also written as a radio signal (with noise
+    and offsets) and the device receives it through the SDR tuner."""
     broadcast = os.path.join(work, "broadcast")
     os.makedirs(broadcast)
+    device = os.path.join(work, "device")
+    if rf:
+        run(env, os.path.join(bin_dir, "dmbtpeg-mkbroadcast"), "--demo", broadcast, "--iq",
+            "--snr", "15", "--cfo", "900", "--sco", "10", "--echo", "20:-12")
+        run(env, os.path.join(bin_dir, "dmbtpeg-device"), "init", device, "--tuner", "sdr",
+            "--source", "file:" + broadcast, "--scan-source")
+        return broadcast, device
     if recordings:
         source = os.path.abspath(recordings)
         for name in os.listdir(source):
@@ -54,7 +63,6 @@ def prepare_broadcast(bin_dir, work, env, recordings=None):
                 os.symlink(os.path.join(source, name), os.path.join(broadcast, name))
     else:
         run(env, os.path.join(bin_dir, "dmbtpeg-mkbroadcast"), "--demo", broadcast)
-    device = os.path.join(work, "device")
     run(env, os.path.join(bin_dir, "dmbtpeg-device"), "init", device, "--scan", broadcast)
     return broadcast, device
 

@@ -21,12 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kPluginName[] = "libtdmbdevices.so";
-
 // The plugin registers its own path, so the registry names the installed
 // library wherever the tree lives.
-fs::path PluginPath() {
-    return platform::PrivateLibraryPath(kPluginName);
+fs::path PluginPath(bool sdr) {
+    return platform::PrivateLibraryPath(sdr ? "libtdmbsdr.so" : "libtdmbdevices.so");
 }
 
 bool SetValue(std::u16string_view key, std::u16string_view name, platform::DWORD type,
@@ -105,8 +103,14 @@ bool CreateFolders(const std::string& root, bool withCard, std::string& error) {
     return true;
 }
 
-bool RegisterDevicePlugin(std::string& error) {
-    const fs::path plugin = PluginPath();
+bool SetTunerSource(const std::string& source, std::string& error) {
+    const std::u16string value = platform::FromUtf8(source);
+    return SetValue(u"SOFTWARE\\dmbtpeg\\Tuner", u"Source", platform::REG_SZ, value.c_str(),
+                    static_cast<platform::DWORD>((value.size() + 1) * sizeof(char16_t)), error);
+}
+
+bool RegisterDevicePlugin(bool sdr, std::string& error) {
+    const fs::path plugin = PluginPath(sdr);
     // Kept loaded: COM may load the same library again for the scan, and
     // nothing is ever unloaded.
     void* library = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);

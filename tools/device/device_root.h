@@ -9,9 +9,13 @@ namespace devicetool {
 // Creates ROOT, ROOT/Nand and, with `withCard`, ROOT/SDMMC Disk/SysData.
 bool CreateFolders(const std::string& root, bool withCard, std::string& error);
 
-// Loads the device plugin from ../lib next to this program and calls its
-// DllRegisterServer; DMBTPEG_ROOT must already name the root.
-bool RegisterDevicePlugin(std::string& error);
+// Loads the device plugin (the virtual tuner's, or with `sdr` the SDR
+// tuner's) from the private library folder and calls its DllRegisterServer;
+// DMBTPEG_ROOT must already name the root.
+bool RegisterDevicePlugin(bool sdr, std::string& error);
+
+// Where the SDR tuner receives from (file:DIR, rtl_tcp:HOST:PORT, rtlsdr[:N]).
+bool SetTunerSource(const std::string& source, std::string& error);
 
 // The TPEG library's settings (decoders/tpeg_settings.h) in the registry of
 // the root DMBTPEG_ROOT names. fileName is one of the ten data files (any

@@ -1,4 +1,4 @@
-// dmbtpeg-device init ROOT [--no-card] [--scan BROADCAST]
+// dmbtpeg-device init ROOT [--no-card] [--scan BROADCAST | --tuner sdr --source SRC]
 // dmbtpeg-device aids ROOT FILE AIDS
 // dmbtpeg-device write-interval ROOT MS
 //
@@ -26,6 +26,7 @@ namespace {
 constexpr char kProgram[] = "dmbtpeg-device";
 constexpr char kUsage[] =
     "usage: dmbtpeg-device init ROOT [--no-card] [--scan BROADCAST]\n"
+    "       dmbtpeg-device init ROOT [--no-card] --tuner sdr --source SRC [--scan-source]\n"
     "       dmbtpeg-device aids ROOT FILE AIDS       (e.g. TPRTM.BIN \"0x0001 0x0005\")\n"
     "       dmbtpeg-device write-interval ROOT MS\n"
     "       dmbtpeg-device --help | --version\n";
@@ -38,6 +39,10 @@ constexpr char kHelp[] =
     "  --no-card         no memory card: the scan file goes to flash\n"
     "  --scan BROADCAST  write a scan file of the services of the ETI recordings\n"
     "                    in the folder BROADCAST\n"
+    "  --tuner KIND      virtual (ETI recordings, the default) or sdr (a radio signal)\n"
+    "  --source SRC      where the sdr tuner receives from: file:DIR (IQ recordings\n"
+    "                    DIR/<kHz>.iq), rtl_tcp:HOST:PORT or rtlsdr[:INDEX]\n"
+    "  --scan-source     write a scan file of the services the sdr tuner finds\n"
     "  -h, --help        show this help and exit\n"
     "      --version     show the version and exit\n";
 
@@ -46,16 +51,22 @@ struct Options {
     std::vector<std::string> args;
     bool withCard = true;
     std::string broadcast;
-    // --no-card or --scan, which only init takes.
+    bool sdr = false;
+    std::string source;
+    bool scanSource = false;
+    // --no-card, --scan, --tuner or --source, which only init takes.
     bool initOptions = false;
 };
 
 // What the command line asks for: nullopt for a bad one, an exit status in
 // `exitNow` after --help or --version.
 std::optional<Options> ParseArguments(int argc, char** argv, std::optional<int>& exitNow) {
-    enum { kNoCard = 256, kScan, kVersion };
+    enum { kNoCard = 256, kScan, kVersion, kTuner, kSource, kScanSource };
     static const option kLongOptions[] = {{"no-card", no_argument, nullptr, kNoCard},
                                           {"scan", required_argument, nullptr, kScan},
+                                          {"tuner", required_argument, nullptr, kTuner},
+                                          {"source", required_argument, nullptr, kSource},
+                                          {"scan-source", no_argument, nullptr, kScanSource},
                                           {"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, kVersion},
                                           {nullptr, 0, nullptr, 0}};
@@ -74,6 +85,21 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::optional<int>&
                     return std::nullopt;
                 }
                 break;
+            case kTuner:
+                options.initOptions = true;
+                options.sdr = std::string(optarg) == "sdr";
+                if (!options.sdr && std::string(optarg) != "virtual") {
+                    return std::nullopt;
+                }
+                break;
+            case kSource:
+                options.initOptions = true;
+                options.source = optarg;
+                break;
+            case kScanSource:
+                options.initOptions = true;
+                options.scanSource = true;
+                break;
             case 'h':
                 std::printf("%s%s", kUsage, kHelp);
                 exitNow = 0;
@@ -89,6 +115,11 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::optional<int>&
     options.args.assign(argv + optind, argv + argc);
     const std::vector<std::string>& args = options.args;
     if (args.size() < 2 || args[1].empty()) {
+        return std::nullopt;
+    }
+    // The scan reads ETI recordings; the SDR tuner needs its source.
+    if (options.sdr == options.source.empty() || (options.sdr && !options.broadcast.empty()) ||
+        (options.scanSource && !options.sdr)) {
         return std::nullopt;
     }
     const bool valid = args[0] == "init"             ? args.size() == 2
@@ -151,12 +182,17 @@ int main(int argc, char** argv) {
     }
     // The registry and the device paths of this process are the new root's.
     ::setenv("DMBTPEG_ROOT", root.c_str(), 1);
-    if (!devicetool::RegisterDevicePlugin(error)) {
+    if (!devicetool::RegisterDevicePlugin(options->sdr, error) ||
+        (options->sdr && !devicetool::SetTunerSource(options->source, error))) {
         return Fail(error);
     }
-    std::printf("%s: device plugin registered\n", root.c_str());
-    if (!options->broadcast.empty()) {
-        ::setenv("DMBTPEG_BROADCAST", options->broadcast.c_str(), 1);
+    std::printf(
+        "%s: %s registered\n", root.c_str(),
+        options->sdr ? ("SDR tuner plugin, source " + options->source).c_str() : "device plugin");
+    if (!options->broadcast.empty() || options->scanSource) {
+        if (!options->broadcast.empty()) {
+            ::setenv("DMBTPEG_BROADCAST", options->broadcast.c_str(), 1);
+        }
         const int services = devicetool::ScanToScanFile(error);
         if (services < 0) {
             return Fail(error);

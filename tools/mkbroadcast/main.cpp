@@ -28,7 +28,7 @@ constexpr char kHelp[] =
     "  --config FILE  the broadcast FILE describes\n"
     "  --quiet        no progress on standard error\n"
     "  --iq           also the radio signal, <kHz>.iq beside each <kHz>.eti: DAB\n"
-    "                 transmission mode I at 2.048 MS/s\n"
+    "                 transmission mode I at 2.048 MS/s (<kHz>.cf32.iq in cf32)\n"
     "  --iq-from ETI  the radio signal of any ETI recording, written to OUT.iq\n"
     "\n"
     "SIGNAL options (with --iq or --iq-from):\n"
@@ -157,9 +157,12 @@ int main(int argc, char** argv) {
     for (const auto& ensemble : iq ? plan.ensembles : decltype(plan.ensembles){}) {
         const std::string base = folder + "/" + std::to_string(ensemble.frequencyKhz);
         if (!quiet) {
-            std::fprintf(stderr, "%s.iq: the radio signal of %s.eti\n", base.c_str(), base.c_str());
+            std::fprintf(stderr, "%s.eti: its radio signal\n", base.c_str());
         }
-        if (!broadcast::WriteIqRecording(base + ".eti", base + ".iq", format, signal, error)) {
+        // The sample format goes into the name, as receivers that read such files expect.
+        const std::string iqPath =
+            base + (format == broadcast::IqFormat::Cf32 ? ".cf32.iq" : ".iq");
+        if (!broadcast::WriteIqRecording(base + ".eti", iqPath, format, signal, error)) {
             std::fprintf(stderr, "dmbtpeg-mkbroadcast: %s\n", error.c_str());
             return 1;
         }
