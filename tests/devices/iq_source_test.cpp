@@ -18,6 +18,11 @@
 #include <thread>
 #include <vector>
 
+#include "broadcast/check_pattern.h"
+#include "broadcast/dab_modulator.h"
+#include "broadcast/dab_receiver.h"
+#include "broadcast/eti.h"
+#include "broadcast/fic.h"
 #include "broadcast/iq_signal.h"
 #include "devices/unique_fd.h"
 #include "tests/support/temp_dir.h"
@@ -92,12 +97,21 @@ TEST(IqFileSource, TuneFailsWithoutARecordingAndReadsNothingFromAFileWithoutASam
     EXPECT_FALSE(source->Tune(183008));
 }
 
-// An rtl_tcp server on a loopback port: sends `header`, then the pair (200, 60)
-// over and over in odd-sized pieces, and records the commands it receives. A
-// header shorter than 12 bytes is all it sends before it hangs up.
+// An rtl_tcp server on a loopback port: sends `header`, then `samples` (by
+// default the pair (200, 60)) over and over in odd-sized pieces, and records
+// the commands it receives. A header shorter than 12 bytes is all it sends
+// before it hangs up.
 class FakeRtlTcpServer {
   public:
-    explicit FakeRtlTcpServer(std::vector<std::uint8_t> header) : m_header(std::move(header)) {
+    explicit FakeRtlTcpServer(std::vector<std::uint8_t> header,
+                              std::vector<std::uint8_t> samples = {})
+        : m_header(std::move(header)), m_samples(std::move(samples)) {
+        if (m_samples.empty()) {
+            for (int i = 0; i < 1001; ++i) {
+                m_samples.push_back(200);
+                m_samples.push_back(60);
+            }
+        }
         m_listener = devices::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -146,11 +160,6 @@ class FakeRtlTcpServer {
     }
 
     void Talk(int client) {
-        std::vector<std::uint8_t> pairs;
-        for (int i = 0; i < 1001; ++i) {
-            pairs.push_back(200);
-            pairs.push_back(60);
-        }
         std::size_t sent = 0;
         std::vector<std::uint8_t> received;
         m_drop = false;
@@ -177,8 +186,10 @@ class FakeRtlTcpServer {
                 m_changed.notify_all();
             }
             if ((entry.revents & POLLOUT) != 0) {
-                const ssize_t done =
-                    ::send(client, pairs.data() + sent % 2, 1001, MSG_NOSIGNAL | MSG_DONTWAIT);
+                const std::size_t at = sent % m_samples.size();
+                const ssize_t done = ::send(client, m_samples.data() + at,
+                                            std::min<std::size_t>(1001, m_samples.size() - at),
+                                            MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (done > 0) {
                     sent += static_cast<std::size_t>(done);
                 }
@@ -187,6 +198,7 @@ class FakeRtlTcpServer {
     }
 
     std::vector<std::uint8_t> m_header;
+    std::vector<std::uint8_t> m_samples;
     devices::UniqueFd m_listener;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
@@ -228,6 +240,67 @@ TEST(RtlTcpSource, SetsUpTheServerTunesAndDeliversConvertedSamples) {
             ASSERT_EQ(sample, expected[0]);
         }
     }
+}
+
+// Two seconds of an ensemble as a radio signal: a FIC with its labels and an EEP 3-A sub-channel
+// with the check pattern, in u8 samples as a dongle delivers them.
+std::vector<std::uint8_t> EnsembleSignal() {
+    broadcast::EnsembleDescription ensemble;
+    ensemble.eid = 0x4FFE;
+    ensemble.label = "Over The Net";
+    ensemble.subChannels.push_back(broadcast::EepSubChannel(3, 0, 64, 3));
+    broadcast::Service radio;
+    radio.sid = 0xE301;
+    radio.label = "Pattern Radio";
+    radio.subChannelId = 3;
+    ensemble.services.push_back(radio);
+    broadcast::FicEncoder fic(ensemble);
+    broadcast::DabModulator modulator;
+    std::vector<std::uint8_t> ficBytes(broadcast::FicSize(1));
+    std::vector<std::uint8_t> payload(ensemble.subChannels[0].StreamLengthWords() * 8u);
+    std::vector<std::uint8_t> frame(broadcast::kEtiFrameSize);
+    std::vector<std::uint8_t> signal;
+    std::string error;
+    for (std::uint32_t n = 0; n < 84; ++n) {
+        fic.Fill(n, ficBytes);
+        broadcast::FillCheckPattern(n, payload);
+        const broadcast::EtiStream stream{3, 0, broadcast::EtiProtection(false, 0, 3), payload};
+        broadcast::EtiFrameContent content;
+        content.frameNumber = n;
+        content.fic = ficBytes;
+        content.streams = std::span(&stream, 1);
+        broadcast::WriteEtiFrame(content, frame);
+        EXPECT_TRUE(modulator.Add(broadcast::ParseEtiFrame(frame).frame, error)) << error;
+        if (modulator.FrameReady()) {
+            broadcast::AppendSamples(modulator.Samples(), broadcast::IqFormat::U8, signal);
+        }
+    }
+    return signal;
+}
+
+TEST(RtlTcpSource, AnEnsembleServedOverTheNetworkIsReceived) {
+    FakeRtlTcpServer server(kGoodHeader, EnsembleSignal());
+    std::string error;
+    auto source = devices::OpenIqSource(server.Spec(), error);
+    ASSERT_TRUE(source) << error;
+    ASSERT_TRUE(source->Tune(183008)) << source->LastError();
+    broadcast::DabReceiver receiver;
+    receiver.SelectSubChannel(broadcast::EepSubChannel(3, 0, 64, 3));
+    broadcast::FicDecoder fic;
+    std::size_t patternFrames = 0;
+    Samples block(49152);
+    // Three seconds of signal: synchronisation, the FIC's labels and the time de-interleaver.
+    for (int i = 0; i < 125 && source->Read(block) == block.size(); ++i) {
+        receiver.Push(block, [&](const broadcast::ReceivedCif& cif) {
+            fic.PushFic(cif.fic);
+            patternFrames += broadcast::CheckPatternFrame(cif.subChannel) >= 0 ? 1 : 0;
+        });
+    }
+    EXPECT_EQ(fic.Ensemble().label, "Over The Net");
+    ASSERT_NE(fic.Ensemble().FindService(0xE301), nullptr);
+    EXPECT_EQ(fic.Ensemble().FindService(0xE301)->label, "Pattern Radio");
+    EXPECT_GT(patternFrames, 50u);
+    EXPECT_EQ(receiver.Status().fibsBad, 0u);
 }
 
 TEST(RtlTcpSource, ReadEndsWhenTheServerGoesAndTheNextTuneConnectsAgain) {
