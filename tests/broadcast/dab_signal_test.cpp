@@ -12,6 +12,7 @@
 #include "broadcast/ensemble.h"
 #include "broadcast/eti.h"
 #include "broadcast/iq_signal.h"
+#include "tests/support/eti_recording.h"
 
 namespace bc = broadcast;
 namespace dab = broadcast::dab;
@@ -70,17 +71,9 @@ TEST(DabCoding, FrequencyInterleavingUsesEveryCarrierOnce) {
 
 // One ETI frame of a small ensemble: FIC and one EEP sub-channel with the check pattern.
 std::vector<std::uint8_t> EtiFrame(std::uint32_t number) {
-    std::vector<std::uint8_t> fic(96, 0xA5);
-    std::vector<std::uint8_t> payload(bc::EepSubChannel(3, 10, 64, 3).StreamLengthWords() * 8u);
-    bc::FillCheckPattern(number, payload);
-    const bc::EtiStream stream{3, 10, bc::EtiProtection(false, 0, 3), payload};
-    bc::EtiFrameContent content;
-    content.frameNumber = number;
-    content.fic = fic;
-    content.streams = std::span(&stream, 1);
-    std::vector<std::uint8_t> frame(bc::kEtiFrameSize);
-    EXPECT_EQ(bc::WriteEtiFrame(content, frame), bc::EtiError::None);
-    return frame;
+    bc::EnsembleDescription ensemble;
+    ensemble.subChannels.push_back(bc::EepSubChannel(3, 10, 64, 3));
+    return testsupport::MakeEtiFrames(ensemble, number + 1, std::nullopt, true).back();
 }
 
 TEST(DabModulator, FramesHaveANullSymbolGuardIntervalsAndThePhaseReference) {

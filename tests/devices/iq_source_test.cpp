@@ -25,6 +25,7 @@
 #include "broadcast/fic.h"
 #include "broadcast/iq_signal.h"
 #include "devices/unique_fd.h"
+#include "tests/support/eti_recording.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -254,22 +255,10 @@ std::vector<std::uint8_t> EnsembleSignal() {
     radio.label = "Pattern Radio";
     radio.subChannelId = 3;
     ensemble.services.push_back(radio);
-    broadcast::FicEncoder fic(ensemble);
     broadcast::DabModulator modulator;
-    std::vector<std::uint8_t> ficBytes(broadcast::FicSize(1));
-    std::vector<std::uint8_t> payload(ensemble.subChannels[0].StreamLengthWords() * 8u);
-    std::vector<std::uint8_t> frame(broadcast::kEtiFrameSize);
     std::vector<std::uint8_t> signal;
     std::string error;
-    for (std::uint32_t n = 0; n < 84; ++n) {
-        fic.Fill(n, ficBytes);
-        broadcast::FillCheckPattern(n, payload);
-        const broadcast::EtiStream stream{3, 0, broadcast::EtiProtection(false, 0, 3), payload};
-        broadcast::EtiFrameContent content;
-        content.frameNumber = n;
-        content.fic = ficBytes;
-        content.streams = std::span(&stream, 1);
-        broadcast::WriteEtiFrame(content, frame);
+    for (const auto& frame : testsupport::MakeEtiFrames(ensemble, 84, std::nullopt, true)) {
         EXPECT_TRUE(modulator.Add(broadcast::ParseEtiFrame(frame).frame, error)) << error;
         if (modulator.FrameReady()) {
             broadcast::AppendSamples(modulator.Samples(), broadcast::IqFormat::U8, signal);

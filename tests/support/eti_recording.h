@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "broadcast/check_pattern.h"
 #include "broadcast/ensemble.h"
 #include "broadcast/eti.h"
 #include "broadcast/fic.h"
@@ -20,10 +21,11 @@ inline std::uint8_t PatternByte(std::uint32_t frame, std::uint8_t subChannelId, 
 }
 
 // The frames of a recording, each kEtiFrameSize bytes; with firstFrameUtcMs, the FIC sends the
-// date and time as a broadcast made from that moment on would.
+// date and time as a broadcast made from that moment on would; with checkPattern, every
+// sub-channel carries the check pattern (broadcast/check_pattern.h).
 inline std::vector<std::vector<std::uint8_t>> MakeEtiFrames(
     const broadcast::EnsembleDescription& ensemble, std::uint32_t frames,
-    std::optional<std::int64_t> firstFrameUtcMs = std::nullopt) {
+    std::optional<std::int64_t> firstFrameUtcMs = std::nullopt, bool checkPattern = false) {
     std::vector<std::vector<std::uint8_t>> out;
     // Short recordings: the whole description within the first frames.
     broadcast::FicEncoder fic(ensemble, {1, 1});
@@ -38,6 +40,9 @@ inline std::vector<std::vector<std::uint8_t>> MakeEtiFrames(
             std::vector<std::uint8_t> payload(sc.StreamLengthWords() * 8u);
             for (std::size_t i = 0; i < payload.size(); ++i) {
                 payload[i] = PatternByte(n, sc.id, i);
+            }
+            if (checkPattern) {
+                broadcast::FillCheckPattern(n, payload);
             }
             payloads.push_back(std::move(payload));
             streams.push_back(
