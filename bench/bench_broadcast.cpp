@@ -1,10 +1,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "broadcast/check_pattern.h"
 #include "broadcast/crc.h"
+#include "broadcast/dab_coding.h"
 #include "broadcast/dab_modulator.h"
 #include "broadcast/dab_receiver.h"
 #include "broadcast/ensemble.h"
@@ -127,6 +131,128 @@ void BM_ReceiveSignal(benchmark::State& state) {
     state.counters["cifs"] = static_cast<double>(cifs);
 }
 BENCHMARK(BM_ReceiveSignal)->Unit(benchmark::kMillisecond);
+
+// One 96 ms transmission frame per iteration from the u8 IQ recording named by
+// DMBTPEG_BENCH_IQ through the receiver, the conversion from bytes included, with the FIC and
+// sub-channel 1 (EEP 3-A, 64 kbit/s, at address 0) decoded. run-bench builds the recording and
+// runs welle-cli on the same file, so both receivers are timed on the same signal.
+void BM_ReceiveFile(benchmark::State& state) {
+    const char* path = std::getenv("DMBTPEG_BENCH_IQ");
+    if (path == nullptr) {
+        state.SkipWithError("DMBTPEG_BENCH_IQ names no IQ recording (run-bench sets it)");
+        return;
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::size_t frameBytes =
+        broadcast::dab::kFrameSamples * broadcast::BytesPerSample(broadcast::IqFormat::U8);
+    const std::size_t frames = bytes.size() / frameBytes;
+    constexpr std::size_t kSettle = 8;  // sync, then the de-interleaver's 16 CIFs
+    if (frames <= kSettle) {
+        state.SkipWithError("DMBTPEG_BENCH_IQ is not a recording of several frames");
+        return;
+    }
+    broadcast::DabReceiver receiver;
+    receiver.SelectSubChannel(broadcast::EepSubChannel(1, 0, 64, 3));
+    std::size_t decoded = 0;
+    const auto sink = [&](const broadcast::ReceivedCif& cif) {
+        decoded += cif.subChannel.empty() ? 0 : 1;
+    };
+    std::vector<std::complex<float>> samples;
+    std::size_t next = 0;
+    const auto push = [&] {
+        samples.clear();
+        broadcast::ReadSamples(std::span(bytes).subspan(next * frameBytes, frameBytes),
+                               broadcast::IqFormat::U8, samples);
+        receiver.Push(samples, sink);
+        next = (next + 1) % frames;  // the recording loops without a seam
+    };
+    while (next < kSettle) {
+        push();
+    }
+    decoded = 0;
+    for (auto _ : state) {
+        push();
+    }
+    if (!receiver.Status().synced || decoded == 0) {
+        state.SkipWithError("the receiver decoded nothing from the recording");
+    }
+    state.counters["subchannel_frames"] = static_cast<double>(decoded);
+}
+BENCHMARK(BM_ReceiveFile)->Unit(benchmark::kMillisecond);
+
+// Whether the receiver decodes a 64 kbit/s EEP 3-A sub-channel carrying the check pattern
+// through white noise at snrDb without a wrong or missing logical frame, for at least
+// kSensitivityFrames of them. The signal goes through u8 samples, as a recording holds it.
+// Frames before the first right one are the receiver finding sync and filling its
+// de-interleaver.
+constexpr std::size_t kSensitivityFrames = 250;  // 6 s
+
+bool DecodesWithoutError(const std::vector<std::vector<std::uint8_t>>& eti,
+                         const broadcast::SubChannel& subChannel, double snrDb) {
+    broadcast::DabModulator modulator;
+    broadcast::Impairments impairments;
+    impairments.snrDb = snrDb;
+    impairments.seed = 5;
+    broadcast::RadioPath path(impairments);
+    broadcast::DabReceiver receiver;
+    receiver.SelectSubChannel(subChannel);
+    int last = -1;
+    std::size_t good = 0;
+    bool wrong = false;
+    const auto sink = [&](const broadcast::ReceivedCif& cif) {
+        if (cif.subChannel.empty()) {
+            wrong = wrong || last >= 0;
+            return;
+        }
+        const int number = broadcast::CheckPatternFrame(cif.subChannel);
+        if (last < 0 && number < 0) {
+            return;
+        }
+        wrong = wrong || number < 0 || (last >= 0 && number != last + 1);
+        last = number;
+        ++good;
+    };
+    std::vector<std::complex<float>> received, samples;
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    for (const auto& frame : eti) {
+        modulator.Add(broadcast::ParseEtiFrame(frame).frame, error);
+        if (!modulator.FrameReady()) {
+            continue;
+        }
+        path.Process(modulator.Samples(), received);
+        bytes.clear();
+        broadcast::AppendSamples(received, broadcast::IqFormat::U8, bytes);
+        samples.clear();
+        broadcast::ReadSamples(bytes, broadcast::IqFormat::U8, samples);
+        receiver.Push(samples, sink);
+        if (wrong) {
+            return false;
+        }
+    }
+    return good >= kSensitivityFrames;
+}
+
+// Steps of 0.5 dB down from 9 dB until the pattern no longer comes through without error;
+// first_failure_db is that step (-0.5 dB: none failed down to 0 dB), and the step above it is
+// the receiver's sensitivity.
+void BM_Sensitivity(benchmark::State& state) {
+    const auto subChannel = broadcast::EepSubChannel(1, 0, 64, 3);
+    // Enough frames for sync and the de-interleaver ahead of the counted ones.
+    const auto eti = EtiFrames({subChannel}, kSensitivityFrames + 48);
+    double failed = -0.5;
+    for (auto _ : state) {
+        for (double snr = 9; snr >= 0; snr -= 0.5) {
+            if (!DecodesWithoutError(eti, subChannel, snr)) {
+                failed = snr;
+                break;
+            }
+        }
+    }
+    state.counters["first_failure_db"] = failed;
+}
+BENCHMARK(BM_Sensitivity)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_ParsePackets(benchmark::State& state) {
     std::uint8_t continuity = 0;
