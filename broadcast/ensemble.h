@@ -22,6 +22,8 @@ struct SubChannel {
 
     // 64-bit words per 24 ms frame (the ETI stream length).
     std::uint16_t StreamLengthWords() const { return static_cast<std::uint16_t>(bitrate * 3 / 8); }
+
+    bool operator==(const SubChannel&) const = default;
 };
 
 // Sub-channel from a UEP table index (short form); size, level and bitrate follow from it.

@@ -80,21 +80,33 @@ void AppendSamples(std::span<const std::complex<float>> samples, IqFormat format
     }
 }
 
-void ReadSamples(std::span<const std::uint8_t> bytes, IqFormat format,
-                 std::vector<std::complex<float>>& out) {
-    const std::size_t count = bytes.size() / BytesPerSample(format);
-    const std::size_t at = out.size();
-    out.resize(at + count);
+std::size_t ReadSamples(std::span<const std::uint8_t> bytes, IqFormat format,
+                        std::span<std::complex<float>> out) {
+    const std::size_t count = std::min(bytes.size() / BytesPerSample(format), out.size());
     if (format == IqFormat::Cf32) {
-        std::memcpy(out.data() + at, bytes.data(), count * sizeof(std::complex<float>));
-        for (std::size_t i = at; i < out.size(); ++i) {
-            out[i] *= 127.5f / kU8Level;
+        std::memcpy(out.data(), bytes.data(), count * sizeof(std::complex<float>));
+        for (auto& sample : out.first(count)) {
+            // A recording is anybody's file: NaN and infinity would never leave a receiver's
+            // filters once they were in.
+            // Scaled first: a finite value near the float limit overflows.
+            sample *= 127.5f / kU8Level;
+            if (!std::isfinite(sample.real()) || !std::isfinite(sample.imag())) {
+                sample = {};
+            }
         }
-        return;
+        return count;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        out[at + i] = {(bytes[2 * i] - 127.5f) / kU8Level, (bytes[2 * i + 1] - 127.5f) / kU8Level};
+        out[i] = {(bytes[2 * i] - 127.5f) / kU8Level, (bytes[2 * i + 1] - 127.5f) / kU8Level};
     }
+    return count;
+}
+
+void ReadSamples(std::span<const std::uint8_t> bytes, IqFormat format,
+                 std::vector<std::complex<float>>& out) {
+    const std::size_t at = out.size();
+    out.resize(at + bytes.size() / BytesPerSample(format));
+    ReadSamples(bytes, format, std::span(out).subspan(at));
 }
 
 bool Impairments::Any() const {

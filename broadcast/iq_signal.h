@@ -23,7 +23,11 @@ inline constexpr float kU8Level = 34.0f;
 
 void AppendSamples(std::span<const std::complex<float>> samples, IqFormat format,
                    std::vector<std::uint8_t>& out);
-// Decodes whole samples from bytes (a trailing partial sample is left out).
+// Decodes whole samples from bytes (a trailing partial sample is left out), as many as out
+// holds; returns how many. Samples that are not finite (a damaged cf32 file) come out as zero.
+std::size_t ReadSamples(std::span<const std::uint8_t> bytes, IqFormat format,
+                        std::span<std::complex<float>> out);
+// The same, appended to out.
 void ReadSamples(std::span<const std::uint8_t> bytes, IqFormat format,
                  std::vector<std::complex<float>>& out);
 

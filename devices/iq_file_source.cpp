@@ -104,20 +104,8 @@ class IqFileSource : public IqSource {
                 continue;
             }
             emptyReads = 0;
-            m_samples.clear();
-            broadcast::ReadSamples(std::span(m_bytes.data(), whole * bytesPerSample), m_format,
-                                   m_samples);
-            if (m_format == broadcast::IqFormat::Cf32) {
-                // A recording is anybody's file: keep NaN and infinity away
-                // from the receiver's filters, where they would never leave.
-                for (auto& sample : m_samples) {
-                    if (!std::isfinite(sample.real()) || !std::isfinite(sample.imag())) {
-                        sample = {};
-                    }
-                }
-            }
-            std::copy(m_samples.begin(), m_samples.end(), out.begin() + produced);
-            produced += m_samples.size();
+            produced += broadcast::ReadSamples(std::span(m_bytes.data(), whole * bytesPerSample),
+                                               m_format, out.subspan(produced));
             m_position += whole * bytesPerSample;
         }
         if (produced == out.size()) {
@@ -158,7 +146,6 @@ class IqFileSource : public IqSource {
     std::size_t m_usable = 0;    // the file's size in whole samples, in bytes
     std::size_t m_position = 0;  // next byte to read, at a sample boundary
     std::vector<std::uint8_t> m_bytes;
-    std::vector<std::complex<float>> m_samples;
     std::string m_error;
 };
 

@@ -41,11 +41,11 @@ bool SplitHostPort(const std::string& text, std::string& host, std::string& port
 
 }  // namespace
 
-std::unique_ptr<IqSource> OpenIqSource(const std::string& spec, std::string& error) {
+std::unique_ptr<IqSource> OpenIqSource(const std::string& setting, std::string& error) {
     const std::string kinds = "file:DIR, rtl_tcp:HOST:PORT, rtlsdr or rtlsdr:INDEX";
-    const auto colon = spec.find(':');
-    const std::string kind = spec.substr(0, colon);
-    const std::string rest = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+    const auto colon = setting.find(':');
+    const std::string kind = setting.substr(0, colon);
+    const std::string rest = colon == std::string::npos ? std::string() : setting.substr(colon + 1);
     if (kind == "file" && colon != std::string::npos) {
         return OpenIqFileSource(rest, error);
     }
@@ -53,7 +53,7 @@ std::unique_ptr<IqSource> OpenIqSource(const std::string& spec, std::string& err
         std::string host;
         std::string port;
         if (!SplitHostPort(rest, host, port)) {
-            error = "'" + spec + "': expected rtl_tcp:HOST:PORT";
+            error = "'" + setting + "': expected rtl_tcp:HOST:PORT";
             return nullptr;
         }
         return OpenRtlTcpSource(host, port, error);
@@ -61,12 +61,12 @@ std::unique_ptr<IqSource> OpenIqSource(const std::string& spec, std::string& err
     if (kind == "rtlsdr") {
         std::uint32_t index = 0;
         if (colon != std::string::npos && !ParseUnsigned(rest, 255, index)) {
-            error = "'" + spec + "': expected rtlsdr or rtlsdr:INDEX";
+            error = "'" + setting + "': expected rtlsdr or rtlsdr:INDEX";
             return nullptr;
         }
         return OpenRtlSdrSource(index, error);
     }
-    error = "unknown IQ source '" + spec + "': expected " + kinds;
+    error = "unknown IQ source '" + setting + "': expected " + kinds;
     return nullptr;
 }
 

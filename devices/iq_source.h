@@ -42,6 +42,6 @@ inline constexpr int kIqReadWaitMs = 1000;
 // "rtlsdr[:INDEX]"    a dongle through librtlsdr, loaded when opened
 // nullptr with error saying why: bad syntax, no folder, unreachable server or
 // a server that does not speak rtl_tcp, no such dongle, library missing.
-std::unique_ptr<IqSource> OpenIqSource(const std::string& spec, std::string& error);
+std::unique_ptr<IqSource> OpenIqSource(const std::string& setting, std::string& error);
 
 }  // namespace devices

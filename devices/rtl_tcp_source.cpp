@@ -197,11 +197,8 @@ class RtlTcpSource : public IqSource {
             const std::size_t total = carried + static_cast<std::size_t>(got);
             m_hasOddByte = total % 2 != 0;
             m_oddByte = m_bytes[total - 1];
-            m_samples.clear();
-            broadcast::ReadSamples(std::span(m_bytes.data(), total - total % 2),
-                                   broadcast::IqFormat::U8, m_samples);
-            std::copy(m_samples.begin(), m_samples.end(), out.begin() + produced);
-            produced += m_samples.size();
+            produced += broadcast::ReadSamples(std::span(m_bytes.data(), total - total % 2),
+                                               broadcast::IqFormat::U8, out.subspan(produced));
         }
         if (produced == out.size()) {
             m_error.clear();
@@ -322,7 +319,6 @@ class RtlTcpSource : public IqSource {
     bool m_hasOddByte = false;  // the stream has delivered an odd number of bytes
     std::uint8_t m_oddByte = 0;
     std::vector<std::uint8_t> m_bytes;
-    std::vector<std::complex<float>> m_samples;
     std::string m_error;
 };
 

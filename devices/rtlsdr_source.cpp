@@ -166,10 +166,8 @@ class RtlSdrSource : public IqSource {
                 m_start = (m_start + take) % m_ring.size();
                 m_size -= take;
             }
-            m_samples.clear();
-            broadcast::ReadSamples(m_bytes, broadcast::IqFormat::U8, m_samples);
-            std::copy(m_samples.begin(), m_samples.end(), out.begin() + produced);
-            produced += m_samples.size();
+            produced +=
+                broadcast::ReadSamples(m_bytes, broadcast::IqFormat::U8, out.subspan(produced));
         }
         if (produced == out.size()) {
             m_error.clear();
@@ -261,7 +259,6 @@ class RtlSdrSource : public IqSource {
     std::uint32_t m_frequencyKhz = 0;
     std::string m_error;
     std::vector<std::uint8_t> m_bytes;
-    std::vector<std::complex<float>> m_samples;
 
     // Shared with the streaming thread.
     std::mutex m_mutex;

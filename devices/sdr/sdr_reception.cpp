@@ -42,7 +42,7 @@ struct Cif {
 };
 
 // The source setting: DMBTPEG_SDR, else the registry value dmbtpeg-device init writes.
-std::string SourceSpec() {
+std::string SourceSetting() {
     if (const char* env = std::getenv("DMBTPEG_SDR"); env != nullptr && *env != '\0') {
         return env;
     }
@@ -66,7 +66,7 @@ class FrontEnd {
             m_receiver.Reset();
             m_tuned = m_source->Tune(static_cast<std::uint32_t>(frequency));
         }
-        if (!SameSubChannel(subChannel)) {
+        if (subChannel != m_subChannel) {
             m_subChannel = subChannel;
             m_receiver.SelectSubChannel(subChannel);
         }
@@ -111,9 +111,14 @@ class FrontEnd {
 
     // A folder of recordings takes SIGNAL_OFF as the virtual tuner's broadcast folder does: the
     // antenna is disconnected while it is there.
+    // Apart from the radio's lock, so that a signal poll never waits for a frame being read.
     bool SwitchedOff() {
-        std::lock_guard lock(m_mutex);
-        return !m_signalOffPath.empty() && ::access(m_signalOffPath.c_str(), F_OK) == 0;
+        std::string path;
+        {
+            std::lock_guard lock(m_signalOffMutex);
+            path = m_signalOffPath;
+        }
+        return !path.empty() && ::access(path.c_str(), F_OK) == 0;
     }
 
     broadcast::ReceiverStatus Status() const {
@@ -126,42 +131,31 @@ class FrontEnd {
         if (m_source) {
             return true;
         }
-        const std::string spec = SourceSpec();
-        if (spec.empty()) {
+        const std::string setting = SourceSetting();
+        if (setting.empty()) {
             m_problems.Report("setting", "SDR tuner: no source set (dmbtpeg-device init --source)");
             return false;
         }
         std::string error;
-        m_source = OpenIqSource(spec, error);
+        m_source = OpenIqSource(setting, error);
         if (!m_source) {
             m_problems.Report("open", "SDR tuner: " + error);
             return false;
         }
         m_problems.Clear();
-        if (spec.rfind("file:", 0) == 0) {
-            m_signalOffPath = spec.substr(5) + "/SIGNAL_OFF";
+        if (setting.rfind("file:", 0) == 0) {
+            std::lock_guard signalOff(m_signalOffMutex);
+            m_signalOffPath = setting.substr(5) + "/SIGNAL_OFF";
         }
         platform::DebugOutput(platform::FromUtf8("[TDMB device] SDR tuner: receiving from " +
                                                  m_source->Describe() + "\r\n"));
         return true;
     }
 
-    bool SameSubChannel(const std::optional<broadcast::SubChannel>& other) const {
-        if (m_subChannel.has_value() != other.has_value()) {
-            return false;
-        }
-        return !other || (m_subChannel->id == other->id &&
-                          m_subChannel->startAddress == other->startAddress &&
-                          m_subChannel->sizeCu == other->sizeCu &&
-                          m_subChannel->shortForm == other->shortForm &&
-                          m_subChannel->tableIndex == other->tableIndex &&
-                          m_subChannel->option == other->option &&
-                          m_subChannel->protectionLevel == other->protectionLevel);
-    }
-
     mutable std::mutex m_mutex;
     std::unique_ptr<IqSource> m_source;
-    std::string m_signalOffPath;
+    std::mutex m_signalOffMutex;
+    std::string m_signalOffPath;  // under m_signalOffMutex
     std::int32_t m_frequency = 0;
     bool m_tuned = false;
     std::optional<broadcast::SubChannel> m_subChannel;

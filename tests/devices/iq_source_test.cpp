@@ -131,7 +131,7 @@ class FakeRtlTcpServer {
         m_thread.join();
     }
 
-    std::string Spec() const { return "rtl_tcp:127.0.0.1:" + std::to_string(m_port); }
+    std::string Setting() const { return "rtl_tcp:127.0.0.1:" + std::to_string(m_port); }
     void DropConnection() { m_drop = true; }
     int Connections() const { return m_connections; }
 
@@ -216,7 +216,7 @@ const std::vector<std::uint8_t> kGoodHeader = {'R', 'T', 'L', '0', 0, 0, 0, 5, 0
 TEST(RtlTcpSource, SetsUpTheServerTunesAndDeliversConvertedSamples) {
     FakeRtlTcpServer server(kGoodHeader);
     std::string error;
-    auto source = devices::OpenIqSource(server.Spec(), error);
+    auto source = devices::OpenIqSource(server.Setting(), error);
     ASSERT_TRUE(source) << error;
     ASSERT_TRUE(source->Tune(183008)) << source->LastError();
 
@@ -270,7 +270,7 @@ std::vector<std::uint8_t> EnsembleSignal() {
 TEST(RtlTcpSource, AnEnsembleServedOverTheNetworkIsReceived) {
     FakeRtlTcpServer server(kGoodHeader, EnsembleSignal());
     std::string error;
-    auto source = devices::OpenIqSource(server.Spec(), error);
+    auto source = devices::OpenIqSource(server.Setting(), error);
     ASSERT_TRUE(source) << error;
     ASSERT_TRUE(source->Tune(183008)) << source->LastError();
     broadcast::DabReceiver receiver;
@@ -295,7 +295,7 @@ TEST(RtlTcpSource, AnEnsembleServedOverTheNetworkIsReceived) {
 TEST(RtlTcpSource, ReadEndsWhenTheServerGoesAndTheNextTuneConnectsAgain) {
     FakeRtlTcpServer server(kGoodHeader);
     std::string error;
-    auto source = devices::OpenIqSource(server.Spec(), error);
+    auto source = devices::OpenIqSource(server.Setting(), error);
     ASSERT_TRUE(source) << error;
     ASSERT_TRUE(source->Tune(183008));
     server.DropConnection();
@@ -324,12 +324,12 @@ TEST(RtlTcpSource, RefusesAServerWithoutAnRtlTcpHeader) {
     for (const auto& header : headers) {
         FakeRtlTcpServer server(header);
         std::string error;
-        EXPECT_FALSE(devices::OpenIqSource(server.Spec(), error));
+        EXPECT_FALSE(devices::OpenIqSource(server.Setting(), error));
         EXPECT_NE(error.find("header"), std::string::npos) << error;
     }
 }
 
-TEST(IqSourceSpec, RefusesWhatItCannotOpenAndSaysWhy) {
+TEST(IqSourceSetting, RefusesWhatItCannotOpenAndSaysWhy) {
     // A port nobody listens on: bound, then closed.
     int freePort = 0;
     {
@@ -355,10 +355,10 @@ TEST(IqSourceSpec, RefusesWhatItCannotOpenAndSaysWhy) {
         {"rtlsdr:first", "expected rtlsdr or rtlsdr:INDEX"},
         {"rtlsdr:99", "rtlsdr"},
     };
-    for (const auto& [spec, why] : cases) {
+    for (const auto& [setting, why] : cases) {
         std::string error;
-        EXPECT_FALSE(devices::OpenIqSource(spec, error)) << spec;
-        EXPECT_NE(error.find(why), std::string::npos) << spec << ": " << error;
+        EXPECT_FALSE(devices::OpenIqSource(setting, error)) << setting;
+        EXPECT_NE(error.find(why), std::string::npos) << setting << ": " << error;
     }
 }
 

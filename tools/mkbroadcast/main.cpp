@@ -154,7 +154,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "dmbtpeg-mkbroadcast: %s\n", error.c_str());
         return 1;
     }
-    for (const auto& ensemble : iq ? plan.ensembles : decltype(plan.ensembles){}) {
+    if (!iq) {
+        return 0;
+    }
+    for (const auto& ensemble : plan.ensembles) {
         const std::string base = folder + "/" + std::to_string(ensemble.frequencyKhz);
         if (!quiet) {
             std::fprintf(stderr, "%s.eti: its radio signal\n", base.c_str());
